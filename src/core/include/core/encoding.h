@@ -1,0 +1,60 @@
+// Text encodings: legacy single-byte code pages and UTF-16, to and from UTF-8.
+//
+// Strings inside the program are UTF-8. Source tables bring bytes in DOS and Windows
+// code pages; Jet keeps text as UTF-16 (UCS-2). The single-byte tables are our own,
+// so results are the same on every platform and no text ever goes through the C
+// library's locale.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace core {
+
+// Code pages by their Windows numbers. 895 is Kamenický (KEYBCS2), 620 Mazovia.
+// Supported: 437, 620, 737, 850, 852, 857, 860, 861, 862, 863, 865, 866, 869, 874,
+// 895, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 10000 (Mac Roman),
+// 10007 (Mac Cyrillic), 10029 (Mac Central European).
+bool IsSupportedCodePage(int code_page);
+std::vector<int> SupportedCodePages();
+
+// A single-byte code page with its decode table computed once; the per-record path
+// of a copy decodes through this without lookups.
+class SingleByteCodec {
+ public:
+  int CodePage() const { return code_page_; }
+  // Appends the UTF-8 form of the bytes. Bytes the code page leaves undefined become
+  // the Unicode character with the same number in the C1/Latin-1 range, so nothing is lost.
+  void Decode(std::string_view bytes, std::string& out) const;
+  std::string Decode(std::string_view bytes) const;
+  // Code point of one byte.
+  char32_t ToUnicode(std::uint8_t byte) const { return table_[byte]; }
+  // Characters without a byte in this code page become '?'; `lossless` reports whether any did.
+  std::string Encode(std::string_view utf8, bool* lossless = nullptr) const;
+
+  // The codec of a supported code page; raises core::Exception naming the number otherwise.
+  static const SingleByteCodec& For(int code_page);
+
+ private:
+  SingleByteCodec(int code_page, const std::array<char32_t, 256>& table);
+  int code_page_;
+  std::array<char32_t, 256> table_;
+  std::array<std::string, 256> utf8_;
+};
+
+std::string DecodeToUtf8(int code_page, std::string_view bytes);
+std::string EncodeFromUtf8(int code_page, std::string_view utf8, bool* lossless = nullptr);
+
+// UTF-8 <-> UTF-16. Invalid UTF-8 sequences become U+FFFD; unpaired surrogates in
+// UTF-16 become U+FFFD as well.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+void AppendUtf8(char32_t code_point, std::string& out);
+bool IsValidUtf8(std::string_view text);
+// Number of code points (not bytes).
+std::size_t Utf8Length(std::string_view utf8);
+
+}  // namespace core
