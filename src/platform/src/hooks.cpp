@@ -1,0 +1,68 @@
+#include "platform/hooks.h"
+
+#include <iostream>
+#include <mutex>
+#include <utility>
+
+namespace platform {
+namespace {
+
+std::string MessageOf(std::exception_ptr error) {
+  if (!error) return {};
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown error";
+  }
+}
+
+Hooks& Installed() {
+  static Hooks hooks;
+  return hooks;
+}
+
+}  // namespace
+
+Hooks InstallHooks(Hooks hooks) {
+  Hooks previous = std::move(Installed());
+  Installed() = std::move(hooks);
+  return previous;
+}
+
+const Hooks& CurrentHooks() { return Installed(); }
+
+std::string ApplicationErrorText(const std::string& message) {
+  std::string text = message;
+  if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.'))
+    text += '.';
+  return text;
+}
+
+void HandleApplicationException(std::exception_ptr error) {
+  try {
+    if (Installed().handle_exception) {
+      Installed().handle_exception(error);
+      return;
+    }
+    std::cerr << ApplicationErrorText(MessageOf(error)) << "\n";
+  } catch (...) {
+    // The top-level handler is the last stop: an error inside it has nowhere to go.
+  }
+}
+
+void ShowMessage(const std::string& text) {
+  if (Installed().show_message) {
+    Installed().show_message(text);
+    return;
+  }
+  std::cerr << text << "\n";
+}
+
+bool PromptLogin(LoginRequest& request) {
+  if (Installed().login_prompt) return Installed().login_prompt(request);
+  return false;
+}
+
+}  // namespace platform
