@@ -1,0 +1,1 @@
+// The Jet 4 storage engine; see include/jet/ for the layer's front door.
