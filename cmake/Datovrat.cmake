@@ -17,6 +17,9 @@ endfunction()
 # DATOVRAT_BUILD_DIR (both compile definitions).
 function(datovrat_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(NOT T_SOURCES)
+    return()  # a layer whose tests are not written yet
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${name} PRIVATE
