@@ -1,0 +1,93 @@
+// Reader of dBase III to 7, Clipper, FoxBASE+/FoxPro 2.x and Visual FoxPro tables with
+// their .dbt/.fpt memo files.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bde/code_pages.h"
+#include "bde/file.h"
+#include "bde/source_reader.h"
+
+namespace bde {
+
+class DbfReader : public SourceReader {
+ public:
+  // Opens the table and its memo file (found beside it whatever the extension's case);
+  // raises core::EFileError naming the file when the table cannot be read.
+  DbfReader(const std::string& path, const ReaderOptions& options = {},
+            FileSystem& fs = FileSystem::Default());
+  ~DbfReader() override;
+
+  SourceFormat Format() const override { return SourceFormat::DBase; }
+  bool Next() override;
+  core::Variant Value(int field) override;
+  std::vector<std::uint8_t> BlobBytes(int field) override;
+  bool IsNull(int field) override;
+
+  std::uint8_t VersionByte() const { return version_; }
+  // The memo file in use, or "" when the table has no memo fields.
+  const std::string& MemoPath() const { return memo_path_; }
+  bool IsVisualFoxPro() const { return family_ == Family::VisualFoxPro; }
+
+ private:
+  enum class Family { DBase, DBase7, FoxPro, VisualFoxPro };
+  enum class MemoStyle { None, Dbt3, Dbt4, Fpt };
+  struct Layout {
+    int offset = 0;
+    int length = 0;
+    int null_bit = -1;                 // VFP _NullFlags bit saying the value is NULL
+    int varlen_bit = -1;               // VFP _NullFlags bit saying the length is in the last byte
+    bool memo_pointer_binary = false;  // 4-byte LE block number instead of 10 ASCII digits
+  };
+
+  void ReadHeader();
+  void ReadDescriptors(const std::vector<std::uint8_t>& header);
+  void AssignTypes();
+  void ChooseCodePage(const std::vector<std::uint8_t>& header, const ReaderOptions& options);
+  void OpenMemo();
+  bool FillBuffer();
+  const std::uint8_t* FieldBytes(int field) const { return record_ + layouts_[field].offset; }
+  bool NullBit(int bit) const;
+  std::string_view VarBytes(int field) const;
+  std::uint32_t MemoBlock(int field) const;
+  void ReadMemo(int field, std::uint32_t block, std::vector<std::uint8_t>& out);
+  core::Variant Decode(int field);
+  void DecodeText(int field, std::string_view bytes, std::string& out) const;
+
+  FileSystem& fs_;
+  std::unique_ptr<RandomAccessFile> file_;
+  std::unique_ptr<RandomAccessFile> memo_;
+  std::string memo_path_;
+  std::unique_ptr<TextDecoder> decoder_;
+  std::unique_ptr<TextDecoder> binary_decoder_;  // fields flagged as not translated
+
+  std::uint8_t version_ = 0;
+  Family family_ = Family::DBase;
+  MemoStyle memo_style_ = MemoStyle::None;
+  std::uint32_t memo_block_size_ = 512;
+  std::uint32_t header_length_ = 0;
+  std::uint32_t record_length_ = 0;
+  std::uint32_t header_count_ = 0;
+  std::int64_t physical_count_ = 0;  // records the file can hold
+  std::vector<Layout> layouts_;
+  std::vector<bool> field_binary_;
+  int null_flags_field_ = -1;  // index in the descriptor list (not exposed), or -1
+  int null_flags_offset_ = 0;
+  int null_flags_length_ = 0;
+
+  // Records are read in large slices; record_ points at the current one.
+  std::vector<std::uint8_t> buffer_;
+  std::size_t buffer_records_ = 0;
+  std::size_t buffer_pos_ = 0;
+  std::int64_t next_index_ = 0;  // 0-based index of the first record not yet in the buffer
+  const std::uint8_t* record_ = nullptr;
+  bool at_end_ = false;
+  bool ended_early_ = false;
+  int ansi_code_page_ = 1250;
+};
+
+}  // namespace bde

@@ -1,0 +1,134 @@
+// Source tables: the readers of dBase/FoxPro (.dbf + .dbt/.fpt) and Paradox (.db + .mb)
+// files behind one interface.
+//
+// A reader walks the live records of one table front to back and decodes a field only
+// when it is asked for, straight from the record bytes it holds. It never writes to any
+// file and never assumes a byte from the file is sane: a broken header or descriptor is
+// an error at open, naming the file; a value that cannot be decoded is an error for that
+// one field of that one record, naming the file, the record and the field, so the copy
+// can ask whether to go on; a table whose data end early yields every complete record
+// and a warning.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bde/file.h"
+#include "core/variant.h"
+
+namespace bde {
+
+// The field types the original engine reported to programs (the dataset framework's
+// ftXxx values with the same names and ordinals).
+enum class SourceFieldType : int {
+  Unknown = 0,
+  String = 1,
+  Smallint = 2,
+  Integer = 3,
+  Word = 4,
+  Boolean = 5,
+  Float = 6,
+  Currency = 7,
+  BCD = 8,
+  Date = 9,
+  Time = 10,
+  DateTime = 11,
+  Bytes = 12,
+  VarBytes = 13,
+  AutoInc = 14,
+  Blob = 15,
+  Memo = 16,
+  Graphic = 17,
+  FmtMemo = 18,
+  ParadoxOle = 19,
+  DBaseOle = 20,
+};
+
+const char* SourceFieldTypeName(SourceFieldType type);  // "ftString", ...
+bool IsBlobType(SourceFieldType type);                  // Blob .. DBaseOle
+
+enum class SourceFormat { DBase, Paradox };
+
+struct FieldDescription {
+  std::string name;      // UTF-8
+  char native_type = 0;  // the type letter in the file ('C', 'N', '+', 'A', '$', ...)
+  SourceFieldType type = SourceFieldType::Unknown;
+  int size = 0;       // characters or bytes for strings, bytes, blobs' in-record part; BCD scale
+  int precision = 0;  // total digits of numbers stored as text; 0 where it means nothing
+  int decimals = 0;   // decimal places of numbers stored as text
+  bool required = false;  // a value is required (Paradox validity checks)
+  bool binary = false;    // text kept without code-page translation
+};
+
+struct ReaderOptions {
+  // Code page used for every text of the table, whatever the file says; 0 = take it from
+  // the file. Raises at open when the number is not a code page we can decode.
+  int code_page = 0;
+  // Code page for tables that do not say which one they use (dBase language driver 0,
+  // Paradox 3.x, Paradox code page 0).
+  int default_code_page = 1250;
+  // Code page meant by dBase's "current Windows ANSI" mark and used for fields flagged as
+  // not translated: the Windows code page of the machine that wrote the file, which for
+  // the Czech users of this program is 1250.
+  int ansi_code_page = 1250;
+};
+
+class SourceReader {
+ public:
+  virtual ~SourceReader() = default;
+
+  virtual SourceFormat Format() const = 0;
+  const std::string& Path() const { return path_; }
+  const std::vector<FieldDescription>& Fields() const { return fields_; }
+  // The code page texts are decoded with (0 for UTF-8 passed through).
+  int CodePage() const { return code_page_; }
+  // The number of records the header announces (deleted dBase records included), or
+  // fewer when the file cannot hold that many. Used for progress, not as a limit.
+  std::int64_t RecordCount() const { return record_count_; }
+  // Short description of the file's format ("dBase III", "Visual FoxPro", "Paradox 7", ...).
+  const std::string& FormatName() const { return format_name_; }
+
+  // Moves to the next live record; false once there is none (then the reader stays at the
+  // end). The first call moves to the first record.
+  virtual bool Next() = 0;
+  // 1-based position of the current record in the file (deleted records counted), for
+  // messages.
+  std::int64_t RecordNumber() const { return record_number_; }
+
+  // The value of a field of the current record: Null when the field is empty; memo text
+  // as a String, other blobs as bytes. Raises core::EFileError naming the file, record and
+  // field when the stored bytes cannot be decoded.
+  virtual core::Variant Value(int field) = 0;
+  // The raw bytes of a blob field (memo text untranslated); empty when the field is empty.
+  virtual std::vector<std::uint8_t> BlobBytes(int field) = 0;
+  // Whether the field of the current record is empty, without decoding it fully.
+  virtual bool IsNull(int field) = 0;
+
+  // Things a reader noticed that do not stop it (a record count beyond the data, a stale
+  // validity file, ...), each naming the file. They accumulate while reading.
+  const std::vector<std::string>& Warnings() const { return warnings_; }
+
+ protected:
+  explicit SourceReader(std::string path) : path_(std::move(path)) {}
+  void Warn(const std::string& what) { warnings_.push_back(path_ + ": " + what); }
+  [[noreturn]] void Fail(const std::string& what) const;
+  [[noreturn]] void FailField(int field, const std::string& what) const;
+
+  std::string path_;
+  std::vector<FieldDescription> fields_;
+  int code_page_ = 0;
+  std::int64_t record_count_ = 0;
+  std::int64_t record_number_ = 0;
+  std::string format_name_;
+  std::vector<std::string> warnings_;
+};
+
+// Opens a table by its extension: ".dbf" (any letter case) for the dBase family, ".db" for
+// Paradox; any other extension is an error naming the file.
+std::unique_ptr<SourceReader> OpenSourceTable(const std::string& path,
+                                              const ReaderOptions& options = {},
+                                              FileSystem& fs = FileSystem::Default());
+
+}  // namespace bde
