@@ -1,0 +1,263 @@
+// Index page decoding and encoding.
+#include "jet/index_page.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace jet {
+namespace {
+
+namespace L = index_page_layout;
+
+std::uint16_t Get16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+std::uint32_t Get32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+void Put16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void Put32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+int Compare(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  const int c = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);
+  if (c != 0) return c;
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+std::size_t MinimumEntry(bool leaf) {
+  // At least one key byte (a segment's flag), the row pointer and, on nodes, the child.
+  return 1 + L::kRowPointerSize + (leaf ? 0 : L::kChildSize);
+}
+
+}  // namespace
+
+void IndexPage::Insert(std::size_t i, std::span<const std::uint8_t> entry) {
+  const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+  data_.insert(data_.begin() + static_cast<std::ptrdiff_t>(begin), entry.begin(), entry.end());
+  ends_.insert(ends_.begin() + static_cast<std::ptrdiff_t>(i), static_cast<std::uint32_t>(begin));
+  for (std::size_t k = i; k < ends_.size(); ++k)
+    ends_[k] += static_cast<std::uint32_t>(entry.size());
+}
+
+void IndexPage::Erase(std::size_t i) {
+  const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+  const std::size_t length = ends_[i] - begin;
+  data_.erase(data_.begin() + static_cast<std::ptrdiff_t>(begin),
+              data_.begin() + static_cast<std::ptrdiff_t>(begin + length));
+  ends_.erase(ends_.begin() + static_cast<std::ptrdiff_t>(i));
+  for (std::size_t k = i; k < ends_.size(); ++k) ends_[k] -= static_cast<std::uint32_t>(length);
+}
+
+void IndexPage::Replace(std::size_t i, std::span<const std::uint8_t> entry) {
+  const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+  const std::size_t length = ends_[i] - begin;
+  if (entry.size() == length) {
+    std::copy(entry.begin(), entry.end(), data_.begin() + static_cast<std::ptrdiff_t>(begin));
+    return;
+  }
+  Erase(i);
+  Insert(i, entry);
+}
+
+void IndexPage::MoveFrontTo(std::size_t count, IndexPage& to) {
+  if (count == 0) return;
+  const std::size_t bytes = ends_[count - 1];
+  const std::uint32_t base = static_cast<std::uint32_t>(to.data_.size());
+  to.data_.insert(to.data_.end(), data_.begin(),
+                  data_.begin() + static_cast<std::ptrdiff_t>(bytes));
+  for (std::size_t k = 0; k < count; ++k) to.ends_.push_back(base + ends_[k]);
+  data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(bytes));
+  ends_.erase(ends_.begin(), ends_.begin() + static_cast<std::ptrdiff_t>(count));
+  for (auto& e : ends_) e -= static_cast<std::uint32_t>(bytes);
+}
+
+std::span<const std::uint8_t> IndexPage::Comparable(std::size_t i) const {
+  auto e = Entry(i);
+  return leaf ? e : e.first(e.size() - L::kChildSize);
+}
+
+std::span<const std::uint8_t> IndexPage::Key(std::size_t i) const {
+  auto c = Comparable(i);
+  return c.first(c.size() - L::kRowPointerSize);
+}
+
+IndexRowPointer IndexPage::RowPointer(std::size_t i) const {
+  auto c = Comparable(i);
+  const std::uint8_t* p = c.data() + c.size() - L::kRowPointerSize;
+  return {static_cast<std::uint32_t>((p[0] << 16) | (p[1] << 8) | p[2]), p[3]};
+}
+
+std::uint32_t IndexPage::Child(std::size_t i) const {
+  auto e = Entry(i);
+  const std::uint8_t* p = e.data() + e.size() - L::kChildSize;
+  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+         (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
+}
+
+std::size_t IndexPage::StoredSize(std::size_t prefix) const {
+  if (ends_.empty()) return 0;
+  return data_.size() - prefix * (ends_.size() - 1);
+}
+
+std::size_t IndexPage::MaxPrefix() const {
+  if (ends_.size() < 2) return 0;
+  auto first = Entry(0);
+  auto last = Last();
+  std::size_t common = 0;
+  const std::size_t n = std::min(first.size(), last.size());
+  while (common < n && first[common] == last[common]) ++common;
+  // Stop before the row byte: entries differing only there keep it stored.
+  std::size_t limit = first.size() - 1 - (leaf ? 0 : L::kChildSize);
+  for (std::size_t i = 0; i < ends_.size(); ++i) {
+    limit = std::min(limit, Comparable(i).size() - 1);
+  }
+  return std::min(common, limit);
+}
+
+bool IndexPage::FitPrefix() {
+  if (StoredSize(0) <= L::kEntryAreaSize) {
+    prefix_length = 0;
+    return true;
+  }
+  prefix_length = static_cast<std::uint16_t>(MaxPrefix());
+  return StoredSize(prefix_length) <= L::kEntryAreaSize;
+}
+
+IndexPage DecodeIndexPage(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() != L::kPageSize) {
+    throw IndexPageError("an index page has " + std::to_string(L::kPageSize) + " bytes, not " +
+                         std::to_string(bytes.size()));
+  }
+  const std::uint8_t* p = bytes.data();
+  IndexPage page;
+  if (p[L::kType] != L::kLeafType && p[L::kType] != L::kNodeType) {
+    throw IndexPageError("page type " + std::to_string(p[L::kType]) + " is not an index page");
+  }
+  if (p[L::kMagic] != L::kMagicValue) {
+    throw IndexPageError("index page marker byte is " + std::to_string(p[L::kMagic]) + ", not 1");
+  }
+  page.leaf = p[L::kType] == L::kLeafType;
+  page.table_definition = Get32(p + L::kTableDefinition);
+  page.unknown08 = Get32(p + L::kUnknown08);
+  page.prev_page = Get32(p + L::kPrevPage);
+  page.next_page = Get32(p + L::kNextPage);
+  page.tail_page = Get32(p + L::kTailPage);
+  page.prefix_length = Get16(p + L::kPrefixLength);
+  page.level = p[L::kLevel];
+
+  // Entry ends from the mask, in offset order.
+  std::vector<std::uint32_t> ends;
+  for (std::size_t byte = 0; byte < L::kEntryMaskSize; ++byte) {
+    unsigned bits = p[L::kEntryMask + byte];
+    while (bits != 0) {
+      const unsigned bit = static_cast<unsigned>(std::countr_zero(bits));
+      bits &= bits - 1;
+      const std::uint32_t end = static_cast<std::uint32_t>(byte * 8 + bit);
+      if (end == 0) throw IndexPageError("the entry mask marks an empty first entry");
+      if (end > L::kEntryAreaSize) {
+        throw IndexPageError("the entry mask marks an entry ending at byte " + std::to_string(end) +
+                             ", past the page end");
+      }
+      ends.push_back(end);
+    }
+  }
+  const std::size_t stored = ends.empty() ? 0 : ends.back();
+  const std::size_t free_space = Get16(p + L::kFreeSpace);
+  if (free_space != L::kEntryAreaSize - stored) {
+    throw IndexPageError("free space field is " + std::to_string(free_space) +
+                         " but the entries leave " + std::to_string(L::kEntryAreaSize - stored));
+  }
+  const std::size_t prefix = page.prefix_length;
+  const std::uint8_t* area = p + L::kEntries;
+  std::uint32_t begin = 0;
+  std::vector<std::uint8_t> entry;
+  for (std::size_t i = 0; i < ends.size(); ++i) {
+    const std::uint32_t end = ends[i];
+    entry.clear();
+    if (i == 0) {
+      if (prefix > end) {
+        throw IndexPageError("prefix length " + std::to_string(prefix) +
+                             " is longer than the first entry (" + std::to_string(end) + " bytes)");
+      }
+    } else {
+      entry.insert(entry.end(), area, area + prefix);
+    }
+    entry.insert(entry.end(), area + begin, area + end);
+    if (entry.size() < MinimumEntry(page.leaf)) {
+      throw IndexPageError("entry " + std::to_string(i) + " has " + std::to_string(entry.size()) +
+                           " bytes, too short for a" + (page.leaf ? " leaf" : " node") + " entry");
+    }
+    page.Append(entry);
+    if (i > 0 && Compare(page.Comparable(i - 1), page.Comparable(i)) >= 0) {
+      throw IndexPageError("entries " + std::to_string(i - 1) + " and " + std::to_string(i) +
+                           " are out of order");
+    }
+    begin = end;
+  }
+  return page;
+}
+
+void EncodeIndexPage(const IndexPage& page, std::span<std::uint8_t> out) {
+  if (out.size() != L::kPageSize) throw IndexPageError("index page buffer has the wrong size");
+  const std::size_t prefix = page.prefix_length;
+  const std::size_t stored = page.StoredSize(prefix);
+  if (stored > L::kEntryAreaSize) {
+    throw IndexPageError("index entries need " + std::to_string(stored) + " bytes; a page holds " +
+                         std::to_string(L::kEntryAreaSize));
+  }
+  if (!page.empty() && prefix > page.MaxPrefix() && prefix != 0) {
+    // A prefix must be common to every entry; MaxPrefix is the largest that is.
+    auto first = page.Entry(0);
+    for (std::size_t i = 1; i < page.size(); ++i) {
+      auto e = page.Entry(i);
+      if (e.size() <= prefix ||
+          !std::equal(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(prefix),
+                      e.begin())) {
+        throw IndexPageError("prefix length " + std::to_string(prefix) +
+                             " is not shared by every entry");
+      }
+    }
+  }
+  std::uint8_t* p = out.data();
+  std::memset(p, 0, L::kPageSize);
+  p[L::kType] = page.leaf ? L::kLeafType : L::kNodeType;
+  p[L::kMagic] = L::kMagicValue;
+  Put16(p + L::kFreeSpace, static_cast<std::uint16_t>(L::kEntryAreaSize - stored));
+  Put32(p + L::kTableDefinition, page.table_definition);
+  Put32(p + L::kUnknown08, page.unknown08);
+  Put32(p + L::kPrevPage, page.prev_page);
+  Put32(p + L::kNextPage, page.next_page);
+  Put32(p + L::kTailPage, page.tail_page);
+  Put16(p + L::kPrefixLength, static_cast<std::uint16_t>(prefix));
+  p[L::kLevel] = page.level;
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < page.size(); ++i) {
+    auto e = page.Entry(i);
+    const std::size_t skip = i == 0 ? 0 : prefix;
+    std::memcpy(p + L::kEntries + at, e.data() + skip, e.size() - skip);
+    at += e.size() - skip;
+    p[L::kEntryMask + at / 8] |= static_cast<std::uint8_t>(1u << (at % 8));
+  }
+}
+
+void AppendRowPointer(std::vector<std::uint8_t>& entry, IndexRowPointer where) {
+  entry.push_back(static_cast<std::uint8_t>(where.page >> 16));
+  entry.push_back(static_cast<std::uint8_t>(where.page >> 8));
+  entry.push_back(static_cast<std::uint8_t>(where.page));
+  entry.push_back(where.row);
+}
+
+void AppendChild(std::vector<std::uint8_t>& entry, std::uint32_t child) {
+  for (int shift = 24; shift >= 0; shift -= 8)
+    entry.push_back(static_cast<std::uint8_t>(child >> shift));
+}
+
+}  // namespace jet
