@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace core {
@@ -40,9 +41,16 @@ class SingleByteCodec {
 
  private:
   SingleByteCodec(int code_page, const std::array<char32_t, 256>& table);
+  // Every code point of these pages is in the Basic Multilingual Plane: at most 3 bytes.
+  struct Utf8Form {
+    char bytes[3];
+    std::uint8_t length;
+  };
   int code_page_;
   std::array<char32_t, 256> table_;
-  std::array<std::string, 256> utf8_;
+  std::array<Utf8Form, 256> utf8_;
+  // (code point, byte) sorted by code point, for encoding.
+  std::array<std::pair<char32_t, std::uint8_t>, 256> reverse_;
 };
 
 std::string DecodeToUtf8(int code_page, std::string_view bytes);

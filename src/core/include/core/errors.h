@@ -67,6 +67,8 @@ class EOleException : public Exception {
 };
 
 // Raises EDatabaseError with the given message.
-[[noreturn]] inline void DatabaseError(const std::string& message) { throw EDatabaseError(message); }
+[[noreturn]] inline void DatabaseError(const std::string& message) {
+  throw EDatabaseError(message);
+}
 
 }  // namespace core

@@ -20,8 +20,8 @@ namespace core {
 enum class VarType : std::uint16_t {
   Empty = 0,
   Null = 1,
-  Integer = 2,   // 16-bit signed
-  Long = 3,      // 32-bit signed
+  Integer = 2,  // 16-bit signed
+  Long = 3,     // 32-bit signed
   Single = 4,
   Double = 5,
   Currency = 6,  // 64-bit integer scaled by 10,000
@@ -113,6 +113,7 @@ class Variant {
                                std::shared_ptr<std::vector<Variant>>>;
   // Byte/Integer/Long/Currency keep std::int64_t (Currency scaled); Single/Double/Date
   // keep double. Arrays are copy-on-write through shared_ptr.
+  std::int64_t IntegerIn(std::int64_t lo, std::int64_t hi, const char* target) const;
   VarType kind_ = VarType::Empty;
   Storage value_;
 };
@@ -126,6 +127,11 @@ std::string FloatToText(double value);
 double TextToFloat(std::string_view text);
 // Parses without raising; false when the text is not a number.
 bool TryTextToFloat(std::string_view text, double& out);
+
+// The same form for a Single: 7 significant digits when they read back to the same float,
+// otherwise the shortest form that does ("0.1" for 0.1f rather than its double digits).
+std::string SingleToText(float value);
+bool TryTextToSingle(std::string_view text, float& out);
 
 // Currency to and from its exact text ("-12.3456", "7", "0.5"); the parser accepts up
 // to four decimals exactly and rounds half to even beyond that, never through a double.

@@ -1,0 +1,270 @@
+#include "core/encoding.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "codepage_tables.h"
+#include "core/errors.h"
+
+namespace core {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsContinuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
+
+// Reads one code point at p (p < end). Invalid or truncated sequences give U+FFFD and consume
+// their longest valid-looking prefix (at least one byte), the way Unicode recommends.
+std::size_t ReadUtf8(const unsigned char* p, const unsigned char* end, char32_t& cp) {
+  const unsigned char lead = p[0];
+  if (lead < 0x80) {
+    cp = lead;
+    return 1;
+  }
+  std::size_t need;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    cp = lead & 0x0F;
+    if (lead == 0xE0) lo = 0xA0;  // no overlong forms
+    if (lead == 0xED) hi = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    cp = lead & 0x07;
+    if (lead == 0xF0) lo = 0x90;
+    if (lead == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+  } else {
+    cp = kReplacement;
+    return 1;
+  }
+  std::size_t used = 1;
+  for (std::size_t k = 0; k < need; ++k) {
+    if (p + used == end) {
+      cp = kReplacement;
+      return used;
+    }
+    const unsigned char c = p[used];
+    const bool ok = k == 0 ? (c >= lo && c <= hi) : IsContinuation(c);
+    if (!ok) {
+      cp = kReplacement;
+      return used;
+    }
+    cp = (cp << 6) | (c & 0x3F);
+    ++used;
+  }
+  return used;
+}
+
+// UTF-8 bytes of a code point; returns the length (surrogates and values past U+10FFFF
+// are written as U+FFFD).
+std::size_t WriteUtf8(char32_t cp, char* out) {
+  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacement;
+  if (cp < 0x80) {
+    out[0] = static_cast<char>(cp);
+    return 1;
+  }
+  if (cp < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (cp >> 6));
+    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (cp >> 12));
+    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (cp >> 18));
+  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
+}
+
+}  // namespace
+
+bool IsSupportedCodePage(int code_page) {
+  for (std::size_t i = 0; i < detail::kCodePageTableCount; ++i) {
+    if (detail::kCodePageTables[i].code_page == code_page) return true;
+  }
+  return false;
+}
+
+std::vector<int> SupportedCodePages() {
+  std::vector<int> pages;
+  for (std::size_t i = 0; i < detail::kCodePageTableCount; ++i) {
+    pages.push_back(detail::kCodePageTables[i].code_page);
+  }
+  std::sort(pages.begin(), pages.end());
+  return pages;
+}
+
+SingleByteCodec::SingleByteCodec(int code_page, const std::array<char32_t, 256>& table)
+    : code_page_(code_page), table_(table) {
+  for (std::size_t b = 0; b < 256; ++b) {
+    char bytes[4];
+    const std::size_t n = WriteUtf8(table_[b], bytes);
+    std::memcpy(utf8_[b].bytes, bytes, 3);
+    utf8_[b].length = static_cast<std::uint8_t>(n);
+    reverse_[b] = {table_[b], static_cast<std::uint8_t>(b)};
+  }
+  std::sort(reverse_.begin(), reverse_.end());
+}
+
+const SingleByteCodec& SingleByteCodec::For(int code_page) {
+  // Built once, on first use, for every page together (thread-safe static initialisation).
+  static const std::vector<std::unique_ptr<SingleByteCodec>> codecs = [] {
+    std::vector<std::unique_ptr<SingleByteCodec>> all;
+    for (std::size_t i = 0; i < detail::kCodePageTableCount; ++i) {
+      const detail::CodePageTable& t = detail::kCodePageTables[i];
+      std::array<char32_t, 256> table;
+      for (std::size_t b = 0; b < 128; ++b) table[b] = static_cast<char32_t>(b);
+      for (std::size_t b = 0; b < 128; ++b) table[128 + b] = t.high[b];
+      all.push_back(std::unique_ptr<SingleByteCodec>(new SingleByteCodec(t.code_page, table)));
+    }
+    return all;
+  }();
+  for (const auto& codec : codecs) {
+    if (codec->code_page_ == code_page) return *codec;
+  }
+  throw Exception("Code page " + std::to_string(code_page) + " is not supported");
+}
+
+void SingleByteCodec::Decode(std::string_view bytes, std::string& out) const {
+  const std::size_t start = out.size();
+  out.resize(start + bytes.size() * 3);
+  char* p = out.data() + start;
+  for (unsigned char b : bytes) {
+    if (b < 0x80) {
+      *p++ = static_cast<char>(b);
+    } else {
+      const Utf8Form& f = utf8_[b];
+      std::memcpy(p, f.bytes, 3);
+      p += f.length;
+    }
+  }
+  out.resize(static_cast<std::size_t>(p - out.data()));
+}
+
+std::string SingleByteCodec::Decode(std::string_view bytes) const {
+  std::string out;
+  Decode(bytes, out);
+  return out;
+}
+
+std::string SingleByteCodec::Encode(std::string_view utf8, bool* lossless) const {
+  std::string out;
+  out.reserve(utf8.size());
+  bool all_mapped = true;
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* end = p + utf8.size();
+  while (p != end) {
+    if (*p < 0x80) {  // ASCII is the same in every supported page
+      out.push_back(static_cast<char>(*p++));
+      continue;
+    }
+    char32_t cp;
+    p += ReadUtf8(p, end, cp);
+    const auto it = std::lower_bound(reverse_.begin(), reverse_.end(),
+                                     std::pair<char32_t, std::uint8_t>{cp, 0});
+    if (it != reverse_.end() && it->first == cp) {
+      out.push_back(static_cast<char>(it->second));
+    } else {
+      out.push_back('?');
+      all_mapped = false;
+    }
+  }
+  if (lossless != nullptr) *lossless = all_mapped;
+  return out;
+}
+
+std::string DecodeToUtf8(int code_page, std::string_view bytes) {
+  return SingleByteCodec::For(code_page).Decode(bytes);
+}
+
+std::string EncodeFromUtf8(int code_page, std::string_view utf8, bool* lossless) {
+  return SingleByteCodec::For(code_page).Encode(utf8, lossless);
+}
+
+void AppendUtf8(char32_t code_point, std::string& out) {
+  char bytes[4];
+  out.append(bytes, WriteUtf8(code_point, bytes));
+}
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* end = p + utf8.size();
+  while (p != end) {
+    if (*p < 0x80) {
+      out.push_back(static_cast<char16_t>(*p++));
+      continue;
+    }
+    char32_t cp;
+    p += ReadUtf8(p, end, cp);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  char bytes[4];
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    char32_t cp = utf16[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      ++i;
+    }
+    out.append(bytes, WriteUtf8(cp, bytes));  // a lone surrogate comes out as U+FFFD
+  }
+  return out;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  while (p != end) {
+    if (*p < 0x80) {
+      ++p;
+      continue;
+    }
+    char32_t cp;
+    const std::size_t n = ReadUtf8(p, end, cp);
+    // U+FFFD written out in full is valid; the replacement for a bad sequence is not.
+    if (cp == kReplacement && n != 3) return false;
+    if (cp == kReplacement && !(p[0] == 0xEF && p[1] == 0xBF && p[2] == 0xBD)) return false;
+    p += n;
+  }
+  return true;
+}
+
+std::size_t Utf8Length(std::string_view utf8) {
+  std::size_t count = 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* end = p + utf8.size();
+  while (p != end) {
+    char32_t cp;
+    p += *p < 0x80 ? 1 : ReadUtf8(p, end, cp);
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace core
