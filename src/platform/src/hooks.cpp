@@ -23,7 +23,19 @@ Hooks& Installed() {
   return hooks;
 }
 
+std::string& Title() {
+  static std::string title;
+  return title;
+}
+
 }  // namespace
+
+void SetApplicationTitle(std::string title) {
+  Title() = std::move(title);
+}
+const std::string& ApplicationTitle() {
+  return Title();
+}
 
 Hooks InstallHooks(Hooks hooks) {
   Hooks previous = std::move(Installed());
@@ -31,7 +43,9 @@ Hooks InstallHooks(Hooks hooks) {
   return previous;
 }
 
-const Hooks& CurrentHooks() { return Installed(); }
+const Hooks& CurrentHooks() {
+  return Installed();
+}
 
 std::string ApplicationErrorText(const std::string& message) {
   std::string text = message;

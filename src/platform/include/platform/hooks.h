@@ -41,6 +41,12 @@ void HandleApplicationException(std::exception_ptr error);
 void ShowMessage(const std::string& text);
 bool PromptLogin(LoginRequest& request);
 
+// The application's title: the caption of the top-level handler's message box and of
+// plain message boxes. The program entry sets it; until then it is empty and the window
+// layer falls back to the executable's name, as the original did.
+void SetApplicationTitle(std::string title);
+const std::string& ApplicationTitle();
+
 // The text the top-level handler shows for an error: its message, with a full stop
 // appended when the last character's code is above that of ".".
 std::string ApplicationErrorText(const std::string& message);
