@@ -162,8 +162,32 @@ void ParadoxReader::ReadHeader(const ReaderOptions& options) {
     if (!CanDecodeCodePage(cp))
       Fail("code page " + std::to_string(options.code_page) + " is not supported");
   } else {
-    if (extended) cp = NormalizeCodePage(LoadU16LE(head.data() + header::kCodePage));
-    if (cp == 0) cp = CodePageFromDriverName(sort_order_);
+    if (extended) {
+      cp = NormalizeCodePage(LoadU16LE(head.data() + header::kCodePage));
+      if (cp == 0) cp = CodePageFromDriverName(sort_order_);
+    } else {
+      // Paradox 3 names only its sort order, by a short code; the engine read the text with
+      // that driver's code page. Only codes no other driver shares are taken.
+      switch (head[header::kSortOrder]) {
+        case 0x00:
+          cp = 437;
+          break;  // ascii
+        case 0x0D:
+          cp = 852;
+          break;  // czech
+        case 0xE2:
+          cp = 895;
+          break;  // cskamen
+        case 0xB1:
+          cp = 852;
+          break;  // hun852dc
+        case 0xB7:
+          cp = 437;
+          break;  // intl
+        default:
+          break;
+      }
+    }
     if (cp != 0 && !CanDecodeCodePage(cp)) {
       Warn("code page " + std::to_string(cp) +
            " of the table cannot be decoded; reading text as code page " +
@@ -239,8 +263,10 @@ void ParadoxReader::OpenBlobFile() {
   auto found = fs_.FindCompanion(path_, {".mb"});
   if (!found) {
     const std::string name = FileNameOf(path_);
-    Fail("the blob file " + name.substr(0, name.size() - ExtensionOf(path_).size()) +
-         ".MB is missing (the table has memo or blob fields)");
+    const std::string ext = ExtensionOf(path_);
+    const bool lower = !ext.empty() && ext.back() >= 'a' && ext.back() <= 'z';
+    Fail("the blob file " + name.substr(0, name.size() - ext.size()) + (lower ? ".mb" : ".MB") +
+         " is missing (the table has memo or blob fields)");
   }
   blob_path_ = *found;
   blob_ = fs_.OpenForRead(blob_path_);
