@@ -80,6 +80,7 @@ def main():
     out.append("")
     out.append("namespace core::detail {")
     out.append("")
+    out.append("// clang-format off")
     out.append("const CodePageTable kCodePageTables[] = {")
     for cp in sorted(tables):
         table, undefined = tables[cp]
@@ -102,6 +103,7 @@ def main():
             out.append(f"         {cells},")
         out.append("     }},")
     out.append("};")
+    out.append("// clang-format on")
     out.append("")
     out.append("const std::size_t kCodePageTableCount = sizeof(kCodePageTables) / sizeof(kCodePageTables[0]);")
     out.append("")
