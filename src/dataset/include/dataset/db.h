@@ -641,12 +641,17 @@ class TField : public TComponent {
   // Copies presentation properties (label, width, visibility, alignment, read-only, required,
   // default expression, valid characters, events, lookup settings) of another field.
   void AssignProperties(const TField& source);
+  void Notification(TComponent* component, TOperation operation) override;
 
   // Native access. GetData answers whether the field has a value and copies it when a buffer
-  // is given; SetData stores a native value (null buffer: null) after Validate.
+  // is given; SetData hands a native value (null buffer: null) to the dataset's SetFieldData,
+  // and raises "Dataset not in edit or insert mode" unless the dataset's state allows writing
+  // (edit, insert, set-key, calc-fields, filter, new-value, internal-calc). Read-only fields
+  // are the dataset's business: its SetFieldData decides whether to refuse or ignore them.
   bool GetData(void* buffer) const;
   void SetData(const void* buffer);
-  // Runs OnValidate; while it runs, reading this field gives the value being stored.
+  // Runs OnValidate (a dataset's SetFieldData calls it before storing); while it runs, reading
+  // this field gives the value being stored.
   virtual void Validate(const void* buffer);
   // Runs OnChange (the dataset calls it on a field-change event).
   virtual void Change();
@@ -662,6 +667,9 @@ class TField : public TComponent {
   // Raises "Cannot access field '<name>' as type <type>".
   [[noreturn]] void AccessError(const char* type_name) const;
   [[noreturn]] void RangeError(double value, double min, double max) const;
+  // Raises "Dataset not in edit or insert mode" (or the closed-dataset error) when values cannot
+  // be written now.
+  void CheckWriteState() const;
 
   virtual bool GetIsNull() const;
   virtual void ClearValue();
