@@ -7,17 +7,6 @@
 namespace platform {
 namespace {
 
-std::string MessageOf(std::exception_ptr error) {
-  if (!error) return {};
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown error";
-  }
-}
-
 Hooks& Installed() {
   static Hooks hooks;
   return hooks;
@@ -29,6 +18,17 @@ std::string& Title() {
 }
 
 }  // namespace
+
+std::string ExceptionMessage(std::exception_ptr error) {
+  if (!error) return {};
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown error";
+  }
+}
 
 void SetApplicationTitle(std::string title) {
   Title() = std::move(title);
@@ -60,7 +60,7 @@ void HandleApplicationException(std::exception_ptr error) {
       Installed().handle_exception(error);
       return;
     }
-    std::cerr << ApplicationErrorText(MessageOf(error)) << "\n";
+    std::cerr << ApplicationErrorText(ExceptionMessage(error)) << "\n";
   } catch (...) {
     // The top-level handler is the last stop: an error inside it has nowhere to go.
   }

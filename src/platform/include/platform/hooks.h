@@ -41,6 +41,10 @@ void HandleApplicationException(std::exception_ptr error);
 void ShowMessage(const std::string& text);
 bool PromptLogin(LoginRequest& request);
 
+// The message of an error as the top-level handler reports it ("Unknown error" for
+// something that is not a std::exception).
+std::string ExceptionMessage(std::exception_ptr error);
+
 // The application's title: the caption of the top-level handler's message box and of
 // plain message boxes. The program entry sets it; until then it is empty and the window
 // layer falls back to the executable's name, as the original did.
