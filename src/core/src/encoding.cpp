@@ -113,9 +113,19 @@ SingleByteCodec::SingleByteCodec(int code_page, const std::array<char32_t, 256>&
     const std::size_t n = WriteUtf8(table_[b], bytes);
     std::memcpy(utf8_[b].bytes, bytes, 3);
     utf8_[b].length = static_cast<std::uint8_t>(n);
-    reverse_[b] = {table_[b], static_cast<std::uint8_t>(b)};
   }
-  std::sort(reverse_.begin(), reverse_.end());
+  blocks_.emplace_back();  // block 0: nothing maps
+  blocks_.back().fill(0);
+  for (std::size_t b = 0; b < 256; ++b) {
+    const char32_t cp = table_[b];
+    std::uint8_t& block = block_of_[(cp >> 8) & 0xFF];
+    if (block == 0) {
+      block = static_cast<std::uint8_t>(blocks_.size());
+      blocks_.emplace_back();
+      blocks_.back().fill(0);
+    }
+    blocks_[block][cp & 0xFF] = static_cast<std::uint16_t>(b + 1);
+  }
 }
 
 const SingleByteCodec& SingleByteCodec::For(int code_page) {
@@ -160,27 +170,27 @@ std::string SingleByteCodec::Decode(std::string_view bytes) const {
 }
 
 std::string SingleByteCodec::Encode(std::string_view utf8, bool* lossless) const {
-  std::string out;
-  out.reserve(utf8.size());
+  std::string out(utf8.size(), '\0');  // one byte per code point at most
+  char* q = out.data();
   bool all_mapped = true;
   const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
   const auto* end = p + utf8.size();
   while (p != end) {
     if (*p < 0x80) {  // ASCII is the same in every supported page
-      out.push_back(static_cast<char>(*p++));
+      *q++ = static_cast<char>(*p++);
       continue;
     }
     char32_t cp;
     p += ReadUtf8(p, end, cp);
-    const auto it = std::lower_bound(reverse_.begin(), reverse_.end(),
-                                     std::pair<char32_t, std::uint8_t>{cp, 0});
-    if (it != reverse_.end() && it->first == cp) {
-      out.push_back(static_cast<char>(it->second));
+    const std::uint16_t mapped = cp < 0x10000 ? blocks_[block_of_[cp >> 8]][cp & 0xFF] : 0;
+    if (mapped != 0) {
+      *q++ = static_cast<char>(mapped - 1);
     } else {
-      out.push_back('?');
+      *q++ = '?';
       all_mapped = false;
     }
   }
+  out.resize(static_cast<std::size_t>(q - out.data()));
   if (lossless != nullptr) *lossless = all_mapped;
   return out;
 }
@@ -199,25 +209,27 @@ void AppendUtf8(char32_t code_point, std::string& out) {
 }
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+  // Never more UTF-16 units than UTF-8 bytes: size once, write through a pointer.
+  std::u16string out(utf8.size(), u'\0');
+  char16_t* q = out.data();
   const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
   const auto* end = p + utf8.size();
   while (p != end) {
     if (*p < 0x80) {
-      out.push_back(static_cast<char16_t>(*p++));
+      *q++ = static_cast<char16_t>(*p++);
       continue;
     }
     char32_t cp;
     p += ReadUtf8(p, end, cp);
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      *q++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *q++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      *q++ = static_cast<char16_t>(cp);
     }
   }
+  out.resize(static_cast<std::size_t>(q - out.data()));
   return out;
 }
 

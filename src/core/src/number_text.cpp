@@ -35,24 +35,25 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-bool ScanDecimal(std::string_view text, DecimalDigits& out) {
+bool SplitNumber(std::string_view text, NumberParts& out) {
   text = TrimBlanks(text);
   std::size_t i = 0;
-  bool negative = false;
+  out.negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
+    out.negative = text[i] == '-';
     ++i;
   }
+  out.unsigned_text = text.substr(i);
   const std::size_t int_begin = i;
   while (i < text.size() && IsDigit(text[i])) ++i;
-  const std::string_view int_digits = text.substr(int_begin, i - int_begin);
-  std::string_view frac_digits;
+  out.int_digits = text.substr(int_begin, i - int_begin);
+  out.frac_digits = {};
   if (i < text.size() && (text[i] == '.' || text[i] == ',')) {
     const std::size_t frac_begin = ++i;
     while (i < text.size() && IsDigit(text[i])) ++i;
-    frac_digits = text.substr(frac_begin, i - frac_begin);
+    out.frac_digits = text.substr(frac_begin, i - frac_begin);
   }
-  if (int_digits.empty() && frac_digits.empty()) return false;
+  if (out.int_digits.empty() && out.frac_digits.empty()) return false;
   std::int64_t exponent = 0;
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
@@ -69,13 +70,18 @@ bool ScanDecimal(std::string_view text, DecimalDigits& out) {
     if (exponent > kExponentLimit) exponent = kExponentLimit;
     if (exp_negative) exponent = -exponent;
   }
-  if (i != text.size()) return false;
+  out.exponent = exponent;
+  return i == text.size();
+}
 
-  out.negative = negative;
+bool ScanDecimal(std::string_view text, DecimalDigits& out) {
+  NumberParts parts;
+  if (!SplitNumber(text, parts)) return false;
+  out.negative = parts.negative;
   out.digits.clear();
-  out.digits.reserve(int_digits.size() + frac_digits.size());
-  out.digits.append(int_digits);
-  out.digits.append(frac_digits);
+  out.digits.reserve(parts.int_digits.size() + parts.frac_digits.size());
+  out.digits.append(parts.int_digits);
+  out.digits.append(parts.frac_digits);
   const std::size_t first = out.digits.find_first_not_of('0');
   if (first == std::string::npos) {
     out.digits.clear();
@@ -83,7 +89,7 @@ bool ScanDecimal(std::string_view text, DecimalDigits& out) {
     return true;
   }
   out.digits.erase(0, first);
-  out.exponent = exponent - static_cast<std::int64_t>(frac_digits.size());
+  out.exponent = parts.exponent - static_cast<std::int64_t>(parts.frac_digits.size());
   return true;
 }
 

@@ -18,7 +18,17 @@ struct DecimalDigits {
 
 std::string_view TrimBlanks(std::string_view text);
 
+// The pieces of a number text, pointing into it.
+struct NumberParts {
+  bool negative = false;
+  std::string_view unsigned_text;  // everything after the sign, blanks trimmed
+  std::string_view int_digits;
+  std::string_view frac_digits;
+  std::int64_t exponent = 0;  // as written, saturated far beyond any representable value
+};
+
 // [blanks][+|-]digits[(.|,)digits][(e|E)[+|-]digits][blanks], at least one mantissa digit.
+bool SplitNumber(std::string_view text, NumberParts& out);
 bool ScanDecimal(std::string_view text, DecimalDigits& out);
 
 // |value| rounded half to even to `places` decimals, times 10^places. False when that does

@@ -117,8 +117,22 @@ bool ParseFloating(std::string_view text, T& out) {
       return true;
     }
   }
+  detail::NumberParts parts;
+  if (!detail::SplitNumber(text, parts)) return false;
+  // The usual short text goes to from_chars as it stands, with ',' read as '.'.
+  const std::string_view body = parts.unsigned_text;
+  if (body.size() <= 64) {
+    char buffer[64];
+    for (std::size_t i = 0; i < body.size(); ++i) buffer[i] = body[i] == ',' ? '.' : body[i];
+    T value{};
+    const auto r = std::from_chars(buffer, buffer + body.size(), value);
+    if (r.ec == std::errc() && r.ptr == buffer + body.size()) {
+      out = parts.negative ? -value : value;
+      return true;
+    }
+  }
   DecimalDigits n;
-  if (!detail::ScanDecimal(text, n)) return false;
+  detail::ScanDecimal(text, n);
   if (n.digits.empty()) {
     out = n.negative ? -T(0) : T(0);
     return true;

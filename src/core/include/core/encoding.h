@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace core {
@@ -49,8 +48,10 @@ class SingleByteCodec {
   int code_page_;
   std::array<char32_t, 256> table_;
   std::array<Utf8Form, 256> utf8_;
-  // (code point, byte) sorted by code point, for encoding.
-  std::array<std::pair<char32_t, std::uint8_t>, 256> reverse_;
+  // Encoding: code point -> byte + 1 (0 = none) in blocks of 256 code points; block_of_[n]
+  // is the block of U+nn00..U+nnFF, block 0 is empty. All these pages stay in the BMP.
+  std::array<std::uint8_t, 256> block_of_{};
+  std::vector<std::array<std::uint16_t, 256>> blocks_;
 };
 
 std::string DecodeToUtf8(int code_page, std::string_view bytes);
