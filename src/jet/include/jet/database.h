@@ -1,0 +1,269 @@
+// The storage engine's front door: databases, their catalog, and tables of rows.
+//
+// `Database::Create` writes a new, empty Jet 4 file from nothing; `Database::Open` opens an
+// existing one (Jet 4 for writing, Jet 3 for reading only). A database open for writing
+// holds an exclusive advisory lock and a `.ldb` file beside it, both released by Close.
+// Changes stay in the page cache until Flush or Close.
+//
+// `Table` gives rows in physical order and inserts, updates and deletes them, keeping long
+// values, usage maps, counters and every index of the table in step. A row is addressed by
+// its `RowPointer` (data page and slot), which stays valid for the life of the row: a row
+// that outgrows its page on update is moved behind a forwarding pointer that keeps its
+// address. Values are `core::Variant`s in the order of `Definition().columns`.
+//
+// This layer knows nothing of DAO. It never reaches around the page cache to the file.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/variant.h"
+#include "jet/errors.h"
+#include "jet/file_io.h"
+#include "jet/format.h"
+#include "jet/header_page.h"
+#include "jet/pager.h"
+#include "jet/property_blob.h"
+#include "jet/row_codec.h"
+#include "jet/table_definition.h"
+
+namespace jet {
+
+class Database;
+class IndexMaintainer;
+class LongValueStore;
+
+// MSysObjects.Type values.
+namespace object_type {
+inline constexpr std::int16_t kTable = 1;
+inline constexpr std::int16_t kDatabase = 2;
+inline constexpr std::int16_t kContainer = 3;
+inline constexpr std::int16_t kLinkedOdbc = 4;
+inline constexpr std::int16_t kQuery = 5;
+inline constexpr std::int16_t kLinkedTable = 6;
+inline constexpr std::int16_t kRelationship = 8;
+}  // namespace object_type
+
+// MSysObjects.Flags bits.
+namespace object_flag {
+inline constexpr std::uint32_t kSystem = 0x80000000u;
+inline constexpr std::uint32_t kAccessSystem = 0x00000002u;
+inline constexpr std::uint32_t kHidden = 0x00000008u;
+}  // namespace object_flag
+
+// DAO TableDef.Attributes bits.
+namespace dao_attribute {
+inline constexpr std::int32_t kHiddenObject = 0x1;
+inline constexpr std::int32_t kAttachedOdbc = 0x20000000;
+inline constexpr std::int32_t kAttachedTable = 0x40000000;
+inline constexpr std::int32_t kSystemObject = static_cast<std::int32_t>(0x80000002u);
+}  // namespace dao_attribute
+
+// One row of the catalog (MSysObjects).
+struct CatalogEntry {
+  std::string name;
+  std::int32_t id = 0;
+  std::int32_t parent_id = 0;
+  std::int16_t type = 0;
+  std::uint32_t flags = 0;
+  double date_create = 0;
+  double date_update = 0;
+  std::string database;      // linked tables: the source database
+  std::string connect;       // linked tables: the connect string
+  std::string foreign_name;  // linked tables: the table's name at the source
+  RowPointer row;            // where the catalog row is
+
+  bool IsTable() const { return (type & 0x7F) == object_type::kTable; }
+  bool IsLinked() const {
+    return (type & 0x7F) == object_type::kLinkedTable || (type & 0x7F) == object_type::kLinkedOdbc;
+  }
+  bool IsQuery() const { return (type & 0x7F) == object_type::kQuery; }
+  bool IsSystem() const {
+    return (flags & (object_flag::kSystem | object_flag::kAccessSystem)) != 0;
+  }
+  bool IsHidden() const { return (flags & object_flag::kHidden) != 0; }
+  // What DAO's TableDef.Attributes reports for this object.
+  std::int32_t DaoAttributes() const;
+  std::uint32_t TableDefinitionPage() const { return static_cast<std::uint32_t>(id) & 0x00FFFFFFu; }
+};
+
+// A column of a table to be created.
+struct NewColumn {
+  std::string name;
+  std::uint8_t type = column_type::kText;
+  // Text: characters (1..255); Binary: bytes (1..255); ignored for other types.
+  std::uint16_t size = 255;
+  bool required = false;
+  bool auto_increment = false;      // Long: AutoNumber; GUID: ReplicationID AutoNumber
+  bool unicode_compression = true;  // Text/Memo, Access's default
+  bool allow_zero_length = true;    // Text/Memo
+  std::uint8_t precision = 18;      // Decimal
+  std::uint8_t scale = 0;           // Decimal
+  std::string default_value;        // an expression, kept in the properties
+  std::string format, caption, description;
+};
+
+struct NewIndex {
+  std::string name;
+  std::vector<std::pair<std::string, bool>> columns;  // name, ascending
+  bool primary_key = false;
+  bool unique = false;
+  bool ignore_nulls = false;
+  bool required = false;
+};
+
+struct NewTable {
+  std::string name;
+  std::vector<NewColumn> columns;
+  std::vector<NewIndex> indexes;
+  std::string description;
+};
+
+class Table {
+ public:
+  ~Table();
+  const std::string& Name() const { return name_; }
+  const TableDefinition& Definition() const { return def_; }
+  std::uint32_t RowCount() const { return def_.row_count; }
+  bool IsSystem() const { return def_.table_type == kSystemTable; }
+  // Position of a column in Definition().columns (case-insensitive); -1 when missing.
+  int ColumnIndex(std::string_view name) const;
+  // Column positions in column-number order (the order Access shows them in).
+  const std::vector<int>& ColumnOrder() const { return order_; }
+
+  // Walks the live rows in physical order.
+  class Scan {
+   public:
+    bool Next();
+    RowPointer Position() const { return position_; }
+    core::Variant Value(std::size_t column);
+    std::vector<core::Variant> Values();
+    // The raw slices of the current row (long values as their in-row bytes).
+    const std::vector<ColumnSlice>& Slices() const { return slices_; }
+
+   private:
+    friend class Table;
+    explicit Scan(Table& table);
+    Table* table_;
+    std::vector<std::uint32_t> pages_;
+    std::size_t page_index_ = 0;
+    int row_ = -1;
+    PageRef page_;
+    PageRef target_;  // the page of a forwarded row's content
+    RowPointer position_;
+    std::vector<ColumnSlice> slices_;
+  };
+  Scan StartScan() { return Scan(*this); }
+
+  // The row at `where`; JetError kNotFound when there is no live row there.
+  std::vector<core::Variant> Read(RowPointer where);
+  // `values` has one entry per column; Empty means "not given" (AutoNumber and Null).
+  RowPointer Insert(std::span<const core::Variant> values);
+  // Replaces every column's value; Empty keeps a column's old value.
+  void Update(RowPointer where, std::span<const core::Variant> values);
+  void Delete(RowPointer where);
+
+  // The table's property blob (column Format, Caption, Description, ...).
+  PropertyBlob Properties();
+
+ private:
+  friend class Database;
+  Table(Database& db, std::string name, TableDefinition def, RowPointer catalog_row);
+  struct Content;  // where a row's bytes are
+  Content Locate(RowPointer where, bool for_write);
+  core::Variant ToVariant(std::size_t column, const ColumnSlice& slice, int row,
+                          std::uint32_t page);
+  std::uint32_t PageForInsert(std::size_t length);
+  RowPointer PlaceRow(std::span<const std::uint8_t> row, std::uint16_t flags);
+  IndexMaintainer* Indexes();
+  LongValueStore& LongValues(std::size_t column);
+  void CheckWritable();
+  void MarkChanged() { counters_dirty_ = true; }
+  void StoreCounters();
+
+  Database& db_;
+  std::string name_;
+  TableDefinition def_;
+  RowPointer catalog_row_;
+  RowFormat format_;
+  std::vector<int> order_;
+  std::vector<int> by_number_;  // column position by column number, -1 for gaps
+  std::unique_ptr<IndexMaintainer> indexes_;
+  std::map<std::size_t, std::unique_ptr<LongValueStore>> long_values_;
+  std::uint32_t insert_page_ = 0;
+  bool counters_dirty_ = false;
+  std::vector<std::uint8_t> scratch_;
+  std::vector<std::uint8_t> row_buffer_;
+  std::size_t min_row_size_ = 0;
+};
+
+struct OpenOptions {
+  bool read_only = false;
+  FileSystem* file_system = nullptr;  // default: the real one
+  std::size_t cache_pages = 16384;
+};
+
+class Database {
+ public:
+  // Creates a new, empty Jet 4 database (sort order General, code page 1252). Fails with
+  // JetError kAlreadyExists, touching nothing, when the file exists.
+  static std::unique_ptr<Database> Create(const std::string& path, const OpenOptions& options = {});
+  static std::unique_ptr<Database> Open(const std::string& path, const OpenOptions& options = {});
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  const std::string& Path() const { return path_; }
+  JetVersion Version() const { return header_.version; }
+  // "4.0" or "3.0", as DAO's Database.Version reports it.
+  std::string VersionText() const { return header_.version == JetVersion::kJet4 ? "4.0" : "3.0"; }
+  // DAO's CollatingOrder: the sort order's locale (1033 = General).
+  std::int32_t CollatingOrder() const { return header_.sort_order; }
+  int CodePage() const { return header_.code_page; }
+  bool ReadOnly() const { return !pager_->Writable(); }
+  Pager& PageCache() { return *pager_; }
+
+  // Every catalog row (tables, queries, containers, ...).
+  std::vector<CatalogEntry> Catalog();
+  // Tables, linked tables and queries, as DAO lists them; system ones only when asked.
+  std::vector<CatalogEntry> Tables(bool include_system = true);
+  std::vector<CatalogEntry> Queries();
+  std::optional<CatalogEntry> FindObject(std::string_view name);
+
+  // The open table of that name (local tables only); JetError kNotFound otherwise.
+  Table& OpenTable(std::string_view name);
+  Table& CreateTable(const NewTable& spec);
+  void DropTable(std::string_view name);
+
+  // Writes every change to the file.
+  void Flush();
+  // Flushes, releases the lock and removes the .ldb file. Errors are raised; the
+  // destructor closes too but swallows them.
+  void Close();
+
+ private:
+  friend class Table;
+  Database(std::string path, FileSystem& fs, std::unique_ptr<Pager> pager, DatabaseHeader header);
+  static void InitialiseCatalog(Database& db);
+  void AcquireLock(bool writable, File& file);
+  Table& SystemTable(std::string_view name, std::uint32_t page);
+  std::int32_t TablesContainerId();
+  std::vector<std::uint8_t> OwnerSid();
+  void InsertAces(std::int32_t object_id);
+
+  std::string path_;
+  FileSystem& fs_;
+  std::unique_ptr<Pager> pager_;
+  DatabaseHeader header_;
+  std::string lock_path_;
+  bool closed_ = false;
+  std::map<std::uint32_t, std::unique_ptr<Table>> tables_;  // by TDEF page
+};
+
+}  // namespace jet

@@ -1,0 +1,96 @@
+// Rows as they sit on data pages, and the stored form of each column type.
+//
+// `RowFormat` is computed once per table definition. `Decode` splits a stored row into one
+// `ColumnSlice` per column (views into the row bytes, nothing copied); `Encode` builds a row
+// from slices straight into the caller's buffer. Both check every offset and length that
+// comes from the row before using it.
+//
+// `EncodeColumnValue` / `DecodeColumnValue` convert between `core::Variant` and the stored
+// bytes of one column (little-endian numbers, OLE dates, UCS-2 or compressed text, Decimal's
+// sign-and-magnitude, GUIDs in Windows order). Long values (Memo, OLE) are converted to and
+// from their payload here; where the payload lives (in the row or on long-value pages) is
+// the table layer's business.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/variant.h"
+#include "jet/errors.h"
+#include "jet/table_definition.h"
+
+namespace jet {
+
+// One column of a decoded row, or one value to encode.
+struct ColumnSlice {
+  bool null = true;
+  bool boolean = false;  // Boolean columns: the value (never null on disk)
+  const std::uint8_t* data = nullptr;
+  std::uint32_t size = 0;
+};
+
+class RowFormat {
+ public:
+  explicit RowFormat(const TableDefinition& def);
+
+  std::size_t ColumnCount() const { return columns_.size(); }
+  // Splits `row`; `out` has ColumnCount() entries, in the definition's column order.
+  // Raises CorruptDatabase (located by `at`) when the row's structure is inconsistent.
+  void Decode(std::span<const std::uint8_t> row, ColumnSlice* out, const Location& at) const;
+  // Size of the row `Encode` writes for these values (Jet 4).
+  std::size_t EncodedSize(const ColumnSlice* values) const;
+  void Encode(const ColumnSlice* values, std::uint8_t* out) const;
+
+ private:
+  struct Column {
+    std::uint8_t type;
+    bool fixed;
+    bool boolean;
+    std::uint16_t number;
+    std::uint16_t var_index;
+    std::uint16_t fixed_offset;
+    std::uint16_t length;
+  };
+  JetVersion version_;
+  std::uint16_t max_columns_;
+  std::uint16_t var_columns_;
+  std::uint16_t fixed_size_;
+  std::vector<Column> columns_;
+  std::vector<int> by_var_index_;  // column position of each variable slot, -1 for gaps
+};
+
+// Largest row Jet accepts.
+inline constexpr std::size_t kMaxRowSize = 4060;
+
+// Text decoding needs the code page for Jet 3 files.
+struct ValueContext {
+  JetVersion version = JetVersion::kJet4;
+  int code_page = 1252;
+};
+
+// Converts a Variant into the stored bytes of `column`, appended to `scratch` (the bytes
+// start at `offset`; slices are made once every value of a row is in, since `scratch`
+// may move). Boolean values come back in `boolean`; Null or Empty give `null`. For
+// Memo/OLE the bytes are the payload. Raises JetError kValueInvalid naming the column when
+// the value does not fit.
+struct EncodedValue {
+  bool null = true;
+  bool boolean = false;
+  std::size_t offset = 0;
+  std::uint32_t size = 0;
+};
+EncodedValue EncodeColumnValue(const ColumnDefinition& column, const core::Variant& value,
+                               std::vector<std::uint8_t>& scratch);
+// The Variant of a stored value (for Memo/OLE: of the whole payload).
+// Raises CorruptDatabase (located by `at`) when the stored bytes cannot be this type.
+core::Variant DecodeColumnValue(const ColumnDefinition& column, const ColumnSlice& slice,
+                                const ValueContext& context, const Location& at);
+
+// GUID text "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" from the 16 stored bytes and back
+// (braces optional when parsing).
+std::string GuidToText(const std::uint8_t* bytes);
+bool TryParseGuid(std::string_view text, std::uint8_t out[16]);
+
+}  // namespace jet

@@ -1,0 +1,437 @@
+#include "jet/row_codec.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "core/encoding.h"
+#include "text_util.h"
+
+namespace jet {
+namespace {
+
+std::size_t MaskSize(std::uint32_t columns) {
+  return (columns + 7) / 8;
+}
+
+[[noreturn]] void BadValue(const ColumnDefinition& column, const std::string& why) {
+  ThrowJet(ErrorCode::kValueInvalid,
+           "column '" + column.name + "' (" + ColumnTypeName(column.type) + "): " + why);
+}
+
+std::size_t FixedSizeOf(std::uint8_t type) {
+  switch (type) {
+    case column_type::kByte:
+      return 1;
+    case column_type::kInteger:
+      return 2;
+    case column_type::kLong:
+      return 4;
+    case column_type::kCurrency:
+      return 8;
+    case column_type::kSingle:
+      return 4;
+    case column_type::kDouble:
+      return 8;
+    case column_type::kDateTime:
+      return 8;
+    case column_type::kGuid:
+      return 16;
+    case column_type::kNumeric:
+      return 17;
+  }
+  return 0;
+}
+
+using u128 = unsigned __int128;
+
+u128 Pow10(int n) {
+  u128 v = 1;
+  for (int i = 0; i < n; ++i) v *= 10;
+  return v;
+}
+
+int DigitCount(u128 v) {
+  int n = 0;
+  while (v != 0) {
+    v /= 10;
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+RowFormat::RowFormat(const TableDefinition& def)
+    : version_(def.version),
+      max_columns_(def.max_columns),
+      var_columns_(def.var_columns),
+      fixed_size_(def.FixedAreaSize()) {
+  by_var_index_.assign(def.var_columns, -1);
+  for (const auto& c : def.columns) {
+    Column col{c.type, c.IsFixed(), c.IsBoolean(), c.number, c.var_index, c.fixed_offset, c.length};
+    if (!col.fixed && !col.boolean && c.var_index < def.var_columns)
+      by_var_index_[c.var_index] = static_cast<int>(columns_.size());
+    columns_.push_back(col);
+  }
+}
+
+void RowFormat::Decode(std::span<const std::uint8_t> row, ColumnSlice* out,
+                       const Location& at) const {
+  const std::size_t len = row.size();
+  const std::uint8_t* r = row.data();
+  const bool jet3 = version_ == JetVersion::kJet3;
+  const std::size_t count_size = jet3 ? 1 : 2;
+  if (len < count_size + 1)
+    ThrowCorrupt(at, "the row is only " + std::to_string(len) + " bytes long");
+  const std::uint32_t ncols = jet3 ? r[0] : Le16(r);
+  const std::size_t mask_len = MaskSize(ncols);
+  if (count_size + mask_len > len)
+    ThrowCorrupt(at, "the row claims " + std::to_string(ncols) + " columns, too many for its " +
+                         std::to_string(len) + " bytes");
+  const std::uint8_t* mask = r + len - mask_len;
+  const std::size_t data_end = len - mask_len;  // bytes before the null mask
+
+  // Variable-column offsets: off[k] for k < nvar, and off[nvar] = end of variable data.
+  std::uint32_t nvar = 0;
+  std::uint16_t offsets_stack[256];
+  std::vector<std::uint16_t> offsets_heap;
+  std::uint16_t* off = offsets_stack;
+  std::size_t var_limit = data_end;  // variable data must end before the offset table
+  if (var_columns_ > 0) {
+    if (!jet3) {
+      if (data_end < 2 + 2) ThrowCorrupt(at, "the row is too short for its variable columns");
+      nvar = Le16(r + data_end - 2);
+      std::size_t table = 2 + 2 * std::size_t{nvar} + 2;  // eod, offsets, nvar
+      if (table + count_size > data_end)
+        ThrowCorrupt(at, "the row claims " + std::to_string(nvar) +
+                             " variable columns, more than its bytes hold");
+      if (nvar + 1 > 256) {
+        offsets_heap.resize(nvar + 1);
+        off = offsets_heap.data();
+      }
+      for (std::uint32_t k = 0; k < nvar; ++k) off[k] = Le16(r + data_end - 4 - 2 * k);
+      off[nvar] = Le16(r + data_end - 4 - 2 * nvar);
+      var_limit = data_end - table;
+    } else {
+      if (data_end < 2) ThrowCorrupt(at, "the row is too short for its variable columns");
+      nvar = r[data_end - 1];
+      std::size_t jumps = (len - 1) / 256;
+      // off[0] sits just before the jump table, eod farthest from it.
+      if (data_end < jumps + 2 + nvar + 1)
+        ThrowCorrupt(at, "the row is too short for its variable-column offsets");
+      std::size_t col_ptr = data_end - jumps - 2;
+      if ((col_ptr - nvar) / 256 < jumps) --jumps;  // the last jump entry is a dummy
+      std::size_t used = 0;
+      for (std::uint32_t i = 0; i <= nvar; ++i) {
+        while (used < jumps && i == r[data_end - 2 - used]) ++used;
+        off[i] = static_cast<std::uint16_t>(r[col_ptr - i] + 256 * used);
+      }
+      var_limit = col_ptr - nvar;
+    }
+    if (off[nvar] > var_limit)
+      ThrowCorrupt(at, "the row's variable data ends at " + std::to_string(off[nvar]) +
+                           ", past its offset table at " + std::to_string(var_limit));
+  }
+
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    const Column& c = columns_[i];
+    ColumnSlice& s = out[i];
+    s = ColumnSlice{};
+    bool present = c.number < ncols && ((mask[c.number / 8] >> (c.number % 8)) & 1);
+    if (c.boolean) {
+      if (c.number < ncols) {
+        s.null = false;
+        s.boolean = present;
+      }
+      continue;
+    }
+    if (!present) continue;
+    if (c.fixed) {
+      std::size_t start = count_size + c.fixed_offset;
+      if (start + c.length > data_end)
+        ThrowCorrupt(at, "a fixed column at offset " + std::to_string(c.fixed_offset) +
+                             " runs past the row's end");
+      s.null = false;
+      s.data = r + start;
+      s.size = c.length;
+    } else {
+      if (c.var_index >= nvar) continue;  // added after this row was written
+      std::uint16_t a = off[c.var_index], b = off[c.var_index + 1];
+      if (a < count_size || a > b || b > var_limit)
+        ThrowCorrupt(at, "a variable column's offsets " + std::to_string(a) + ".." +
+                             std::to_string(b) + " lie outside the row's variable data");
+      s.null = false;
+      s.data = r + a;
+      s.size = static_cast<std::uint32_t>(b - a);
+    }
+  }
+}
+
+std::size_t RowFormat::EncodedSize(const ColumnSlice* values) const {
+  std::size_t size = 2 + fixed_size_ + MaskSize(max_columns_);
+  if (var_columns_ > 0) {
+    size += 2 + 2 * std::size_t{var_columns_} + 2;
+    for (int pos : by_var_index_)
+      if (pos >= 0 && !values[pos].null) size += values[pos].size;
+  }
+  return size;
+}
+
+void RowFormat::Encode(const ColumnSlice* values, std::uint8_t* out) const {
+  const std::size_t mask_len = MaskSize(max_columns_);
+  PutLe16(out, max_columns_);
+  std::memset(out + 2, 0, fixed_size_);
+  std::size_t total = EncodedSize(values);
+  std::uint8_t* mask = out + total - mask_len;
+  std::memset(mask, 0, mask_len);
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    const Column& c = columns_[i];
+    const ColumnSlice& v = values[i];
+    if (c.boolean) {
+      if (!v.null && v.boolean)
+        mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
+      continue;
+    }
+    if (v.null) continue;
+    mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
+    if (c.fixed)
+      std::memcpy(out + 2 + c.fixed_offset, v.data, std::min<std::uint32_t>(v.size, c.length));
+  }
+  if (var_columns_ == 0) return;
+  std::size_t pos = 2 + fixed_size_;
+  std::uint8_t* table_end = mask;  // nvar sits just before the mask
+  PutLe16(table_end - 2, var_columns_);
+  for (std::uint16_t k = 0; k < var_columns_; ++k) {
+    PutLe16(table_end - 4 - 2 * k, static_cast<std::uint16_t>(pos));
+    int p = by_var_index_[k];
+    if (p >= 0 && !values[p].null && values[p].size > 0) {
+      std::memcpy(out + pos, values[p].data, values[p].size);
+      pos += values[p].size;
+    }
+  }
+  PutLe16(table_end - 4 - 2 * var_columns_, static_cast<std::uint16_t>(pos));
+}
+
+// ---- values ----
+
+std::string GuidToText(const std::uint8_t* b) {
+  static const char* hex = "0123456789ABCDEF";
+  // Windows GUID order: u32, u16, u16 little-endian, then 8 bytes as stored.
+  const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  std::string s = "{";
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) s += '-';
+    s += hex[b[order[i]] >> 4];
+    s += hex[b[order[i]] & 15];
+  }
+  s += '}';
+  return s;
+}
+
+bool TryParseGuid(std::string_view text, std::uint8_t out[16]) {
+  if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
+  if (text.size() != 36) return false;
+  const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  int byte = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (text[i] != '-') return false;
+      ++i;
+      continue;
+    }
+    auto nibble = [](char c) -> int {
+      if (c >= '0' && c <= '9') return c - '0';
+      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+      return -1;
+    };
+    int hi = nibble(text[i]), lo = nibble(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out[order[byte++]] = static_cast<std::uint8_t>(hi * 16 + lo);
+    i += 2;
+  }
+  return byte == 16;
+}
+
+EncodedValue EncodeColumnValue(const ColumnDefinition& column, const core::Variant& value,
+                               std::vector<std::uint8_t>& scratch) {
+  EncodedValue r;
+  r.offset = scratch.size();
+  if (value.IsNullOrEmpty()) return r;
+  r.null = false;
+  auto put = [&](std::size_t n) {
+    scratch.resize(scratch.size() + n);
+    r.size = static_cast<std::uint32_t>(n);
+    return scratch.data() + r.offset;
+  };
+  try {
+    switch (column.type) {
+      case column_type::kBoolean:
+        r.boolean = value.ToBoolean();
+        break;
+      case column_type::kByte:
+        *put(1) = value.ToByte();
+        break;
+      case column_type::kInteger:
+        PutLe16(put(2), static_cast<std::uint16_t>(value.ToInteger()));
+        break;
+      case column_type::kLong:
+        PutLe32(put(4), static_cast<std::uint32_t>(value.ToLong()));
+        break;
+      case column_type::kCurrency:
+        PutLe64(put(8), static_cast<std::uint64_t>(value.ToCurrency().scaled));
+        break;
+      case column_type::kSingle:
+        PutLeFloat(put(4), value.ToSingle());
+        break;
+      case column_type::kDouble:
+        PutLeDouble(put(8), value.ToDouble());
+        break;
+      case column_type::kDateTime: {
+        double d = value.ToDate();
+        if (!std::isfinite(d) || d < -657434.0 || d >= 2958466.0)
+          BadValue(column, "the date lies outside the years 100 to 9999");
+        PutLeDouble(put(8), d);
+        break;
+      }
+      case column_type::kGuid: {
+        std::uint8_t g[16];
+        if (value.Type() == core::VarType::ByteArray && value.Bytes().size() == 16) {
+          std::memcpy(g, value.Bytes().data(), 16);
+        } else if (!TryParseGuid(value.ToString(), g)) {
+          BadValue(column, "'" + value.ToString() + "' is not a GUID");
+        }
+        std::memcpy(put(16), g, 16);
+        break;
+      }
+      case column_type::kNumeric: {
+        core::Decimal d = value.ToDecimal();
+        int scale = column.Scale();
+        int precision = column.Precision() == 0 ? 18 : column.Precision();
+        u128 mag = (u128{d.hi} << 64) | d.lo;
+        if (d.scale < scale) {
+          mag *= Pow10(scale - d.scale);
+        } else if (d.scale > scale) {
+          // Round half away from zero, as Jet does when a value has more decimals than the column.
+          u128 div = Pow10(d.scale - scale);
+          u128 q = mag / div, rem = mag % div;
+          if (rem * 2 >= div) ++q;
+          mag = q;
+        }
+        if (DigitCount(mag) > precision)
+          BadValue(column, "the value " + value.ToString() + " has more than " +
+                               std::to_string(precision) + " digits at scale " +
+                               std::to_string(scale));
+        std::uint8_t* p = put(17);
+        std::memset(p, 0, 17);
+        p[0] = (d.negative && mag != 0) ? 0x80 : 0x00;
+        // Four 32-bit groups, most significant first, each little-endian.
+        for (int g = 0; g < 4; ++g)
+          PutLe32(p + 1 + 4 * g, static_cast<std::uint32_t>(mag >> (32 * (3 - g))));
+        break;
+      }
+      case column_type::kText:
+      case column_type::kMemo: {
+        std::u16string text = core::Utf8ToUtf16(value.ToString());
+        if (column.type == column_type::kText && text.size() * 2 > column.length)
+          BadValue(column, "the text has " + std::to_string(text.size()) +
+                               " characters; the column holds " +
+                               std::to_string(column.length / 2));
+        // Compressed memo text is limited to 1024 characters (what Access reads back).
+        bool compress = column.CompressedUnicode() &&
+                        (column.type == column_type::kText || text.size() <= 1024);
+        AppendJet4Text(text, compress, scratch);
+        r.size = static_cast<std::uint32_t>(scratch.size() - r.offset);
+        break;
+      }
+      case column_type::kBinary:
+      case column_type::kOle: {
+        const std::uint8_t* src;
+        std::size_t n;
+        std::u16string text;
+        if (value.Type() == core::VarType::ByteArray) {
+          src = value.Bytes().data();
+          n = value.Bytes().size();
+        } else if (value.Type() == core::VarType::String) {
+          // As OLE turns a string into a byte array: its UTF-16 units.
+          text = core::Utf8ToUtf16(value.ToString());
+          src = reinterpret_cast<const std::uint8_t*>(text.data());
+          n = text.size() * 2;
+        } else {
+          BadValue(column, "a binary column takes bytes, not a " + value.ToString());
+        }
+        if (column.type == column_type::kBinary && n > column.length)
+          BadValue(column, std::to_string(n) + " bytes do not fit a column of " +
+                               std::to_string(column.length));
+        std::uint8_t* p = put(n);
+        if (n) std::memcpy(p, src, n);
+        break;
+      }
+      default:
+        ThrowJet(ErrorCode::kUnsupportedType, "column '" + column.name + "' has type " +
+                                                  ColumnTypeName(column.type) +
+                                                  ", which cannot be written");
+    }
+  } catch (const core::EVariantError& e) {
+    BadValue(column, e.what());
+  } catch (const core::EConvertError& e) {
+    BadValue(column, e.what());
+  }
+  return r;
+}
+
+core::Variant DecodeColumnValue(const ColumnDefinition& column, const ColumnSlice& slice,
+                                const ValueContext& context, const Location& at) {
+  if (slice.null) return core::Variant::Null();
+  if (column.type == column_type::kBoolean) return core::Variant::FromBoolean(slice.boolean);
+  std::size_t need = FixedSizeOf(column.type);
+  if (need != 0 && slice.size < need)
+    ThrowCorrupt(at, ColumnTypeName(column.type) + " value of " + std::to_string(slice.size) +
+                         " bytes; " + std::to_string(need) + " expected");
+  const std::uint8_t* p = slice.data;
+  switch (column.type) {
+    case column_type::kByte:
+      return core::Variant::FromByte(p[0]);
+    case column_type::kInteger:
+      return core::Variant::FromInteger(static_cast<std::int16_t>(Le16(p)));
+    case column_type::kLong:
+      return core::Variant::FromLong(static_cast<std::int32_t>(Le32(p)));
+    case column_type::kCurrency:
+      return core::Variant::FromCurrency(core::Currency{static_cast<std::int64_t>(Le64(p))});
+    case column_type::kSingle:
+      return core::Variant::FromSingle(LeFloat(p));
+    case column_type::kDouble:
+      return core::Variant::FromDouble(LeDouble(p));
+    case column_type::kDateTime:
+      return core::Variant::FromDate(LeDouble(p));
+    case column_type::kGuid:
+      return core::Variant::FromString(GuidToText(p));
+    case column_type::kNumeric: {
+      if (Le32(p + 1) != 0) ThrowCorrupt(at, "a Decimal value wider than 96 bits");
+      core::Decimal d;
+      d.negative = (p[0] & 0x80) != 0;
+      d.hi = Le32(p + 5);
+      d.lo = (std::uint64_t{Le32(p + 9)} << 32) | Le32(p + 13);
+      std::uint8_t scale = context.version == JetVersion::kJet3 ? column.Scale() : column.Scale();
+      if (scale > 28) ThrowCorrupt(at, "a Decimal column with scale " + std::to_string(scale));
+      d.scale = scale;
+      if (d.hi == 0 && d.lo == 0) d.negative = false;
+      return core::Variant::FromDecimal(d);
+    }
+    case column_type::kText:
+    case column_type::kMemo:
+      if (context.version == JetVersion::kJet3)
+        return core::Variant::FromString(core::DecodeToUtf8(
+            context.code_page, std::string_view(reinterpret_cast<const char*>(p), slice.size)));
+      return core::Variant::FromString(DecodeJet4TextUtf8(p, slice.size));
+    case column_type::kBinary:
+    case column_type::kOle:
+      return core::Variant::FromBytes(std::vector<std::uint8_t>(p, p + slice.size));
+  }
+  ThrowJet(ErrorCode::kUnsupportedType, std::string(at.file) + ": column '" + column.name +
+                                            "' has type " + ColumnTypeName(column.type) +
+                                            ", which this program cannot read");
+}
+
+}  // namespace jet

@@ -1,0 +1,616 @@
+// Rows of one table: scan, read, insert, update, delete.
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <random>
+
+#include "jet/btree.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/long_value.h"
+#include "text_util.h"
+
+namespace jet {
+
+namespace {
+
+constexpr std::uint16_t kForwardPointerSize = 4;
+
+bool IsDeleted(std::uint16_t flags) {
+  return flags == DataPageLayout::kSlotFlags;
+}
+bool IsForwardPointer(std::uint16_t flags) {
+  return flags == DataPageLayout::kSlotOverflow;
+}
+bool IsForwardTarget(std::uint16_t flags) {
+  return flags == DataPageLayout::kSlotDeleted;
+}
+
+void RandomGuid(std::uint8_t out[16]) {
+  static std::random_device device;
+  static std::mt19937_64 engine(device());
+  std::uint64_t a = engine(), b = engine();
+  std::memcpy(out, &a, 8);
+  std::memcpy(out + 8, &b, 8);
+  out[7] = static_cast<std::uint8_t>((out[7] & 0x0F) | 0x40);  // version 4
+  out[8] = static_cast<std::uint8_t>((out[8] & 0x3F) | 0x80);  // RFC 4122 variant
+}
+
+}  // namespace
+
+struct Table::Content {
+  RowPointer origin;
+  RowPointer content;
+  bool forwarded = false;
+  std::uint16_t offset = 0;
+  std::uint16_t length = 0;
+  std::vector<std::uint8_t> bytes;  // a copy of the row's content
+};
+
+Table::Table(Database& db, std::string name, TableDefinition def, RowPointer catalog_row)
+    : db_(db),
+      name_(std::move(name)),
+      def_(std::move(def)),
+      catalog_row_(catalog_row),
+      format_(def_) {
+  for (std::size_t i = 0; i < def_.columns.size(); ++i) order_.push_back(static_cast<int>(i));
+  std::stable_sort(order_.begin(), order_.end(),
+                   [&](int a, int b) { return def_.columns[a].number < def_.columns[b].number; });
+  by_number_.assign(def_.max_columns, -1);
+  for (std::size_t i = 0; i < def_.columns.size(); ++i)
+    if (def_.columns[i].number < by_number_.size())
+      by_number_[def_.columns[i].number] = static_cast<int>(i);
+  std::vector<ColumnSlice> nulls(def_.columns.size());
+  min_row_size_ = format_.EncodedSize(nulls.data());
+}
+
+Table::~Table() = default;
+
+int Table::ColumnIndex(std::string_view name) const {
+  for (std::size_t i = 0; i < def_.columns.size(); ++i)
+    if (NamesEqual(def_.columns[i].name, name)) return static_cast<int>(i);
+  return -1;
+}
+
+void Table::CheckWritable() {
+  if (db_.ReadOnly())
+    ThrowJet(ErrorCode::kReadOnly, db_.Path() + ": the database is open for reading only");
+}
+
+IndexMaintainer* Table::Indexes() {
+  if (def_.real_indexes.empty()) return nullptr;
+  if (!indexes_)
+    indexes_ =
+        std::make_unique<IndexMaintainer>(db_.PageCache(), IndexContext{db_.Path(), name_}, def_);
+  return indexes_.get();
+}
+
+LongValueStore& Table::LongValues(std::size_t column) {
+  auto it = long_values_.find(column);
+  if (it == long_values_.end()) {
+    Location at{.file = db_.Path(), .table = name_};
+    it = long_values_
+             .emplace(column,
+                      std::make_unique<LongValueStore>(db_.PageCache(), def_.columns[column], at))
+             .first;
+  }
+  return *it->second;
+}
+
+core::Variant Table::ToVariant(std::size_t column, const ColumnSlice& slice, int row,
+                               std::uint32_t page) {
+  const ColumnDefinition& col = def_.columns[column];
+  Location at{.file = db_.Path(), .table = name_, .page = page, .row = row, .field = col.name};
+  ValueContext context{db_.Version(), db_.CodePage()};
+  if (col.IsLongValue() && !slice.null) {
+    std::vector<std::uint8_t> payload =
+        ReadLongValue(db_.PageCache(), {slice.data, slice.size}, at);
+    ColumnSlice whole{false, false, payload.data(), static_cast<std::uint32_t>(payload.size())};
+    return DecodeColumnValue(col, whole, context, at);
+  }
+  return DecodeColumnValue(col, slice, context, at);
+}
+
+// ---- scanning ----
+
+Table::Scan::Scan(Table& table) : table_(&table) {
+  pages_ = table.db_.PageCache().Map(table.def_.owned_map).Pages().ToVector();
+  slices_.resize(table.def_.columns.size());
+}
+
+bool Table::Scan::Next() {
+  Pager& pager = table_->db_.PageCache();
+  const std::uint32_t owner = table_->def_.FirstPage();
+  while (true) {
+    if (!page_) {
+      if (page_index_ >= pages_.size()) return false;
+      std::uint32_t number = pages_[page_index_++];
+      if (number >= pager.PageCount()) continue;
+      PageRef p = pager.Read(number);
+      // The owned map may list pages that are no longer this table's (damage that
+      // Access's repair would fix): those are skipped, as other readers do.
+      if (p.Data()[0] != page_type::kData || Le32(p.Data() + DataPageLayout::kOwner) != owner)
+        continue;
+      page_ = std::move(p);
+      row_ = -1;
+    }
+    const auto layout = DataPageLayout::For(pager.Version());
+    std::uint16_t count = Le16(page_.Data() + layout.row_count_offset);
+    while (++row_ < count) {
+      std::uint16_t flags =
+          Le16(page_.Data() + layout.first_slot + 2 * row_) & DataPageLayout::kSlotFlags;
+      if (IsDeleted(flags) || IsForwardTarget(flags)) continue;
+      Pager::RowSpan span =
+          Pager::LocateRow(page_.Data(), page_.Number(), row_, pager.Version(), pager.FileName());
+      const std::uint8_t* bytes = page_.Data() + span.offset;
+      std::uint16_t length = span.length;
+      Location at{
+          .file = pager.FileName(), .table = table_->name_, .page = page_.Number(), .row = row_};
+      if (IsForwardPointer(flags)) {
+        if (length < kForwardPointerSize) ThrowCorrupt(at, "a forwarding row is too short");
+        RowPointer target = RowPointer::Read(bytes);
+        target_ = pager.Read(target.page);
+        if (target_.Data()[0] != page_type::kData)
+          ThrowCorrupt(at, "a forwarding row points to a page that holds no rows");
+        Pager::RowSpan t = Pager::LocateRow(target_.Data(), target.page, target.row,
+                                            pager.Version(), pager.FileName());
+        if (IsDeleted(t.flags)) ThrowCorrupt(at, "a forwarding row points to a deleted row");
+        bytes = target_.Data() + t.offset;
+        length = t.length;
+      }
+      table_->format_.Decode({bytes, length}, slices_.data(), at);
+      position_ = RowPointer{page_.Number(), static_cast<std::uint8_t>(row_)};
+      return true;
+    }
+    page_ = PageRef();
+    target_ = PageRef();
+  }
+}
+
+core::Variant Table::Scan::Value(std::size_t column) {
+  return table_->ToVariant(column, slices_.at(column), position_.row, position_.page);
+}
+
+std::vector<core::Variant> Table::Scan::Values() {
+  std::vector<core::Variant> out;
+  out.reserve(slices_.size());
+  for (std::size_t i = 0; i < slices_.size(); ++i) out.push_back(Value(i));
+  return out;
+}
+
+// ---- locating a row ----
+
+Table::Content Table::Locate(RowPointer where, bool for_write) {
+  (void)for_write;
+  Pager& pager = db_.PageCache();
+  Location at{.file = db_.Path(), .table = name_, .page = where.page, .row = where.row};
+  auto not_found = [&]() {
+    ThrowJet(ErrorCode::kNotFound, db_.Path() + ": table '" + name_ + "' has no row at page " +
+                                       std::to_string(where.page) + ", row " +
+                                       std::to_string(where.row));
+  };
+  if (where.page < 2 || where.page >= pager.PageCount()) not_found();
+  PageRef page = pager.Read(where.page);
+  if (page.Data()[0] != page_type::kData ||
+      Le32(page.Data() + DataPageLayout::kOwner) != def_.FirstPage())
+    not_found();
+  const auto layout = DataPageLayout::For(pager.Version());
+  if (where.row >= Le16(page.Data() + layout.row_count_offset)) not_found();
+  Pager::RowSpan span =
+      Pager::LocateRow(page.Data(), where.page, where.row, pager.Version(), pager.FileName());
+  if (IsDeleted(span.flags) || IsForwardTarget(span.flags)) not_found();
+  Content c;
+  c.origin = where;
+  c.content = where;
+  c.offset = span.offset;
+  c.length = span.length;
+  const std::uint8_t* bytes = page.Data() + span.offset;
+  PageRef target_page;
+  if (IsForwardPointer(span.flags)) {
+    if (span.length < kForwardPointerSize) ThrowCorrupt(at, "a forwarding row is too short");
+    c.forwarded = true;
+    c.content = RowPointer::Read(bytes);
+    if (c.content.page < 2 || c.content.page >= pager.PageCount())
+      ThrowCorrupt(at, "a forwarding row points outside the file");
+    target_page = pager.Read(c.content.page);
+    if (target_page.Data()[0] != page_type::kData)
+      ThrowCorrupt(at, "a forwarding row points to a page that holds no rows");
+    Pager::RowSpan t = Pager::LocateRow(target_page.Data(), c.content.page, c.content.row,
+                                        pager.Version(), pager.FileName());
+    if (IsDeleted(t.flags)) ThrowCorrupt(at, "a forwarding row points to a deleted row");
+    c.offset = t.offset;
+    c.length = t.length;
+    bytes = target_page.Data() + t.offset;
+  }
+  c.bytes.assign(bytes, bytes + c.length);
+  return c;
+}
+
+std::vector<core::Variant> Table::Read(RowPointer where) {
+  Content c = Locate(where, false);
+  std::vector<ColumnSlice> slices(def_.columns.size());
+  Location at{.file = db_.Path(), .table = name_, .page = where.page, .row = where.row};
+  format_.Decode(c.bytes, slices.data(), at);
+  std::vector<core::Variant> out;
+  out.reserve(slices.size());
+  for (std::size_t i = 0; i < slices.size(); ++i)
+    out.push_back(ToVariant(i, slices[i], where.row, where.page));
+  return out;
+}
+
+PropertyBlob Table::Properties() {
+  Table& objects = db_.SystemTable("MSysObjects", 2);
+  int lvprop = objects.ColumnIndex("LvProp");
+  if (lvprop < 0 || catalog_row_.IsNull()) return {};
+  std::vector<core::Variant> row = objects.Read(catalog_row_);
+  if (row[lvprop].IsNull()) return {};
+  const auto& bytes = row[lvprop].Bytes();
+  Location at{.file = db_.Path(), .table = name_};
+  return DecodePropertyBlob(bytes, db_.Version(), at);
+}
+
+// ---- writing ----
+
+namespace {
+
+// The keys' view of a row: column values by column number.
+class KeyValues {
+ public:
+  KeyValues(const TableDefinition& def, const std::vector<int>& by_number,
+            const ColumnSlice* slices, const std::vector<std::vector<std::uint8_t>>* payloads)
+      : def_(def), by_number_(by_number), slices_(slices), payloads_(payloads) {}
+
+  KeyValue operator()(std::uint16_t number) {
+    if (number >= by_number_.size() || by_number_[number] < 0) return KeyValue::Null();
+    int pos = by_number_[number];
+    const ColumnDefinition& col = def_.columns[pos];
+    const ColumnSlice& s = slices_[pos];
+    if (col.IsBoolean()) return KeyValue::Boolean(!s.null && s.boolean);
+    if (s.null) return KeyValue::Null();
+    if (col.IsText()) {
+      const std::uint8_t* data = s.data;
+      std::size_t size = s.size;
+      if (col.IsLongValue()) {
+        if (!payloads_) return KeyValue::Null();
+        data = (*payloads_)[pos].data();
+        size = (*payloads_)[pos].size();
+      }
+      texts_.push_back(DecodeJet4Text(data, size));
+      return KeyValue::Text(texts_.back());
+    }
+    return KeyValue::Stored({s.data, s.size});
+  }
+
+ private:
+  const TableDefinition& def_;
+  const std::vector<int>& by_number_;
+  const ColumnSlice* slices_;
+  const std::vector<std::vector<std::uint8_t>>* payloads_;
+  std::deque<std::u16string> texts_;
+};
+
+}  // namespace
+
+std::uint32_t Table::PageForInsert(std::size_t length) {
+  Pager& pager = db_.PageCache();
+  UsageMap& owned = pager.Map(def_.owned_map);
+  UsageMap& free = pager.Map(def_.free_map);
+  auto usable = [&](std::uint32_t number) {
+    if (number == 0 || number == kNoPage || !owned.Contains(number) || number >= pager.PageCount())
+      return false;
+    PageRef p = pager.Read(number);
+    const std::uint8_t* d = p.Data();
+    if (d[0] != page_type::kData || Le32(d + DataPageLayout::kOwner) != def_.FirstPage())
+      return false;
+    return DataPage(const_cast<std::uint8_t*>(d), pager.Version()).Fits(length);
+  };
+  if (usable(insert_page_)) return insert_page_;
+  if (insert_page_ != 0) free.Remove(insert_page_);  // it is full
+  std::uint32_t last = free.Pages().Max();
+  if (last != kNoPage && usable(last)) return insert_page_ = last;
+  if (last != kNoPage) free.Remove(last);
+  PageRef fresh = pager.Allocate(&owned);
+  DataPage::Format(fresh.MutableData(), pager.Version(), def_.FirstPage());
+  free.Add(fresh.Number());
+  return insert_page_ = fresh.Number();
+}
+
+RowPointer Table::PlaceRow(std::span<const std::uint8_t> row, std::uint16_t flags) {
+  std::uint32_t number = PageForInsert(row.size());
+  PageRef p = db_.PageCache().Write(number);
+  DataPage page(p.MutableData(), db_.Version());
+  int slot = page.AddRow(row, flags);
+  if (!page.Fits(min_row_size_)) db_.PageCache().Map(def_.free_map).Remove(number);
+  return RowPointer{number, static_cast<std::uint8_t>(slot)};
+}
+
+void Table::StoreCounters() {
+  if (indexes_ && indexes_->CountersChanged()) {
+    indexes_->StoreCounters(def_);
+    indexes_->ClearCountersChanged();
+    counters_dirty_ = true;
+  }
+  if (!counters_dirty_) return;
+  StoreTableCounters(db_.PageCache(), def_);
+  counters_dirty_ = false;
+}
+
+namespace {
+
+// The pieces of a row being written: encoded values, long-value payloads and the slices
+// that point at them.
+struct RowDraft {
+  std::vector<EncodedValue> encoded;
+  std::vector<ColumnSlice> slices;
+  std::vector<std::vector<std::uint8_t>> payloads;  // long values: the payload
+  std::vector<std::vector<std::uint8_t>> in_row;    // long values: header (+ inline data)
+  std::vector<bool> keep_old;                       // Update: the column keeps its old bytes
+};
+
+}  // namespace
+
+RowPointer Table::Insert(std::span<const core::Variant> values) {
+  CheckWritable();
+  const std::size_t n = def_.columns.size();
+  if (values.size() != n)
+    ThrowJet(ErrorCode::kValueInvalid, db_.Path() + ": table '" + name_ + "' has " +
+                                           std::to_string(n) + " columns, " +
+                                           std::to_string(values.size()) + " values given");
+  IndexMaintainer* indexes = Indexes();
+  if (indexes) {
+    std::string refusal = indexes->WriteRefusal();
+    if (!refusal.empty()) ThrowJet(ErrorCode::kReadOnly, refusal);
+  }
+  RowDraft d;
+  d.encoded.resize(n);
+  d.slices.resize(n);
+  d.payloads.resize(n);
+  d.in_row.resize(n);
+  scratch_.clear();
+  std::uint32_t next_autonumber = def_.autonumber;
+  for (std::size_t i = 0; i < n; ++i) {
+    const ColumnDefinition& col = def_.columns[i];
+    const core::Variant* v = &values[i];
+    core::Variant generated;
+    if (v->IsNullOrEmpty() && col.IsAutoNumber() && col.type == column_type::kLong) {
+      if (next_autonumber >= 0x7FFFFFFFu)
+        ThrowJet(ErrorCode::kValueInvalid, db_.Path() + ": table '" + name_ +
+                                               "': the AutoNumber column '" + col.name +
+                                               "' is exhausted");
+      generated = core::Variant::FromLong(static_cast<std::int32_t>(++next_autonumber));
+      v = &generated;
+    } else if (v->IsNullOrEmpty() && col.IsGuidAutoNumber() && col.type == column_type::kGuid) {
+      std::uint8_t g[16];
+      RandomGuid(g);
+      generated = core::Variant::FromBytes(std::vector<std::uint8_t>(g, g + 16));
+      v = &generated;
+    }
+    try {
+      d.encoded[i] = EncodeColumnValue(col, *v, scratch_);
+    } catch (const JetError& e) {
+      ThrowJet(e.Code(), db_.Path() + ": table '" + name_ + "', " + e.what());
+    }
+    if (col.IsAutoNumber() && col.type == column_type::kLong && !d.encoded[i].null) {
+      std::int32_t value = static_cast<std::int32_t>(Le32(scratch_.data() + d.encoded[i].offset));
+      if (value > 0 && static_cast<std::uint32_t>(value) > next_autonumber)
+        next_autonumber = static_cast<std::uint32_t>(value);
+    }
+  }
+  // Slices, with each long value first counted at its 12-byte out-of-row size.
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const ColumnDefinition& col = def_.columns[i];
+    const EncodedValue& e = d.encoded[i];
+    ColumnSlice& s = d.slices[i];
+    s.null = e.null;
+    s.boolean = e.boolean;
+    if (col.IsBoolean()) s.null = false;  // a Jet Boolean is never Null
+    if (e.null || col.IsBoolean()) continue;
+    if (col.IsLongValue()) {
+      d.payloads[i].assign(scratch_.begin() + e.offset, scratch_.begin() + e.offset + e.size);
+      d.in_row[i].assign(LongValueLayout::kHeaderSize, 0);
+      s.data = d.in_row[i].data();
+      s.size = LongValueLayout::kHeaderSize;
+    } else {
+      s.data = scratch_.data() + e.offset;
+      s.size = e.size;
+    }
+  }
+  size = format_.EncodedSize(d.slices.data());
+  if (size > kMaxRowSize)
+    ThrowJet(ErrorCode::kRowTooLarge, db_.Path() + ": table '" + name_ + "': a row of " +
+                                          std::to_string(size) + " bytes is larger than the " +
+                                          std::to_string(kMaxRowSize) + " a page holds");
+  std::optional<IndexMaintainer::Prepared> prepared;
+  if (indexes) {
+    KeyValues keys(def_, by_number_, d.slices.data(), &d.payloads);
+    prepared = indexes->PrepareInsert(std::ref(keys));
+  }
+  // Long values: small ones inline while the row stays within its limit.
+  for (std::size_t i = 0; i < n; ++i) {
+    const ColumnDefinition& col = def_.columns[i];
+    if (!col.IsLongValue() || d.slices[i].null) continue;
+    const auto& payload = d.payloads[i];
+    bool inline_ok = size + payload.size() <= kMaxRowSize;
+    LongValues(i).Store(payload, inline_ok, d.in_row[i]);
+    size += d.in_row[i].size() - LongValueLayout::kHeaderSize;
+    d.slices[i].data = d.in_row[i].data();
+    d.slices[i].size = static_cast<std::uint32_t>(d.in_row[i].size());
+  }
+  row_buffer_.resize(format_.EncodedSize(d.slices.data()));
+  format_.Encode(d.slices.data(), row_buffer_.data());
+  RowPointer where = PlaceRow(row_buffer_, 0);
+  if (indexes) indexes->CommitInsert(*prepared, IndexRowPointer{where.page, where.row});
+  ++def_.row_count;
+  def_.autonumber = next_autonumber;
+  MarkChanged();
+  return where;
+}
+
+void Table::Update(RowPointer where, std::span<const core::Variant> values) {
+  CheckWritable();
+  const std::size_t n = def_.columns.size();
+  if (values.size() != n)
+    ThrowJet(ErrorCode::kValueInvalid, db_.Path() + ": table '" + name_ + "' has " +
+                                           std::to_string(n) + " columns, " +
+                                           std::to_string(values.size()) + " values given");
+  IndexMaintainer* indexes = Indexes();
+  if (indexes) {
+    std::string refusal = indexes->WriteRefusal();
+    if (!refusal.empty()) ThrowJet(ErrorCode::kReadOnly, refusal);
+  }
+  Content old = Locate(where, true);
+  Location at{.file = db_.Path(), .table = name_, .page = where.page, .row = where.row};
+  std::vector<ColumnSlice> old_slices(n);
+  format_.Decode(old.bytes, old_slices.data(), at);
+
+  RowDraft d;
+  d.encoded.resize(n);
+  d.slices.resize(n);
+  d.payloads.resize(n);
+  d.in_row.resize(n);
+  d.keep_old.assign(n, false);
+  std::vector<std::vector<std::uint8_t>> old_payloads(n);
+  scratch_.clear();
+  std::uint32_t next_autonumber = def_.autonumber;
+  for (std::size_t i = 0; i < n; ++i) {
+    const ColumnDefinition& col = def_.columns[i];
+    if (values[i].IsEmpty()) {
+      d.keep_old[i] = true;
+      continue;
+    }
+    try {
+      d.encoded[i] = EncodeColumnValue(col, values[i], scratch_);
+    } catch (const JetError& e) {
+      ThrowJet(e.Code(), db_.Path() + ": table '" + name_ + "', " + e.what());
+    }
+    if (col.IsAutoNumber() && col.type == column_type::kLong && !d.encoded[i].null) {
+      std::int32_t value = static_cast<std::int32_t>(Le32(scratch_.data() + d.encoded[i].offset));
+      if (value > 0 && static_cast<std::uint32_t>(value) > next_autonumber)
+        next_autonumber = static_cast<std::uint32_t>(value);
+    }
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const ColumnDefinition& col = def_.columns[i];
+    ColumnSlice& s = d.slices[i];
+    if (d.keep_old[i]) {
+      s = old_slices[i];
+      if (col.IsLongValue() && !s.null && col.IsText() && indexes)
+        old_payloads[i] = ReadLongValue(db_.PageCache(), {s.data, s.size}, at);
+      d.payloads[i] = old_payloads[i];
+      continue;
+    }
+    const EncodedValue& e = d.encoded[i];
+    s.null = e.null;
+    s.boolean = e.boolean;
+    if (col.IsBoolean()) s.null = false;
+    if (e.null || col.IsBoolean()) continue;
+    if (col.IsLongValue()) {
+      d.payloads[i].assign(scratch_.begin() + e.offset, scratch_.begin() + e.offset + e.size);
+      d.in_row[i].assign(LongValueLayout::kHeaderSize, 0);
+      s.data = d.in_row[i].data();
+      s.size = LongValueLayout::kHeaderSize;
+    } else {
+      s.data = scratch_.data() + e.offset;
+      s.size = e.size;
+    }
+  }
+  std::size_t size = format_.EncodedSize(d.slices.data());
+  if (size > kMaxRowSize)
+    ThrowJet(ErrorCode::kRowTooLarge, db_.Path() + ": table '" + name_ + "': a row of " +
+                                          std::to_string(size) + " bytes is larger than the " +
+                                          std::to_string(kMaxRowSize) + " a page holds");
+  std::optional<IndexMaintainer::Prepared> prepared;
+  IndexRowPointer index_where{where.page, where.row};
+  if (indexes) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (def_.columns[i].IsLongValue() && def_.columns[i].IsText() && !old_slices[i].null &&
+          old_payloads[i].empty())
+        old_payloads[i] =
+            ReadLongValue(db_.PageCache(), {old_slices[i].data, old_slices[i].size}, at);
+    KeyValues old_keys(def_, by_number_, old_slices.data(), &old_payloads);
+    KeyValues new_keys(def_, by_number_, d.slices.data(), &d.payloads);
+    prepared = indexes->PrepareUpdate(std::ref(old_keys), std::ref(new_keys), index_where);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const ColumnDefinition& col = def_.columns[i];
+    if (!col.IsLongValue() || d.keep_old[i] || d.slices[i].null) continue;
+    bool inline_ok = size + d.payloads[i].size() <= kMaxRowSize;
+    LongValues(i).Store(d.payloads[i], inline_ok, d.in_row[i]);
+    size += d.in_row[i].size() - LongValueLayout::kHeaderSize;
+    d.slices[i].data = d.in_row[i].data();
+    d.slices[i].size = static_cast<std::uint32_t>(d.in_row[i].size());
+  }
+  row_buffer_.resize(format_.EncodedSize(d.slices.data()));
+  format_.Encode(d.slices.data(), row_buffer_.data());
+
+  Pager& pager = db_.PageCache();
+  if (row_buffer_.size() <= old.length) {
+    // In place: the slot keeps its length; the unused tail is zeroed.
+    PageRef p = pager.Write(old.content.page);
+    std::uint8_t* dest = p.MutableData() + old.offset;
+    std::memcpy(dest, row_buffer_.data(), row_buffer_.size());
+    std::memset(dest + row_buffer_.size(), 0, old.length - row_buffer_.size());
+  } else {
+    // The row outgrows its place: its content moves to a page with room and the original
+    // slot forwards to it, so that the row keeps its address.
+    RowPointer target = PlaceRow(row_buffer_, DataPageLayout::kSlotDeleted);
+    if (old.forwarded) {
+      PageRef t = pager.Write(old.content.page);
+      DataPage(t.MutableData(), db_.Version())
+          .SetSlotFlags(old.content.row, DataPageLayout::kSlotFlags);
+    }
+    PageRef p = pager.Write(where.page);
+    Pager::RowSpan span =
+        Pager::LocateRow(p.Data(), where.page, where.row, pager.Version(), pager.FileName());
+    if (span.length < kForwardPointerSize)
+      ThrowJet(ErrorCode::kRowTooLarge, db_.Path() + ": table '" + name_ + "': row " +
+                                            std::to_string(where.row) + " cannot grow");
+    std::uint8_t* dest = p.MutableData() + span.offset;
+    std::memset(dest, 0, span.length);
+    target.Write(dest);
+    DataPage(p.MutableData(), db_.Version()).SetSlotFlags(where.row, DataPageLayout::kSlotOverflow);
+  }
+  // The old long values of replaced columns go only now that the new row is in place.
+  for (std::size_t i = 0; i < n; ++i)
+    if (def_.columns[i].IsLongValue() && !d.keep_old[i] && !old_slices[i].null)
+      LongValues(i).Free({old_slices[i].data, old_slices[i].size});
+  if (indexes) indexes->CommitUpdate(*prepared, index_where);
+  if (next_autonumber != def_.autonumber) {
+    def_.autonumber = next_autonumber;
+    MarkChanged();
+  }
+}
+
+void Table::Delete(RowPointer where) {
+  CheckWritable();
+  IndexMaintainer* indexes = Indexes();
+  Content old = Locate(where, true);
+  const std::size_t n = def_.columns.size();
+  Location at{.file = db_.Path(), .table = name_, .page = where.page, .row = where.row};
+  std::vector<ColumnSlice> slices(n);
+  format_.Decode(old.bytes, slices.data(), at);
+  if (indexes) {
+    std::vector<std::vector<std::uint8_t>> payloads(n);
+    for (std::size_t i = 0; i < n; ++i)
+      if (def_.columns[i].IsLongValue() && def_.columns[i].IsText() && !slices[i].null)
+        payloads[i] = ReadLongValue(db_.PageCache(), {slices[i].data, slices[i].size}, at);
+    KeyValues keys(def_, by_number_, slices.data(), &payloads);
+    indexes->Delete(std::ref(keys), IndexRowPointer{where.page, where.row});
+  }
+  for (std::size_t i = 0; i < n; ++i)
+    if (def_.columns[i].IsLongValue() && !slices[i].null)
+      LongValues(i).Free({slices[i].data, slices[i].size});
+  Pager& pager = db_.PageCache();
+  if (old.forwarded) {
+    PageRef t = pager.Write(old.content.page);
+    DataPage(t.MutableData(), db_.Version())
+        .SetSlotFlags(old.content.row, DataPageLayout::kSlotFlags);
+  }
+  PageRef p = pager.Write(where.page);
+  DataPage(p.MutableData(), db_.Version()).SetSlotFlags(where.row, DataPageLayout::kSlotFlags);
+  if (def_.row_count > 0) --def_.row_count;
+  MarkChanged();
+}
+
+}  // namespace jet
