@@ -1,0 +1,411 @@
+// Index B-trees on an in-memory database: random changes against a model, splits and root
+// growth, one-pass builds, Seek with every comparison, cursors that survive changes, and
+// damaged trees refused with a clear message.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "jet/btree.h"
+#include "jet/file_io.h"
+#include "jet/pager.h"
+#include "test_index_raw.h"
+#include "test_index_util.h"
+
+namespace {
+
+using jet::IndexRowPointer;
+using jet::IndexTree;
+using jet::SeekComparison;
+using Bytes = std::vector<std::uint8_t>;
+namespace kt = jet::key_type;
+
+constexpr std::uint32_t kTdef = 0x0F;  // pretend table definition page
+
+Bytes LongKey(std::int32_t v, bool desc = false) {
+  std::uint8_t le[4];
+  std::memcpy(le, &v, 4);
+  Bytes key;
+  jet::AppendKeySegment({kt::kLong, desc}, jet::KeyValue::Stored(le), key);
+  return key;
+}
+
+Bytes BinaryKey(std::uint32_t v, std::size_t length) {
+  Bytes value(length, 0x5A);
+  for (int i = 0; i < 4; ++i) value[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+  Bytes key;
+  jet::AppendKeySegment({kt::kBinary}, jet::KeyValue::Stored(value), key);
+  return key;
+}
+
+IndexRowPointer Row(std::uint32_t n) {
+  return {0x100 + n / 200, static_cast<std::uint8_t>(n % 200)};
+}
+
+Bytes Entry(const Bytes& key, IndexRowPointer row) {
+  return IndexTree::MakeEntry(key, row);
+}
+Bytes KeyOf(const Bytes& entry) {
+  return Bytes(entry.begin(), entry.end() - 4);
+}
+IndexRowPointer RowOf(const Bytes& entry) {
+  const std::uint8_t* p = entry.data() + entry.size() - 4;
+  return {static_cast<std::uint32_t>(p[0] << 16 | p[1] << 8 | p[2]), p[3]};
+}
+
+// A fresh database in memory with one index whose root is an empty leaf.
+class TreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Open(); }
+
+  void Open(std::uint8_t flags = jet::index_flag::kAccess2000) {
+    tree_.reset();
+    pager_.reset();
+    fs_.Remove("t.mdb");
+    pager_ = jet::Pager::CreateNew(fs_.Open("t.mdb", jet::OpenMode::kCreateNew), {});
+    {
+      jet::PageRef ref = pager_->Allocate(nullptr);
+      root_ = ref.Number();
+      jet::IndexPage empty;
+      empty.table_definition = kTdef;
+      jet::EncodeIndexPage(empty, {ref.MutableData(), 4096});
+    }
+    definition_.name = "ix";
+    definition_.columns = {{0, "k", {kt::kLong}}};
+    definition_.flags = flags;
+    definition_.root_page = root_;
+    definition_.table_definition_page = kTdef;
+    tree_ = std::make_unique<IndexTree>(*pager_, definition_, jet::IndexContext{"t.mdb", "T"});
+  }
+
+  // A second tree object over the same pages: no cached pages, everything read anew.
+  std::unique_ptr<IndexTree> Reopen() {
+    return std::make_unique<IndexTree>(*pager_, definition_, jet::IndexContext{"t.mdb", "T"});
+  }
+
+  index_test::RawTree Walk() {
+    pages_.clear();
+    return index_test::WalkRaw(
+        [&](std::uint32_t n) -> const std::uint8_t* {
+          auto& copy = pages_[n];
+          jet::PageRef ref = pager_->Read(n);
+          copy.assign(ref.Data(), ref.Data() + 4096);
+          return copy.data();
+        },
+        root_);
+  }
+
+  std::vector<Bytes> ScanForward() {
+    std::vector<Bytes> out;
+    jet::IndexCursor c(*tree_);
+    for (bool ok = c.First(); ok; ok = c.Next())
+      out.emplace_back(c.Entry().begin(), c.Entry().end());
+    return out;
+  }
+  std::vector<Bytes> ScanBackward() {
+    std::vector<Bytes> out;
+    jet::IndexCursor c(*tree_);
+    for (bool ok = c.Last(); ok; ok = c.Prev())
+      out.emplace_back(c.Entry().begin(), c.Entry().end());
+    std::reverse(out.begin(), out.end());
+    return out;
+  }
+
+  jet::MemoryFileSystem fs_;
+  std::unique_ptr<jet::Pager> pager_;
+  std::uint32_t root_ = 0;
+  jet::IndexDefinition definition_;
+  std::unique_ptr<IndexTree> tree_;
+  std::map<std::uint32_t, Bytes> pages_;
+};
+
+TEST_F(TreeTest, RandomChangesMatchAModel) {
+  struct Case {
+    const char* what;
+    std::size_t key_bytes;  // 0: Long keys; otherwise Binary keys of this length
+    int operations;
+    int insert_percent;
+    std::uint32_t key_range;
+  } cases[] = {
+      {"small keys, growing", 0, 30000, 80, 1u << 30},
+      {"small keys, many duplicates", 0, 20000, 60, 50},
+      {"big keys, deep trees", 900, 3000, 70, 1u << 30},
+      {"mid keys, churn", 200, 8000, 50, 400},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Open();
+    std::mt19937 rng(7);
+    std::set<Bytes> model;
+    std::vector<std::pair<Bytes, IndexRowPointer>> live;
+    std::uint32_t next_row = 0;
+    for (int op = 0; op < c.operations; ++op) {
+      if (live.empty() || static_cast<int>(rng() % 100) < c.insert_percent) {
+        const std::uint32_t v = rng() % c.key_range;
+        const Bytes key =
+            c.key_bytes == 0 ? LongKey(static_cast<std::int32_t>(v)) : BinaryKey(v, c.key_bytes);
+        const IndexRowPointer row = Row(next_row++);
+        const auto at = model.lower_bound(key);
+        const bool was_new = at == model.end() || at->size() != key.size() + 4 ||
+                             !std::equal(key.begin(), key.end(), at->begin());
+        if (op % 97 == 0) {
+          ASSERT_EQ(tree_->Insert(key, row), was_new) << "distinct-key answer";
+        } else {
+          tree_->Insert(key, row);
+        }
+        model.insert(Entry(key, row));
+        live.emplace_back(key, row);
+      } else {
+        const std::size_t pick = rng() % live.size();
+        ASSERT_TRUE(tree_->Remove(live[pick].first, live[pick].second));
+        model.erase(Entry(live[pick].first, live[pick].second));
+        live[pick] = live.back();
+        live.pop_back();
+      }
+      if (op % 5000 == 4999) {
+        ASSERT_EQ(Walk().entries.size(), model.size());
+      }
+    }
+    const auto walked = Walk();
+    const std::vector<Bytes> expected(model.begin(), model.end());
+    ASSERT_EQ(walked.entries, expected);
+    ASSERT_EQ(ScanForward(), expected);
+    ASSERT_EQ(ScanBackward(), expected);
+    EXPECT_EQ(tree_->CountEntries(), expected.size());
+    auto fresh = Reopen();
+    EXPECT_EQ(fresh->CountEntries(), expected.size());
+    if (c.key_bytes == 900) {
+      EXPECT_GE(walked.height, 4);
+    }
+    // Remove everything: the root is an empty leaf again and every other page is free.
+    const auto pages = walked.pages;
+    for (const auto& [key, row] : live) ASSERT_TRUE(tree_->Remove(key, row));
+    const auto empty = Walk();
+    EXPECT_TRUE(empty.entries.empty());
+    EXPECT_EQ(empty.pages, std::vector<std::uint32_t>{root_});
+    for (std::uint32_t p : pages) {
+      if (p != root_) {
+        EXPECT_TRUE(pager_->IsFree(p)) << "page " << p;
+      }
+    }
+    EXPECT_FALSE(tree_->Remove(LongKey(1), Row(1)));
+  }
+}
+
+TEST_F(TreeTest, AscendingInsertsLeaveFullPagesLikeAccess) {
+  for (std::int32_t v = 0; v < 3000; ++v)
+    tree_->Insert(LongKey(v), Row(static_cast<std::uint32_t>(v)));
+  const auto walked = Walk();
+  ASSERT_EQ(walked.entries.size(), 3000u);
+  EXPECT_EQ(walked.height, 2);
+  const auto root = index_test::ParseRaw(pages_[root_].data());
+  EXPECT_NE(root.tail, 0u);
+  EXPECT_EQ(root.level, 1);
+  EXPECT_EQ(walked.pages.size(), root.entries.size() + 2);
+  // Every leaf but the last is full: not even one more 9-byte entry, compressed, would fit.
+  for (const auto& e : root.entries) {
+    const std::uint32_t child =
+        e[e.size() - 4] << 24 | e[e.size() - 3] << 16 | e[e.size() - 2] << 8 | e.back();
+    const std::uint8_t* leaf = pages_[child].data();
+    const std::size_t prefix = leaf[0x18] | leaf[0x19] << 8;
+    EXPECT_LT(leaf[2] | leaf[3] << 8, 9 - static_cast<int>(prefix)) << "leaf " << child;
+  }
+}
+
+TEST_F(TreeTest, BuildMakesTheSameEntriesAsInserts) {
+  std::mt19937 rng(11);
+  std::set<Bytes> model;
+  for (int i = 0; i < 5000; ++i)
+    model.insert(Entry(BinaryKey(rng() % 3000, 40), Row(static_cast<std::uint32_t>(i))));
+  const std::vector<Bytes> sorted(model.begin(), model.end());
+  for (const auto& e : sorted) tree_->Insert(KeyOf(e), RowOf(e));
+  const auto by_insert = Walk().entries;
+  Open();
+  tree_->Build(sorted);
+  const auto built = Walk();
+  EXPECT_EQ(built.entries, by_insert);
+  EXPECT_EQ(built.entries, sorted);
+  EXPECT_EQ(built.height, 3);
+  // A built tree stays maintainable.
+  for (int i = 0; i < 2000; ++i) {
+    const auto& e = sorted[rng() % sorted.size()];
+    tree_->Remove(KeyOf(e), RowOf(e));
+    tree_->Insert(BinaryKey(rng() % 3000, 40), Row(100000 + static_cast<std::uint32_t>(i)));
+  }
+  Walk();
+  // Builds of every size: one leaf, exactly full levels, several levels of big keys.
+  for (std::size_t n : {0, 1, 401, 402, 2000}) {
+    Open();
+    std::vector<Bytes> entries;
+    for (std::size_t i = 0; i < n; ++i)
+      entries.push_back(
+          Entry(LongKey(static_cast<std::int32_t>(i)), Row(static_cast<std::uint32_t>(i))));
+    tree_->Build(entries);
+    EXPECT_EQ(Walk().entries, entries) << n;
+  }
+  Open();
+  std::vector<Bytes> big;
+  for (std::uint32_t i = 0; i < 300; ++i) big.push_back(Entry(BinaryKey(i, 1000), Row(i)));
+  tree_->Build(big);
+  const auto deep = Walk();
+  EXPECT_EQ(deep.entries, big);
+  EXPECT_GE(deep.height, 4);
+  // Building again replaces the content and frees the old pages.
+  tree_->Build({Entry(LongKey(5), Row(5))});
+  EXPECT_EQ(Walk().pages, std::vector<std::uint32_t>{root_});
+  for (std::uint32_t p : deep.pages) {
+    if (p != root_) {
+      EXPECT_TRUE(pager_->IsFree(p));
+    }
+  }
+}
+
+// Seek against the documented rule, computed by brute force over the sorted entries.
+TEST_F(TreeTest, SeekFollowsTheComparisonRules) {
+  definition_.columns = {{0, "a", {kt::kLong}}, {1, "b", {kt::kLong, true}}};
+  tree_ = Reopen();
+  std::vector<Bytes> sorted;
+  std::uint32_t row = 0;
+  for (std::int32_t a = 0; a < 600; a += 3) {
+    for (std::int32_t b : {7, 2, 2}) {
+      Bytes key = LongKey(a);
+      const Bytes second = LongKey(b, true);
+      key.insert(key.end(), second.begin(), second.end());
+      tree_->Insert(key, Row(row));
+      sorted.push_back(Entry(key, Row(row++)));
+    }
+  }
+  std::sort(sorted.begin(), sorted.end());
+  auto starts = [](const Bytes& key, const Bytes& prefix) {
+    return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
+  };
+  std::vector<Bytes> probes;
+  for (std::int32_t a : {-5, 0, 1, 3, 299, 300, 301, 597, 598, 1000}) {
+    probes.push_back(LongKey(a));
+    for (std::int32_t b : {9, 7, 5, 2, 0}) {
+      Bytes k = LongKey(a);
+      const Bytes second = LongKey(b, true);
+      k.insert(k.end(), second.begin(), second.end());
+      probes.push_back(k);
+    }
+  }
+  for (const auto& probe : probes) {
+    // lo: first entry whose key starts with or sorts after the probe; hi: first after.
+    std::size_t lo = 0, hi = 0;
+    while (lo < sorted.size() && KeyOf(sorted[lo]) < probe && !starts(KeyOf(sorted[lo]), probe))
+      ++lo;
+    hi = lo;
+    while (hi < sorted.size() && starts(KeyOf(sorted[hi]), probe)) ++hi;
+    const struct {
+      SeekComparison op;
+      long want;  // index into sorted, -1 = NoMatch
+    } expected[] = {
+        {SeekComparison::kEqual, lo < hi ? static_cast<long>(lo) : -1},
+        {SeekComparison::kGreaterEqual, lo < sorted.size() ? static_cast<long>(lo) : -1},
+        {SeekComparison::kGreater, hi < sorted.size() ? static_cast<long>(hi) : -1},
+        {SeekComparison::kLessEqual, static_cast<long>(hi) - 1},
+        {SeekComparison::kLess, static_cast<long>(lo) - 1},
+    };
+    for (const auto& e : expected) {
+      jet::IndexCursor cursor(*tree_);
+      const bool found = cursor.Seek(e.op, probe);
+      ASSERT_EQ(found, e.want >= 0) << index_test::Hex(probe) << " op " << static_cast<int>(e.op);
+      if (found) {
+        EXPECT_EQ(Bytes(cursor.Entry().begin(), cursor.Entry().end()), sorted[e.want])
+            << index_test::Hex(probe);
+      }
+    }
+  }
+  EXPECT_TRUE(tree_->ContainsKey(probes[8]));   // (0, 7)
+  EXPECT_FALSE(tree_->ContainsKey(probes[9]));  // (0, 5)
+}
+
+TEST_F(TreeTest, CursorsSurviveChanges) {
+  for (std::int32_t v = 0; v < 3000; ++v)
+    tree_->Insert(LongKey(v), Row(static_cast<std::uint32_t>(v)));
+  // Walk forward deleting every visited entry and its successor's successor.
+  jet::IndexCursor c(*tree_);
+  std::vector<std::int32_t> seen;
+  for (bool ok = c.First(); ok; ok = c.Next()) {
+    const std::int32_t v = static_cast<std::int32_t>((c.Key()[1] ^ 0x80) << 24 | c.Key()[2] << 16 |
+                                                     c.Key()[3] << 8 | c.Key()[4]);
+    seen.push_back(v);
+    tree_->Remove(LongKey(v), Row(static_cast<std::uint32_t>(v)));
+    tree_->Remove(LongKey(v + 2), Row(static_cast<std::uint32_t>(v + 2)));
+  }
+  // Visited 0, 1, 4, 5, 8, 9, ...: each step lands on the entry after the removed one.
+  ASSERT_EQ(seen.size(), 1500u);
+  for (std::size_t i = 0; i < seen.size(); ++i)
+    EXPECT_EQ(seen[i], static_cast<std::int32_t>(i / 2 * 4 + i % 2));
+  EXPECT_EQ(tree_->CountEntries(), 0u);
+  // Backward with inserts behind the cursor: they are not visited again.
+  for (std::int32_t v = 0; v < 1000; v += 2)
+    tree_->Insert(LongKey(v), Row(static_cast<std::uint32_t>(v)));
+  int steps = 0;
+  for (bool ok = c.Last(); ok; ok = c.Prev()) {
+    ++steps;
+    tree_->Insert(LongKey(2000 + steps), Row(static_cast<std::uint32_t>(2000 + steps)));
+  }
+  EXPECT_EQ(steps, 500);
+}
+
+TEST_F(TreeTest, DamagedTreesAreRefusedWithTheirPlace) {
+  for (std::int32_t v = 0; v < 1000; ++v)
+    tree_->Insert(LongKey(v), Row(static_cast<std::uint32_t>(v)));
+  const auto walked = Walk();
+  ASSERT_EQ(walked.height, 2);
+  const std::uint32_t leaf = walked.pages[1];
+  struct Case {
+    const char* what;
+    std::uint32_t page;
+    std::size_t offset;
+    std::vector<std::uint8_t> bytes;
+    const char* message_part;
+  } cases[] = {
+      {"child beyond the file", root_, 0x14, {0xFF, 0xFF, 0, 0}, "outside the file"},
+      {"child loops to the root",
+       root_,
+       0x14,
+       {static_cast<std::uint8_t>(root_), 0, 0, 0},
+       "leads back up"},
+      {"page of another table",
+       leaf,
+       0x04,
+       {0x33, 0, 0, 0},
+       "belongs to the table defined on page 51"},
+      {"entry mask past the end", leaf, 0x1B + 452, {0x80}, "past the page end"},
+      {"free space", leaf, 0x02, {0x00, 0x00}, "free space"},
+      {"not an index page", leaf, 0x00, {0x01}, "not an index page"},
+  };
+  for (const auto& c : cases) {
+    Bytes saved;
+    {
+      jet::PageRef ref = pager_->Write(c.page);
+      saved.assign(ref.Data(), ref.Data() + 4096);
+      std::copy(c.bytes.begin(), c.bytes.end(), ref.MutableData() + c.offset);
+    }
+    auto fresh = Reopen();
+    try {
+      fresh->CountEntries();
+      jet::IndexCursor cursor(*fresh);
+      cursor.Last();
+      fresh->Pages();
+      ADD_FAILURE() << c.what << " not noticed";
+    } catch (const jet::CorruptDatabase& e) {
+      const std::string message = e.what();
+      for (const char* part : {"t.mdb", "'T'", "index 'ix'", c.message_part}) {
+        EXPECT_NE(message.find(part), std::string::npos) << c.what << ": " << message;
+      }
+    }
+    jet::PageRef ref = pager_->Write(c.page);
+    std::copy(saved.begin(), saved.end(), ref.MutableData());
+  }
+}
+
+TEST_F(TreeTest, KeysLongerThanThePageAllowsAreRefused) {
+  EXPECT_THROW(tree_->Insert(BinaryKey(1, 2000), Row(1)), jet::JetError);
+  EXPECT_NO_THROW(tree_->Insert(BinaryKey(1, 1000), Row(1)));
+}
+
+}  // namespace
