@@ -264,7 +264,8 @@ void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
     layout.offset = offset;
     layout.length = length;
     const bool vfp = family_ == Family::VisualFoxPro;
-    fd.binary = vfp && (r.flags & kFlagBinary);
+    // Only text can be translated; numbers in binary form carry the flag too.
+    fd.binary = vfp && (r.flags & kFlagBinary) && (r.type == 'C' || r.type == 'V' || r.type == 'M');
     if (vfp && has_null_flags) {
       if (r.type == 'V' || r.type == 'Q') layout.varlen_bit = null_bits++;
       if (r.flags & kFlagNullable) layout.null_bit = null_bits++;
