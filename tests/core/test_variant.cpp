@@ -285,7 +285,7 @@ TEST(VariantText, EveryKindToText) {
   };
   for (const Case& c : cases) EXPECT_EQ(c.value.ToString(), c.text);
   EXPECT_THROW(Variant::FromArray({Variant(1)}).ToString(), EVariantError);
-  EXPECT_THROW(Variant::FromDate(1e9).ToString(), Exception);
+  EXPECT_THROW(Variant::FromDate(1e9).ToString(), EVariantError);
 }
 
 TEST(VariantKinds, TypeCodesAndNumericKinds) {

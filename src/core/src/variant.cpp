@@ -473,7 +473,12 @@ std::string Variant::ToString() const {
     case VarType::Double:
       return FloatToText(std::get<double>(value_));
     case VarType::Date:
-      return FormatDateTimeText(std::get<double>(value_));
+      try {
+        return FormatDateTimeText(std::get<double>(value_));
+      } catch (const EConvertError&) {
+        throw EVariantError("Cannot convert Date " + FloatToText(std::get<double>(value_)) +
+                            " to String: outside the years 1 to 9999");
+      }
     case VarType::Decimal:
       return DecimalToText(std::get<Decimal>(value_));
     case VarType::String:

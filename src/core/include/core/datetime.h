@@ -42,17 +42,24 @@ bool IsValidDateParts(const DateParts& parts);
 std::int32_t EncodeDay(int year, int month, int day);
 void DecodeDay(std::int32_t day_count, int& year, int& month, int& day);
 
-// Date-time double from parts and back; the time rounds to the nearest millisecond.
+// Date-time double from parts and back; the time rounds to the nearest millisecond (halves
+// to even), and a time that rounds up to midnight belongs to the next day. Values outside
+// the years 1..9999, NaN and infinities raise EConvertError, as do invalid parts.
 double EncodeDateTime(const DateParts& parts);
 DateParts DecodeDateTime(double date_time);
 
+// The same conversions in time-stamp form; EConvertError for a stamp whose day is outside
+// 1..3652059 or whose time is outside 0..86399999.
 TimeStamp DateTimeToTimeStamp(double date_time);
 double TimeStampToDateTime(TimeStamp stamp);
 
 // Stable text of a date-time: "YYYY-MM-DD HH:MM:SS" (".mmm" when there are
-// milliseconds); the time part is left out at midnight.
+// milliseconds); the time part is left out at midnight. EConvertError out of range.
 std::string FormatDateTimeText(double date_time);
-// Reads the text of FormatDateTimeText, ISO 8601 with a "T", and US "M/D/YYYY [h:mm[:ss] [AM|PM]]".
+// Reads the text of FormatDateTimeText, ISO 8601 with a "T", US "M/D/YYYY [h:mm[:ss] [AM|PM]]"
+// and a time alone (which falls on 30 December 1899, day 0 of the double). Seconds may carry
+// up to 9 fraction digits, rounded to the millisecond. Blanks around the text are ignored;
+// anything else that does not fit, or an impossible date or time, gives false.
 bool TryParseDateTimeText(std::string_view text, double& out);
 
 }  // namespace core

@@ -27,12 +27,15 @@ class SingleByteCodec {
  public:
   int CodePage() const { return code_page_; }
   // Appends the UTF-8 form of the bytes. Bytes the code page leaves undefined become
-  // the Unicode character with the same number in the C1/Latin-1 range, so nothing is lost.
+  // the Unicode character with the same number in the C1/Latin-1 range, so nothing is lost;
+  // where the page already has that character at another byte (cp857's 0xD5, 0xE7, 0xF2),
+  // U+F000 + byte from the private use area instead. Every byte therefore encodes back.
   void Decode(std::string_view bytes, std::string& out) const;
   std::string Decode(std::string_view bytes) const;
   // Code point of one byte.
   char32_t ToUnicode(std::uint8_t byte) const { return table_[byte]; }
-  // Characters without a byte in this code page become '?'; `lossless` reports whether any did.
+  // Characters without a byte in this code page become '?', as do invalid UTF-8 sequences;
+  // `lossless` reports whether none did.
   std::string Encode(std::string_view utf8, bool* lossless = nullptr) const;
 
   // The codec of a supported code page; raises core::Exception naming the number otherwise.

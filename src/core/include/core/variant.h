@@ -84,6 +84,12 @@ class Variant {
 
   // Conversions to the other kinds, by the OLE rules; raise EVariantError when the
   // value cannot be represented. Empty converts to zero / false / empty text.
+  // - Boolean True is -1 for every signed kind and 255 for Byte (OLE's all-ones byte).
+  // - Texts are read with the syntax of TextToFloat; integers, Currency and Decimal read
+  //   them exactly (no detour through a double), Date also takes TryParseDateTimeText's forms.
+  // - Currency and Decimal from a Single or Double take the value's decimal text (so 0.1
+  //   becomes exactly 0.1) and round that half to even.
+  // - Date accepts only the years 1..9999.
   bool ToBoolean() const;
   std::uint8_t ToByte() const;
   std::int16_t ToInteger() const;
@@ -95,8 +101,9 @@ class Variant {
   double ToDate() const;
   Decimal ToDecimal() const;
   // The variant-to-text conversion: Null and Empty give "", Boolean "True"/"False",
-  // floats FloatToText, Currency and Decimal exact decimals without trailing zeros,
-  // dates FormatDateTimeText, byte arrays their bytes as Latin-1 characters.
+  // Double FloatToText, Single SingleToText, Currency and Decimal exact decimals without
+  // trailing zeros, dates FormatDateTimeText, byte arrays their bytes as Latin-1
+  // characters; an array of variants raises EVariantError.
   std::string ToString() const;
 
   // Direct access to array contents; raise EVariantError for other kinds.
@@ -120,10 +127,13 @@ class Variant {
 
 // Floating-point text in the form the record buffers keep: at most 15 significant
 // digits when that reads back to the same double, otherwise the shortest form that
-// does; "." as decimal separator; exponent form "1.5E+20" outside 1e-5..1e15.
+// does; "." as decimal separator; exponent form "1.5E+20" outside 1e-5..1e15. Negative
+// zero is "-0", the others "NAN", "INF", "-INF", so every double reads back identically.
 std::string FloatToText(double value);
 // The exact inverse of FloatToText; also accepts leading/trailing blanks, a leading
-// sign, "," or "." as separator and lower-case exponents. Raises EConvertError.
+// sign, "," or "." as separator and lower-case exponents. Values below the smallest
+// subnormal read as (signed) zero; values beyond the largest double and anything else
+// raise EConvertError naming the text.
 double TextToFloat(std::string_view text);
 // Parses without raising; false when the text is not a number.
 bool TryTextToFloat(std::string_view text, double& out);
@@ -138,7 +148,9 @@ bool TryTextToSingle(std::string_view text, float& out);
 std::string CurrencyToText(Currency value);
 bool TryTextToCurrency(std::string_view text, Currency& out);
 
-// Decimal to and from exact text.
+// Decimal to and from exact text. The parser keeps the written scale ("1.50" has scale 2),
+// rounds half to even beyond 28 places and further while the mantissa is wider than 96 bits;
+// false when the integer part alone does not fit.
 std::string DecimalToText(const Decimal& value);
 bool TryTextToDecimal(std::string_view text, Decimal& out);
 
