@@ -25,7 +25,20 @@ BaseUnits AverageCharSize(const QFont& font);
 // The design font's average character size.
 inline constexpr BaseUnits kDesignBaseUnits{6, 13};
 
-// A rectangle of a design layout, scaled from the design font to a font with `units`.
-QRect ScaleDesignRect(const QRect& design, BaseUnits units);
+// How much larger than the design layout a window is drawn.
+struct DesignScale {
+  double x = 1.0;
+  double y = 1.0;
+
+  // The ratio of a font's average character size to the design font's.
+  static DesignScale ForFont(const QFont& font);
+  // Widens the horizontal scale, when needed, so that `text` (its "&" accelerator marks
+  // not drawn) fits a design width in `font`: a font that is wide for its average
+  // character must not clip a caption.
+  void FitText(const QFont& font, const QString& text, int design_width);
+  // A design rectangle on the screen. Edges are scaled, not sizes, so controls that
+  // touch in the design still touch.
+  QRect Map(const QRect& design) const;
+};
 
 }  // namespace ui
