@@ -932,6 +932,13 @@ std::string IndexMaintainer::WriteRefusal() const {
   return {};
 }
 
+bool IndexMaintainer::CanEncode(std::size_t i) const {
+  for (const auto& column : trees_[i]->Definition().columns) {
+    if (!CanEncodeColumn(column.key)) return false;
+  }
+  return true;
+}
+
 void IndexMaintainer::RefuseIfUnwritable(std::size_t i) const {
   for (const auto& column : trees_[i]->Definition().columns) {
     if (!CanEncodeColumn(column.key)) {
@@ -1071,10 +1078,7 @@ void IndexMaintainer::Delete(const RowValues& old_row, IndexRowPointer where) {
   std::vector<std::optional<std::vector<std::uint8_t>>> keys(trees_.size());
   std::vector<bool> by_scan(trees_.size(), false);
   for (std::size_t i = 0; i < trees_.size(); ++i) {
-    bool encodable = true;
-    for (const auto& column : trees_[i]->Definition().columns)
-      encodable = encodable && CanEncodeColumn(column.key);
-    if (!encodable) {
+    if (!CanEncode(i)) {
       by_scan[i] = true;  // no key can be built: look for the row pointer
       continue;
     }

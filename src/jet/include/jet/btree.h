@@ -273,6 +273,14 @@ class IndexMaintainer {
   // other than General), naming the file, table, index, column and sort order.
   std::string WriteRefusal() const;
 
+  // The key index i gives this row, or nothing when the row gets no entry (ignore-nulls
+  // and every index column Null). Raises JetError when a value cannot be encoded.
+  std::optional<std::vector<std::uint8_t>> KeyOf(std::size_t i, const RowValues& row) const {
+    return KeyFor(i, row, false);
+  }
+  // Whether index i's keys can be built (false: text in a sort order other than General).
+  bool CanEncode(std::size_t i) const;
+
   struct Prepared {
     // Per index: the new key, or nothing when the row gets no entry (ignore-nulls).
     std::vector<std::optional<std::vector<std::uint8_t>>> keys;
