@@ -1168,7 +1168,8 @@ void TDataSet::NotifyDataSources(TDataEvent event, std::intptr_t info) {
 }
 
 bool TDataSet::IsLinkedTo(const TDataSource* source) const {
-  while (source != nullptr) {
+  // Bounded, so that a chain that already loops elsewhere cannot hang the check.
+  for (int steps = 0; source != nullptr && steps < 4096; ++steps) {
     const TDataSet* dataset = source->DataSet();
     if (dataset == nullptr) break;
     if (dataset == this) return true;

@@ -63,7 +63,7 @@ void TDataSource::Edit() {
 }
 
 bool TDataSource::IsLinkedTo(const TDataSet* dataset) const {
-  while (dataset != nullptr) {
+  for (int steps = 0; dataset != nullptr && steps < 4096; ++steps) {
     const TDataSource* source = dataset->GetDataSource();
     if (source == nullptr) break;
     if (source == this) return true;
