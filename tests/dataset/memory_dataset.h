@@ -215,6 +215,11 @@ class TRecordingDataset : public TMemoryDataset {
   }
 };
 
+// The values of the record the dataset's state addresses, in native form.
+inline const TMemoryDataset::Values& MemoryRecordValues(const TMemoryDataset& ds) {
+  return ds.StateRecord()->values;
+}
+
 // Builds a dataset with the given columns and rows (each row: one value per column, Null or
 // Empty for null) and opens it.
 void Fill(TMemoryDataset& ds, const std::vector<std::vector<Variant>>& rows);
