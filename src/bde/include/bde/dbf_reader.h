@@ -27,6 +27,7 @@ class DbfReader : public SourceReader {
   core::Variant Value(int field) override;
   std::vector<std::uint8_t> BlobBytes(int field) override;
   bool IsNull(int field) override;
+  std::size_t RecordSize() const override { return record_length_; }
 
   std::uint8_t VersionByte() const { return version_; }
   // The memo file in use, or "" when the table has no memo fields.
@@ -84,7 +85,6 @@ class DbfReader : public SourceReader {
   std::size_t buffer_records_ = 0;
   std::size_t buffer_pos_ = 0;
   std::int64_t next_index_ = 0;  // 0-based index of the first record not yet in the buffer
-  const std::uint8_t* record_ = nullptr;
   bool at_end_ = false;
   bool ended_early_ = false;
   int ansi_code_page_ = 1250;

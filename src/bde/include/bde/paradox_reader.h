@@ -25,6 +25,7 @@ class ParadoxReader : public SourceReader {
   core::Variant Value(int field) override;
   std::vector<std::uint8_t> BlobBytes(int field) override;
   bool IsNull(int field) override;
+  std::size_t RecordSize() const override { return record_size_; }
 
   int FileVersion() const { return file_version_; }
   int KeyFieldCount() const { return key_fields_; }
@@ -71,7 +72,6 @@ class ParadoxReader : public SourceReader {
   int block_records_ = 0;
   int block_pos_ = 0;
   std::int64_t records_seen_ = 0;
-  const std::uint8_t* record_ = nullptr;
   bool started_ = false;
   bool at_end_ = false;
 };

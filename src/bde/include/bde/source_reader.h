@@ -106,6 +106,16 @@ class SourceReader {
   // Whether the field of the current record is empty, without decoding it fully.
   virtual bool IsNull(int field) = 0;
 
+  // The raw bytes of the current record, RecordSize() of them (null when there is none).
+  // A table keeps such copies in its record buffers and decodes a field only when it is
+  // read: Select makes a copy taken earlier the record Value, IsNull and BlobBytes decode.
+  virtual std::size_t RecordSize() const = 0;
+  const std::uint8_t* RecordBytes() const { return record_; }
+  void Select(const std::uint8_t* record, std::int64_t record_number) {
+    record_ = record;
+    record_number_ = record_number;
+  }
+
   // Things a reader noticed that do not stop it (a record count beyond the data, a stale
   // validity file, ...), each naming the file. They accumulate while reading.
   const std::vector<std::string>& Warnings() const { return warnings_; }
@@ -121,6 +131,7 @@ class SourceReader {
   int code_page_ = 0;
   std::int64_t record_count_ = 0;
   std::int64_t record_number_ = 0;
+  const std::uint8_t* record_ = nullptr;  // the record being decoded
   std::string format_name_;
   std::vector<std::string> warnings_;
 };
