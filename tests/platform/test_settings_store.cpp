@@ -54,7 +54,7 @@ TEST(MemorySettingsStore, DeletingAKeyTakesItsSubtreeAndNothingElse) {
 }
 
 TEST(MemorySettingsStore, PathsWithEmptyNamesAreRefused) {
-  for (const char* bad : {"A\\\\B", "\\A", "A\\"}) {
+  for (const char* bad : {"A\\\\B", "\\A", "A\\", "A\\B\nC", "A\r"}) {
     SCOPED_TRACE(bad);
     MemorySettingsStore store;
     store.CreateKey("A\\B");

@@ -63,7 +63,8 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 // Splits a key path into its names. An empty path is the root; an empty name anywhere
-// (a doubled, leading or trailing backslash) makes the path invalid.
+// (a doubled, leading or trailing backslash) or a name with a line break in it makes the
+// path invalid.
 std::optional<std::vector<std::string_view>> SplitKey(std::string_view key) {
   std::vector<std::string_view> parts;
   if (key.empty()) return parts;
@@ -72,7 +73,8 @@ std::optional<std::vector<std::string_view>> SplitKey(std::string_view key) {
     std::size_t end = key.find('\\', start);
     std::string_view part =
         key.substr(start, end == std::string_view::npos ? key.npos : end - start);
-    if (part.empty()) return std::nullopt;
+    // A line break in a name could not be written to a settings file and read back.
+    if (part.empty() || part.find_first_of("\r\n") != std::string_view::npos) return std::nullopt;
     parts.push_back(part);
     if (end == std::string_view::npos) break;
     start = end + 1;
