@@ -347,15 +347,13 @@ void Database::Flush() {
 void Database::Close() {
   if (closed_) return;
   closed_ = true;
-  tables_.clear();
   std::exception_ptr failure;
   try {
-    if (!ReadOnly()) {
-      pager_->Flush();
-    }
+    Flush();
   } catch (...) {
     failure = std::current_exception();
   }
+  tables_.clear();
   pager_->Underlying().Unlock();
   if (!lock_path_.empty()) {
     try {
