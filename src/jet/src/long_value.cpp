@@ -91,7 +91,7 @@ LongValueStore::LongValueStore(Pager& pager, const ColumnDefinition& column, Loc
              pager.FileName() + ": column '" + column.name +
                  "' keeps its long values without usage maps; it cannot be written");
   owned_ = &pager.Map(column.lv_owned_map);
-  free_ = &pager.Map(column.lv_free_map);
+  free_ = column.lv_free_map.IsNull() ? nullptr : &pager.Map(column.lv_free_map);
 }
 
 RowPointer LongValueStore::AddRow(std::span<const std::uint8_t> link,
@@ -109,7 +109,7 @@ RowPointer LongValueStore::AddRow(std::span<const std::uint8_t> link,
     std::uint8_t* dest = page.AddRow(length, 0, &row);
     if (!link.empty()) std::memcpy(dest, link.data(), link.size());
     if (!bytes.empty()) std::memcpy(dest + link.size(), bytes.data(), bytes.size());
-    if (page.FreeSpace() < kUsefulRoom + 2) free_->Remove(number);
+    if (page.FreeSpace() < kUsefulRoom + 2 && free_) free_->Remove(number);
     return row;
   };
   if (!own_page) {
@@ -118,7 +118,7 @@ RowPointer LongValueStore::AddRow(std::span<const std::uint8_t> link,
       if (row >= 0) return RowPointer{current_page_, static_cast<std::uint8_t>(row)};
     }
     // Pages with room from earlier sessions: try the most recent one.
-    std::uint32_t candidate = free_->Pages().Max();
+    std::uint32_t candidate = free_ ? free_->Pages().Max() : kNoPage;
     if (candidate != kNoPage && candidate != current_page_ && owned_->Contains(candidate)) {
       int row = try_page(candidate);
       if (row >= 0) {
@@ -131,7 +131,7 @@ RowPointer LongValueStore::AddRow(std::span<const std::uint8_t> link,
   std::uint32_t number = fresh.Number();
   DataPage::Format(fresh.MutableData(), version, kLongValueOwner);
   fresh = PageRef();
-  free_->Add(number);
+  if (free_) free_->Add(number);
   int row = try_page(number);
   if (row < 0) throw std::logic_error("a long-value row does not fit an empty page");
   if (!own_page) current_page_ = number;
@@ -187,7 +187,7 @@ void LongValueStore::DeleteRow(RowPointer where) {
     if (page.SlotFlags(r) != DataPageLayout::kSlotFlags) return;
   // Nothing live is left on the page: give it back.
   w = PageRef();
-  free_->Remove(where.page);
+  if (free_) free_->Remove(where.page);
   if (current_page_ == where.page) current_page_ = 0;
   if (owned_->Contains(where.page)) pager_.Release(where.page, owned_);
 }

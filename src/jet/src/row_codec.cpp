@@ -429,9 +429,9 @@ core::Variant DecodeColumnValue(const ColumnDefinition& column, const ColumnSlic
     case column_type::kOle:
       return core::Variant::FromBytes(std::vector<std::uint8_t>(p, p + slice.size));
   }
-  ThrowJet(ErrorCode::kUnsupportedType, std::string(at.file) + ": column '" + column.name +
-                                            "' has type " + ColumnTypeName(column.type) +
-                                            ", which this program cannot read");
+  // Types this engine does not write (the 0x11 column of Access's own tables and the
+  // like) are handed out as their stored bytes, so tables holding them stay readable.
+  return core::Variant::FromBytes(std::vector<std::uint8_t>(p, p + slice.size));
 }
 
 }  // namespace jet

@@ -294,7 +294,8 @@ class KeyValues {
 std::uint32_t Table::PageForInsert(std::size_t length) {
   Pager& pager = db_.PageCache();
   UsageMap& owned = pager.Map(def_.owned_map);
-  UsageMap& free = pager.Map(def_.free_map);
+  // Some Access tables have no free-space map; nothing is recorded for them then.
+  UsageMap* free = def_.free_map.IsNull() ? nullptr : &pager.Map(def_.free_map);
   auto usable = [&](std::uint32_t number) {
     if (number == 0 || number == kNoPage || !owned.Contains(number) || number >= pager.PageCount())
       return false;
@@ -305,13 +306,13 @@ std::uint32_t Table::PageForInsert(std::size_t length) {
     return DataPage(const_cast<std::uint8_t*>(d), pager.Version()).Fits(length);
   };
   if (usable(insert_page_)) return insert_page_;
-  if (insert_page_ != 0) free.Remove(insert_page_);  // it is full
-  std::uint32_t last = free.Pages().Max();
+  if (insert_page_ != 0 && free) free->Remove(insert_page_);  // it is full
+  std::uint32_t last = free ? free->Pages().Max() : owned.Pages().Max();
   if (last != kNoPage && usable(last)) return insert_page_ = last;
-  if (last != kNoPage) free.Remove(last);
+  if (last != kNoPage && free) free->Remove(last);
   PageRef fresh = pager.Allocate(&owned);
   DataPage::Format(fresh.MutableData(), pager.Version(), def_.FirstPage());
-  free.Add(fresh.Number());
+  if (free) free->Add(fresh.Number());
   return insert_page_ = fresh.Number();
 }
 
@@ -320,7 +321,8 @@ RowPointer Table::PlaceRow(std::span<const std::uint8_t> row, std::uint16_t flag
   PageRef p = db_.PageCache().Write(number);
   DataPage page(p.MutableData(), db_.Version());
   int slot = page.AddRow(row, flags);
-  if (!page.Fits(min_row_size_)) db_.PageCache().Map(def_.free_map).Remove(number);
+  if (!page.Fits(min_row_size_) && !def_.free_map.IsNull())
+    db_.PageCache().Map(def_.free_map).Remove(number);
   return RowPointer{number, static_cast<std::uint8_t>(slot)};
 }
 
