@@ -168,7 +168,7 @@ TEST(Fields, TextConversionsAndTheirErrors) {
       {"DT", "2000-01-02 13:05:09", "2000-01-02 13:05:09"},
       {"BY", "abcd", "abcd"},
       {"BY", "abcde", nullptr},
-      {"BY", "ab", std::string("ab\0\0", 4).c_str()},
+      {"BY", "ab", "ab"},  // padded with zero bytes, checked below
       {"VB", "abcdef", "abcdef"},
       {"M", "line1\r\nline2", "line1\r\nline2"},
   };
@@ -260,8 +260,7 @@ TEST(Fields, AssignCopiesValueAndNullForEveryKind) {
       TField& d = dest.Fields()[i];
       EXPECT_EQ(d.IsNull(), s.IsNull()) << s.FieldName() << " pass " << pass;
       EXPECT_EQ(d.AsVariant().Type(), s.AsVariant().Type()) << s.FieldName();
-      if (!s.IsBlob()) EXPECT_EQ(d.AsString(), s.AsString()) << s.FieldName();
-      if (s.IsBlob()) EXPECT_EQ(d.AsString(), s.AsString()) << s.FieldName() << " content";
+      EXPECT_EQ(d.AsString(), s.AsString()) << s.FieldName();
     }
     source.Next();
   }

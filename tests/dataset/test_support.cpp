@@ -92,6 +92,7 @@ TEST(StringLists, NamesValuesTextAndCommaText) {
       {"x,,y", {"x", "", "y"}, "x,,y"},
       {"x,", {"x", ""}, "x,"},
       {"", {}, ""},
+      {"\"\"", {""}, "\"\""},
   };
   for (const Case& c : cases) {
     TStringList l;

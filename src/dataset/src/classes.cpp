@@ -425,10 +425,12 @@ std::string TStringList::DelimitedText(char delimiter, char quote) const {
   std::string out;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const std::string& s = items_[i].text;
-    bool needs_quote = std::any_of(s.begin(), s.end(), [&](char c) {
-      auto u = static_cast<unsigned char>(c);
-      return u <= ' ' || c == quote || c == delimiter;
-    });
+    // A lone empty item is quoted, or it would read back as no item at all.
+    bool needs_quote =
+        (s.empty() && items_.size() == 1) || std::any_of(s.begin(), s.end(), [&](char c) {
+          auto u = static_cast<unsigned char>(c);
+          return u <= ' ' || c == quote || c == delimiter;
+        });
     if (i > 0) out += delimiter;
     if (needs_quote) {
       out += quote;
