@@ -31,6 +31,24 @@ inline std::string CheckTextParsers(const std::uint8_t* data, std::size_t size) 
   if (is_float) {
     if (!SameDouble(TextToFloat(FloatToText(d)), d)) return "float text does not read back";
     if (!SameDouble(TextToFloat(text), d)) return "TextToFloat disagrees with TryTextToFloat";
+    // Leading zeros change nothing, but push the text past the short-text path.
+    std::string_view body = text;
+    while (!body.empty() && (body.front() == ' ' || body.front() == '\t' || body.front() == '\r' ||
+                             body.front() == '\n'))
+      body.remove_prefix(1);
+    std::string padded;
+    if (!body.empty() && (body.front() == '+' || body.front() == '-')) {
+      padded.push_back(body.front());
+      body.remove_prefix(1);
+    }
+    if (!body.empty() && body.front() != 'n' && body.front() != 'N' && body.front() != 'i' &&
+        body.front() != 'I') {
+      padded.append(80, '0');
+      padded.append(body);
+      double long_form = 0;
+      if (!TryTextToFloat(padded, long_form) || !SameDouble(long_form, d))
+        return "long and short texts of one number read differently";
+    }
   } else {
     try {
       TextToFloat(text);
