@@ -137,7 +137,7 @@ class MemoryFile : public RandomAccessFile {
     if (fail_at_ && offset + size > *fail_at_)
       throw core::EFileError(path_ + ": read error at offset " + std::to_string(offset) +
                              ": input/output error");
-    if (offset >= bytes_.size()) return 0;
+    if (offset >= bytes_.size() || size == 0) return 0;
     std::size_t n = std::min<std::uint64_t>(size, bytes_.size() - offset);
     std::memcpy(buffer, bytes_.data() + offset, n);
     return n;

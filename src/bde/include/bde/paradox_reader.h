@@ -48,7 +48,6 @@ class ParadoxReader : public SourceReader {
   FileSystem& fs_;
   std::unique_ptr<RandomAccessFile> file_;
   std::unique_ptr<RandomAccessFile> blob_;
-  bool blob_missing_ = false;
   std::string blob_path_;
   std::unique_ptr<TextDecoder> decoder_;
 
