@@ -8,6 +8,7 @@
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -352,6 +353,7 @@ TEST(ApplicationErrorHandler, ShowsTheErrorWithTheTitleAStopIconAndOK) {
   EXPECT_EQ(seen[0].title, "Datovrat");
   EXPECT_EQ(seen[0].text, "Table 'Zákazníci' not found.");
   EXPECT_EQ(seen[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(seen[0].buttons, 1);
   EXPECT_EQ(seen[1].text, "Done.");
   EXPECT_EQ(seen[2].title, "Datovrat");
   EXPECT_EQ(seen[2].icon, QMessageBox::NoIcon);
