@@ -36,7 +36,8 @@ const Column kColumns[] = {{"ID", 'N', 9, 0},     {"NAME", 'C', 30, 0}, {"CITY",
 void Put(std::string& rec, std::size_t& at, int width, const char* text, bool right) {
   const int n = static_cast<int>(std::strlen(text));
   std::string field(static_cast<std::size_t>(width), ' ');
-  std::memcpy(field.data() + (right ? width - n : 0), text, static_cast<std::size_t>(std::min(n, width)));
+  std::memcpy(field.data() + (right ? width - n : 0), text,
+              static_cast<std::size_t>(std::min(n, width)));
   rec.replace(at, static_cast<std::size_t>(width), field);
   at += static_cast<std::size_t>(width);
 }
@@ -72,9 +73,13 @@ void WriteTable(const std::string& path, int records) {
     std::exit(1);
   }
   std::fwrite(header.data(), 1, header.size(), out);
-  static const char* kNames[] = {"Nov\xA0k Jan", "Dvo\xFD\xA0k Anton\xA1n", "\xE6\x9C" "astn\xEC Petr",
+  static const char* kNames[] = {"Nov\xA0k Jan", "Dvo\xFD\xA0k Anton\xA1n",
+                                 "\xE6\x9C"
+                                 "astn\xEC Petr",
                                  "Kub\xA0t Tom\xA0\xE7", "Smith John"};
-  static const char* kCities[] = {"Praha", "Brno", "Ostrava", "Plze\xE5", "\xAC" "esk\x82 Bud\xD8jovice"};
+  static const char* kCities[] = {"Praha", "Brno", "Ostrava", "Plze\xE5",
+                                  "\xAC"
+                                  "esk\x82 Bud\xD8jovice"};
   std::string rec(static_cast<std::size_t>(record_length), ' ');
   char text[64];
   for (int r = 0; r < records; ++r) {

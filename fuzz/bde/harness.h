@@ -85,7 +85,8 @@ inline void FuzzDbfMemo(const std::uint8_t* data, std::size_t size) {
   for (int r = 0; r < records; ++r) {
     std::string rec(static_cast<std::size_t>(record_length), ' ');
     const std::uint8_t* p = data + 1 + 4 * r;
-    const std::uint32_t block = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+    const std::uint32_t block =
+        p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
     if (vfp) {
       for (int i = 0; i < 4; ++i) rec[1 + i] = static_cast<char>(block >> (8 * i));
     } else {

@@ -741,3 +741,93 @@ core::Variant DbfReader::Decode(int field) {
 }
 
 }  // namespace bde
+
+namespace bde {
+
+// The table's hot path: the common dBase types decoded without a Variant. Anything unusual
+// takes the general path, which also produces the error messages.
+
+void DbfReader::CheckField(int field) const {
+  if (!record_) Fail("there is no current record");
+  if (field < 0 || field >= static_cast<int>(fields_.size()))
+    Fail("no field number " + std::to_string(field));
+}
+
+bool DbfReader::TextValue(int field, std::string& out) {
+  CheckField(field);
+  const char type = fields_[field].native_type;
+  if (type != 'C' && type != 'V') return SourceReader::TextValue(field, out);
+  const Layout& l = layouts_[field];
+  if (NullBit(l.null_bit)) return false;
+  const std::string_view text =
+      type == 'C'
+          ? TrimRight(std::string_view(reinterpret_cast<const char*>(FieldBytes(field)), l.length))
+          : VarBytes(field);
+  if (text.empty()) return false;
+  out.clear();
+  DecodeText(field, text, out);
+  return true;
+}
+
+bool DbfReader::NumberValue(int field, double& out) {
+  CheckField(field);
+  const char type = fields_[field].native_type;
+  if (type != 'N' && type != 'F') return SourceReader::NumberValue(field, out);
+  const Layout& l = layouts_[field];
+  if (NullBit(l.null_bit)) return false;
+  const std::string_view raw(reinterpret_cast<const char*>(FieldBytes(field)), l.length);
+  bool ok = true;
+  const std::optional<double> v = values::ParseNumericText(raw, ok);
+  if (!ok) FailField(field, "invalid number " + Quoted(raw));
+  if (!v) return false;
+  out = *v;
+  return true;
+}
+
+bool DbfReader::IntegerValue(int field, std::int32_t& out) {
+  CheckField(field);
+  const FieldDescription& f = fields_[field];
+  const Layout& l = layouts_[field];
+  if (f.native_type != 'N' || NullBit(l.null_bit)) return SourceReader::IntegerValue(field, out);
+  const char* p = reinterpret_cast<const char*>(FieldBytes(field));
+  const char* end = p + l.length;
+  while (p < end && *p == ' ') ++p;
+  while (end > p && (end[-1] == ' ' || end[-1] == '\0')) --end;
+  if (p == end) return false;
+  const bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
+  if (p == end || end - p > 9) return SourceReader::IntegerValue(field, out);
+  std::int32_t n = 0;
+  for (; p < end; ++p) {
+    if (*p < '0' || *p > '9') return SourceReader::IntegerValue(field, out);
+    n = n * 10 + (*p - '0');
+  }
+  n = negative ? -n : n;
+  if (f.type == SourceFieldType::Smallint && (n < -32768 || n > 32767))
+    return SourceReader::IntegerValue(field, out);
+  out = n;
+  return true;
+}
+
+bool DbfReader::DateTimeValue(int field, core::TimeStamp& out) {
+  CheckField(field);
+  const Layout& l = layouts_[field];
+  if (fields_[field].native_type != 'D' || NullBit(l.null_bit))
+    return SourceReader::DateTimeValue(field, out);
+  const std::uint8_t* p = FieldBytes(field);
+  int d[8];
+  for (int i = 0; i < 8; ++i) {
+    if (p[i] < '0' || p[i] > '9') return SourceReader::DateTimeValue(field, out);
+    d[i] = p[i] - '0';
+  }
+  const int year = d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3];
+  const int month = d[4] * 10 + d[5];
+  const int day = d[6] * 10 + d[7];
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > core::DaysInMonth(year, month))
+    return SourceReader::DateTimeValue(field, out);
+  out.Date = core::EncodeDay(year, month, day);
+  out.Time = 0;
+  return true;
+}
+
+}  // namespace bde

@@ -58,6 +58,34 @@ bool IsBlobType(SourceFieldType type) {
   return type >= SourceFieldType::Blob && type <= SourceFieldType::DBaseOle;
 }
 
+bool SourceReader::TextValue(int field, std::string& out) {
+  const core::Variant v = Value(field);
+  if (v.IsNullOrEmpty()) return false;
+  out = v.ToString();
+  return true;
+}
+
+bool SourceReader::NumberValue(int field, double& out) {
+  const core::Variant v = Value(field);
+  if (v.IsNullOrEmpty()) return false;
+  out = v.ToDouble();
+  return true;
+}
+
+bool SourceReader::IntegerValue(int field, std::int32_t& out) {
+  const core::Variant v = Value(field);
+  if (v.IsNullOrEmpty()) return false;
+  out = v.ToLong();
+  return true;
+}
+
+bool SourceReader::DateTimeValue(int field, core::TimeStamp& out) {
+  const core::Variant v = Value(field);
+  if (v.IsNullOrEmpty()) return false;
+  out = core::DateTimeToTimeStamp(v.ToDate());
+  return true;
+}
+
 void SourceReader::Fail(const std::string& what) const {
   throw core::EFileError(path_ + ": " + what);
 }

@@ -302,42 +302,40 @@ bool TTable::GetFieldData(ds::TField* field, void* buffer) const {
   if (i < 0 || i >= static_cast<int>(reader_->Fields().size())) return false;
   reader_->Select(record + kHeaderSize, Header(record).record_number);
   if (field->IsBlob()) return !reader_->IsNull(i);
-  const core::Variant v = reader_->Value(i);
-  if (v.IsNullOrEmpty()) return false;
-  if (!buffer) return true;
   switch (field->DataType()) {
     case ds::ftString:
     case ds::ftFixedChar: {
-      const std::string s = v.ToString();
-      const std::size_t n = Utf8Prefix(s, static_cast<std::size_t>(field->DataSize()) - 1);
-      std::memcpy(buffer, s.data(), n);
-      static_cast<char*>(buffer)[n] = '\0';
-      break;
+      if (!reader_->TextValue(i, text_)) return false;
+      if (buffer) {
+        const std::size_t n = Utf8Prefix(text_, static_cast<std::size_t>(field->DataSize()) - 1);
+        std::memcpy(buffer, text_.data(), n);
+        static_cast<char*>(buffer)[n] = '\0';
+      }
+      return true;
     }
     case ds::ftSmallint:
     case ds::ftInteger:
     case ds::ftWord:
     case ds::ftAutoInc: {
-      const std::int32_t n = v.ToLong();
-      std::memcpy(buffer, &n, sizeof n);
-      break;
-    }
-    case ds::ftBoolean: {
-      const std::int16_t b = v.ToBoolean() ? 1 : 0;
-      std::memcpy(buffer, &b, sizeof b);
-      break;
+      std::int32_t n = 0;
+      if (!reader_->IntegerValue(i, n)) return false;
+      if (buffer) std::memcpy(buffer, &n, sizeof n);
+      return true;
     }
     case ds::ftFloat:
     case ds::ftCurrency:
     case ds::ftBCD: {
-      const double d = v.ToDouble();
-      std::memcpy(buffer, &d, sizeof d);
-      break;
+      double d = 0;
+      if (!reader_->NumberValue(i, d)) return false;
+      if (buffer) std::memcpy(buffer, &d, sizeof d);
+      return true;
     }
     case ds::ftDate:
     case ds::ftTime:
     case ds::ftDateTime: {
-      const core::TimeStamp t = core::DateTimeToTimeStamp(v.ToDate());
+      core::TimeStamp t;
+      if (!reader_->DateTimeValue(i, t)) return false;
+      if (!buffer) return true;
       if (field->DataType() == ds::ftDate) {
         std::memcpy(buffer, &t.Date, sizeof t.Date);
       } else if (field->DataType() == ds::ftTime) {
@@ -346,6 +344,18 @@ bool TTable::GetFieldData(ds::TField* field, void* buffer) const {
         const double ms = static_cast<double>(t.Date) * core::kMsPerDay + t.Time;
         std::memcpy(buffer, &ms, sizeof ms);
       }
+      return true;
+    }
+    default:
+      break;
+  }
+  const core::Variant v = reader_->Value(i);
+  if (v.IsNullOrEmpty()) return false;
+  if (!buffer) return true;
+  switch (field->DataType()) {
+    case ds::ftBoolean: {
+      const std::int16_t b = v.ToBoolean() ? 1 : 0;
+      std::memcpy(buffer, &b, sizeof b);
       break;
     }
     case ds::ftBytes: {

@@ -28,6 +28,10 @@ class DbfReader : public SourceReader {
   std::vector<std::uint8_t> BlobBytes(int field) override;
   bool IsNull(int field) override;
   std::size_t RecordSize() const override { return record_length_; }
+  bool TextValue(int field, std::string& out) override;
+  bool NumberValue(int field, double& out) override;
+  bool IntegerValue(int field, std::int32_t& out) override;
+  bool DateTimeValue(int field, core::TimeStamp& out) override;
 
   std::uint8_t VersionByte() const { return version_; }
   // The memo file in use, or "" when the table has no memo fields.
@@ -57,6 +61,7 @@ class DbfReader : public SourceReader {
   std::uint32_t MemoBlock(int field) const;
   void ReadMemo(int field, std::uint32_t block, std::vector<std::uint8_t>& out);
   core::Variant Decode(int field);
+  void CheckField(int field) const;
   void DecodeText(int field, std::string_view bytes, std::string& out) const;
 
   FileSystem& fs_;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bde/file.h"
+#include "core/datetime.h"
 #include "core/variant.h"
 
 namespace bde {
@@ -105,6 +106,15 @@ class SourceReader {
   virtual std::vector<std::uint8_t> BlobBytes(int field) = 0;
   // Whether the field of the current record is empty, without decoding it fully.
   virtual bool IsNull(int field) = 0;
+
+  // The same values as Value() without a Variant, for the table's hot path: each returns
+  // false for Null and raises like Value(). TextValue replaces `out` with the text of a text
+  // field; NumberValue takes any numeric field; IntegerValue integer fields; DateTimeValue
+  // date, time and date-time fields (day 1 = 1 January of year 1, milliseconds).
+  virtual bool TextValue(int field, std::string& out);
+  virtual bool NumberValue(int field, double& out);
+  virtual bool IntegerValue(int field, std::int32_t& out);
+  virtual bool DateTimeValue(int field, core::TimeStamp& out);
 
   // The raw bytes of the current record, RecordSize() of them (null when there is none).
   // A table keeps such copies in its record buffers and decodes a field only when it is

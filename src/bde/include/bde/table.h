@@ -96,6 +96,7 @@ class TTable : public ds::TDataSet {
   std::size_t raw_size_ = 0;
   std::vector<std::string> warnings_;
   std::set<std::string> warned_;
+  mutable std::string text_;  // reused for every text value, so reading allocates nothing
 };
 
 }  // namespace bde
