@@ -125,8 +125,7 @@ bool Table::Scan::Next() {
     if (!page_) {
       if (page_index_ >= pages_.size()) return false;
       std::uint32_t number = pages_[page_index_++];
-      if (number >= pager.PageCount()) continue;
-      PageRef p = pager.Read(number);
+      PageRef p = pager.Read(number);  // a page beyond the file's end is reported here
       // The owned map may list pages that are no longer this table's (damage that
       // Access's repair would fix): those are skipped, as other readers do.
       if (p.Data()[0] != page_type::kData || Le32(p.Data() + DataPageLayout::kOwner) != owner)

@@ -19,6 +19,7 @@ struct CheckReport {
   bool Clean() const { return problems.empty(); }
 };
 
+// A database open for writing is flushed first, so that the check sees every change.
 CheckReport CheckDatabase(Database& db);
 
 }  // namespace jet

@@ -95,7 +95,7 @@ struct CatalogEntry {
 
 // A column of a table to be created.
 struct NewColumn {
-  std::string name;
+  std::string name = {};
   std::uint8_t type = column_type::kText;
   // Text: characters (1..255); Binary: bytes (1..255); ignored for other types.
   std::uint16_t size = 255;
@@ -105,8 +105,10 @@ struct NewColumn {
   bool allow_zero_length = true;    // Text/Memo
   std::uint8_t precision = 18;      // Decimal
   std::uint8_t scale = 0;           // Decimal
-  std::string default_value;        // an expression, kept in the properties
-  std::string format, caption, description;
+  std::string default_value = {};   // an expression, kept in the properties
+  std::string format = {};
+  std::string caption = {};
+  std::string description = {};
 };
 
 struct NewIndex {
@@ -119,10 +121,10 @@ struct NewIndex {
 };
 
 struct NewTable {
-  std::string name;
-  std::vector<NewColumn> columns;
-  std::vector<NewIndex> indexes;
-  std::string description;
+  std::string name = {};
+  std::vector<NewColumn> columns = {};
+  std::vector<NewIndex> indexes = {};
+  std::string description = {};
 };
 
 class Table {
