@@ -1,11 +1,13 @@
-// One QApplication for a GUI test executable, on the offscreen platform unless the
-// environment asks for another. Any number of the executable's files may include it.
+// One application object (the program's own, ui::TApplication) for a GUI test
+// executable, on the offscreen platform unless the environment asks for another. Any
+// number of the executable's files may include it.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <memory>
+
+#include "ui/application.h"
 
 namespace qt_test {
 
@@ -16,12 +18,12 @@ class QtApplicationEnvironment : public ::testing::Environment {
     static int argc = 1;
     static char name[] = "datovrat-test";
     static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
+    app_ = std::make_unique<ui::TApplication>(argc, argv);
   }
   void TearDown() override { app_.reset(); }
 
  private:
-  std::unique_ptr<QApplication> app_;
+  std::unique_ptr<ui::TApplication> app_;
 };
 
 inline ::testing::Environment* const kQtEnvironment =

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
 #include "platform/hooks.h"
 #include "qt_app.h"
 #include "ui/app_hooks.h"
@@ -359,6 +360,42 @@ TEST(ApplicationErrorHandler, ShowsTheErrorWithTheTitleAStopIconAndOK) {
   EXPECT_EQ(seen[2].icon, QMessageBox::NoIcon);
   EXPECT_EQ(seen[2].text,
             "If You not enter Username and Password You may not gain access to your data!");
+}
+
+TEST(ApplicationErrorHandler, ErrorsLeavingEventHandlersReachItAndTheLoopGoesOn) {
+  std::vector<std::string> reported;
+  platform::Hooks hooks;
+  hooks.handle_exception = [&](std::exception_ptr e) {
+    reported.push_back(platform::ExceptionMessage(e));
+  };
+  platform::Hooks saved = platform::InstallHooks(hooks);
+
+  QPushButton button("&Kopírovat...");
+  int clicks = 0;
+  QObject::connect(&button, &QPushButton::clicked, [&] {
+    ++clicks;
+    core::DatabaseError("Cannot open database '/tmp/x.mdb'");
+  });
+  button.show();
+  QTest::mouseClick(&button, Qt::LeftButton);
+  QTest::mouseClick(&button, Qt::LeftButton);
+  QTimer::singleShot(0, [] { throw std::runtime_error("from a timer"); });
+  QCoreApplication::processEvents();
+  platform::InstallHooks(saved);
+
+  EXPECT_EQ(clicks, 2);
+  EXPECT_EQ(reported,
+            (std::vector<std::string>{"Cannot open database '/tmp/x.mdb'",
+                                      "Cannot open database '/tmp/x.mdb'", "from a timer"}));
+}
+
+TEST(ApplicationErrorHandler, TheTitleIsTheApplicationsAndTheDialogs) {
+  TApplication::SetTitle("Datovrat");
+  EXPECT_EQ(platform::ApplicationTitle(), "Datovrat");
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Datovrat");
+  EXPECT_EQ(BuildMessageForm("x", mkCustom, mbYesNo)->windowTitle(), "Datovrat");
+  platform::SetApplicationTitle("");
+  EXPECT_EQ(ApplicationTitle(), QCoreApplication::applicationName());
 }
 
 }  // namespace

@@ -1,0 +1,27 @@
+#include "ui/application.h"
+
+#include <exception>
+
+#include "platform/hooks.h"
+
+namespace ui {
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+void TApplication::SetTitle(const QString& title) {
+  platform::SetApplicationTitle(title.toStdString());
+  QGuiApplication::setApplicationDisplayName(title);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    // Qt cannot carry an exception through its event loop; this is where the error
+    // leaves the handler it came from, so it is reported here and the loop goes on.
+    platform::HandleApplicationException(std::current_exception());
+    return false;
+  }
+}
+
+}  // namespace ui
