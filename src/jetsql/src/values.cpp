@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "core/encoding.h"
 #include "core/errors.h"
 #include "dates.h"
 #include "jetsql/collation.h"
@@ -428,10 +429,22 @@ std::optional<int> CompareValues(const Variant& a, const Variant& b, bool left_l
   const bool ba = ta == VarType::ByteArray, bb = tb == VarType::ByteArray;
   if (ba && bb) return CompareBytes(a.Bytes(), b.Bytes());
   if ((ba && sb) || (sa && bb)) {
+    // A GUID against its text form; other bytes against text holding one character per
+    // byte, the form binary values take in record buffers and criteria.
     const Variant& bytes = ba ? a : b;
     const Variant& text = ba ? b : a;
-    if (bytes.Bytes().size() != 16) TypeMismatch();
-    const int c = CompareText(GuidText(bytes.Bytes()), text.ToString());
+    int c = 0;
+    std::vector<std::uint8_t> as_bytes;
+    const std::string t = text.ToString();
+    if (bytes.Bytes().size() == 16 && t.size() == 38 && t.front() == '{') {
+      c = CompareText(GuidText(bytes.Bytes()), t);
+    } else {
+      for (char32_t cp : core::Utf8ToUtf16(t)) {
+        if (cp > 0xFF) return ba ? -1 : 1;  // no byte string spells this text
+        as_bytes.push_back(static_cast<std::uint8_t>(cp));
+      }
+      c = CompareBytes(bytes.Bytes(), as_bytes);
+    }
     return ba ? c : -c;
   }
   TypeMismatch();
