@@ -362,6 +362,15 @@ TEST(ApplicationErrorHandler, ShowsTheErrorWithTheTitleAStopIconAndOK) {
             "If You not enter Username and Password You may not gain access to your data!");
 }
 
+// An object whose event handling fails, as a handler with an error in it does.
+class FailingObject : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) throw std::runtime_error("from an event");
+    return QObject::event(e);
+  }
+};
+
 TEST(ApplicationErrorHandler, ErrorsLeavingEventHandlersReachItAndTheLoopGoesOn) {
   std::vector<std::string> reported;
   platform::Hooks hooks;
@@ -372,21 +381,25 @@ TEST(ApplicationErrorHandler, ErrorsLeavingEventHandlersReachItAndTheLoopGoesOn)
 
   QPushButton button("&Kopírovat...");
   int clicks = 0;
-  QObject::connect(&button, &QPushButton::clicked, [&] {
+  QObject::connect(&button, &QPushButton::clicked, Guarded([&] {
     ++clicks;
     core::DatabaseError("Cannot open database '/tmp/x.mdb'");
-  });
+  }));
   button.show();
   QTest::mouseClick(&button, Qt::LeftButton);
   QTest::mouseClick(&button, Qt::LeftButton);
-  QTimer::singleShot(0, [] { throw std::runtime_error("from a timer"); });
+  QTimer::singleShot(0, Guarded([] { throw std::runtime_error("from a timer"); }));
   QCoreApplication::processEvents();
+  // What gets past a guard is caught where the application delivers events.
+  FailingObject failing;
+  QEvent user(QEvent::User);
+  EXPECT_FALSE(QCoreApplication::sendEvent(&failing, &user));
   platform::InstallHooks(saved);
 
   EXPECT_EQ(clicks, 2);
-  EXPECT_EQ(reported,
-            (std::vector<std::string>{"Cannot open database '/tmp/x.mdb'",
-                                      "Cannot open database '/tmp/x.mdb'", "from a timer"}));
+  EXPECT_EQ(reported, (std::vector<std::string>{"Cannot open database '/tmp/x.mdb'",
+                                                "Cannot open database '/tmp/x.mdb'", "from a timer",
+                                                "from an event"}));
 }
 
 TEST(ApplicationErrorHandler, TheTitleIsTheApplicationsAndTheDialogs) {

@@ -17,8 +17,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (...) {
-    // Qt cannot carry an exception through its event loop; this is where the error
-    // leaves the handler it came from, so it is reported here and the loop goes on.
+    // An error that got past Guarded(): reported all the same, and the loop goes on.
     platform::HandleApplicationException(std::current_exception());
     return false;
   }
