@@ -785,6 +785,13 @@ SelectStatement ParseSelect(std::string_view sql) {
   return p.Statement();
 }
 
+bool IsReservedWord(std::string_view word) {
+  Token t;
+  t.kind = TokenKind::kWord;
+  t.text = std::string(word);
+  return IsReserved(t) || IsKeyword(t, "NULL") || IsKeyword(t, "TRUE") || IsKeyword(t, "FALSE");
+}
+
 std::string_view NodeText(std::string_view source, const Node& node) {
   if (node.begin >= source.size() || node.end <= node.begin) return {};
   return Trim(source.substr(node.begin, node.end - node.begin));

@@ -22,6 +22,9 @@ std::vector<OrderItem> ParseOrderList(std::string_view text);
 // ORDER BY, 3141 select list, 3142 text after the end, 3145 WHERE, 3129/3219 not a SELECT).
 SelectStatement ParseSelect(std::string_view sql);
 
+// Whether a word is reserved in Jet SQL (a name that is one must be written in brackets).
+bool IsReservedWord(std::string_view word);
+
 // The text of a node as it was written.
 std::string_view NodeText(std::string_view source, const Node& node);
 
