@@ -71,6 +71,23 @@ void IndexTree::Corrupt(std::uint32_t page, const std::string& what) const {
                "index '" + definition_.name + "': " + what);
 }
 
+IndexTree::CachedPage IndexTree::Decode(std::uint32_t number, const PageRef& ref) {
+  CachedPage cached;
+  try {
+    cached.page = DecodeIndexPage(ref.Bytes());
+  } catch (const IndexPageError& e) {
+    Corrupt(number, e.what());
+  }
+  if (cached.page.table_definition != definition_.table_definition_page) {
+    Corrupt(number, "the page belongs to the table defined on page " +
+                        std::to_string(cached.page.table_definition) + ", not " +
+                        std::to_string(definition_.table_definition_page));
+  }
+  cached.raw.assign(ref.Data(), ref.Data() + L::kPageSize);
+  cached.checked = operation_;
+  return cached;
+}
+
 IndexTree::CachedPage& IndexTree::Load(std::uint32_t number) {
   auto it = cache_.find(number);
   if (it == cache_.end()) {
@@ -79,18 +96,15 @@ IndexTree::CachedPage& IndexTree::Load(std::uint32_t number) {
                           std::to_string(pager_.PageCount()) + " pages)");
     }
     PageRef ref = pager_.Read(number);
-    CachedPage cached;
-    try {
-      cached.page = DecodeIndexPage(ref.Bytes());
-    } catch (const IndexPageError& e) {
-      Corrupt(number, e.what());
+    it = cache_.emplace(number, Decode(number, ref)).first;
+  } else if (!it->second.dirty && it->second.checked != operation_) {
+    PageRef ref = pager_.Read(number);
+    if (std::memcmp(ref.Data(), it->second.raw.data(), L::kPageSize) != 0) {
+      // Changed behind this tree's back: take the new bytes; cursors must find their place again.
+      it->second = Decode(number, ref);
+      ++version_;
     }
-    if (cached.page.table_definition != definition_.table_definition_page) {
-      Corrupt(number, "the page belongs to the table defined on page " +
-                          std::to_string(cached.page.table_definition) + ", not " +
-                          std::to_string(definition_.table_definition_page));
-    }
-    it = cache_.emplace(number, std::move(cached)).first;
+    it->second.checked = operation_;
   }
   it->second.used = ++clock_;
   return it->second;
@@ -128,9 +142,16 @@ void IndexTree::WriteBack() {
     if (!cached.page.FitPrefix()) Corrupt(number, "internal error: a page was left overfull");
     PageRef ref = pager_.Write(number);
     EncodeIndexPage(cached.page, {ref.MutableData(), L::kPageSize});
+    cached.raw.assign(ref.Data(), ref.Data() + L::kPageSize);
+    cached.checked = operation_;
     cached.dirty = false;
   }
   ++version_;
+}
+
+void IndexTree::Begin() {
+  Trim();
+  ++operation_;
 }
 
 void IndexTree::Trim() {
@@ -259,7 +280,7 @@ std::span<const std::uint8_t> IndexTree::NeighbourKey(std::uint32_t leaf, std::s
 }
 
 bool IndexTree::ContainsKey(std::span<const std::uint8_t> key) {
-  Trim();
+  Begin();
   Path path = Descend(key, Target::kKeyAtLeast);
   std::uint32_t leaf = path.pages.back();
   std::size_t slot = path.leaf_slot;
@@ -269,7 +290,7 @@ bool IndexTree::ContainsKey(std::span<const std::uint8_t> key) {
 }
 
 bool IndexTree::Contains(std::span<const std::uint8_t> key, IndexRowPointer row) {
-  Trim();
+  Begin();
   const auto entry = MakeEntry(key, row);
   Path path = Descend(entry, Target::kEntry);
   std::uint32_t leaf = path.pages.back();
@@ -460,7 +481,7 @@ void IndexTree::RemoveEmpty(Path& path, std::size_t depth) {
 }
 
 bool IndexTree::Insert(std::span<const std::uint8_t> key, IndexRowPointer row) {
-  Trim();
+  Begin();
   CheckKeyLength(key);
   const auto entry = MakeEntry(key, row);
   Path path = Descend(entry, Target::kEntry);
@@ -485,7 +506,7 @@ bool IndexTree::Insert(std::span<const std::uint8_t> key, IndexRowPointer row) {
 }
 
 bool IndexTree::Remove(std::span<const std::uint8_t> key, IndexRowPointer row) {
-  Trim();
+  Begin();
   const auto entry = MakeEntry(key, row);
   Path path = Descend(entry, Target::kEntry);
   const std::uint32_t leaf_number = path.pages.back();
@@ -523,7 +544,7 @@ bool IndexTree::RemoveRow(IndexRowPointer row) {
 // Whole trees
 
 std::vector<std::uint32_t> IndexTree::Pages() {
-  Trim();
+  Begin();
   std::vector<std::uint32_t> pages;
   std::vector<std::pair<std::uint32_t, std::size_t>> todo = {{definition_.root_page, 0}};
   while (!todo.empty()) {
@@ -715,7 +736,7 @@ void Remember(std::vector<std::uint8_t>& into, std::span<const std::uint8_t> ent
 }  // namespace
 
 bool IndexCursor::First() {
-  tree_->Trim();
+  tree_->Begin();
   // The smallest entry: descend with an empty target.
   IndexTree::Path path = tree_->Descend({}, IndexTree::Target::kKeyAtLeast);
   leaf_ = path.pages.back();
@@ -728,7 +749,7 @@ bool IndexCursor::First() {
 }
 
 bool IndexCursor::Last() {
-  tree_->Trim();
+  tree_->Begin();
   std::uint32_t number = tree_->definition_.root_page;
   for (std::size_t depth = 0;; ++depth) {
     const IndexPage& page = tree_->Load(number).page;
@@ -758,7 +779,10 @@ bool IndexCursor::Last() {
 // After a change to the tree, finds the remembered entry again. Returns whether the entry
 // itself is still there; if not, the cursor is on the first entry after it (or invalid).
 bool IndexCursor::Resync() {
-  if (version_ == tree_->Version()) return true;
+  if (version_ == tree_->Version() && StillHere()) {
+    version_ = tree_->Version();
+    return true;
+  }
   version_ = tree_->Version();
   IndexTree::Path path = tree_->Descend(entry_, IndexTree::Target::kEntry);
   leaf_ = path.pages.back();
@@ -769,8 +793,20 @@ bool IndexCursor::Resync() {
   return std::equal(here.begin(), here.end(), entry_.begin(), entry_.end());
 }
 
+// Whether the remembered leaf still holds the remembered entry at the remembered slot.
+bool IndexCursor::StillHere() {
+  try {
+    const IndexPage& page = tree_->Load(leaf_).page;
+    if (!page.leaf || slot_ >= page.size()) return false;
+    const auto here = page.Comparable(slot_);
+    return std::equal(here.begin(), here.end(), entry_.begin(), entry_.end());
+  } catch (const CorruptDatabase&) {
+    return false;  // the page is no longer ours; the descent from the root decides
+  }
+}
+
 bool IndexCursor::Next() {
-  tree_->Trim();
+  tree_->Begin();
   if (!valid_) return false;
   if (Resync()) {
     ++slot_;
@@ -782,7 +818,7 @@ bool IndexCursor::Next() {
 }
 
 bool IndexCursor::Prev() {
-  tree_->Trim();
+  tree_->Begin();
   if (!valid_) return false;
   const bool found = Resync();
   if (!found && leaf_ == 0)
@@ -803,7 +839,7 @@ bool IndexCursor::Prev() {
 }
 
 bool IndexCursor::Find(std::span<const std::uint8_t> key, IndexRowPointer row) {
-  tree_->Trim();
+  tree_->Begin();
   const auto entry = IndexTree::MakeEntry(key, row);
   IndexTree::Path path = tree_->Descend(entry, IndexTree::Target::kEntry);
   leaf_ = path.pages.back();
@@ -816,7 +852,7 @@ bool IndexCursor::Find(std::span<const std::uint8_t> key, IndexRowPointer row) {
 }
 
 bool IndexCursor::Seek(SeekComparison comparison, std::span<const std::uint8_t> prefix) {
-  tree_->Trim();
+  tree_->Begin();
   version_ = tree_->Version();
   const bool upper =
       comparison == SeekComparison::kGreater || comparison == SeekComparison::kLessEqual;
