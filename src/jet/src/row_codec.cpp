@@ -178,11 +178,10 @@ std::size_t RowFormat::EncodedSize(const ColumnSlice* values) const {
   return size;
 }
 
-void RowFormat::Encode(const ColumnSlice* values, std::uint8_t* out) const {
+void RowFormat::Encode(const ColumnSlice* values, std::uint8_t* out, std::size_t total) const {
   const std::size_t mask_len = MaskSize(max_columns_);
   PutLe16(out, max_columns_);
   std::memset(out + 2, 0, fixed_size_);
-  std::size_t total = EncodedSize(values);
   std::uint8_t* mask = out + total - mask_len;
   std::memset(mask, 0, mask_len);
   for (std::size_t i = 0; i < columns_.size(); ++i) {
@@ -333,15 +332,19 @@ EncodedValue EncodeColumnValue(const ColumnDefinition& column, const core::Varia
       }
       case column_type::kText:
       case column_type::kMemo: {
-        std::u16string text = core::Utf8ToUtf16(value.ToString());
-        if (column.type == column_type::kText && text.size() * 2 > column.length)
-          BadValue(column, "the text has " + std::to_string(text.size()) +
+        std::string utf8 = value.ToString();
+        // Compressed memo text is limited to 1024 characters (what Access reads back); the
+        // character count is known only after conversion, so a long memo is redone plainly.
+        bool compress = column.CompressedUnicode();
+        std::size_t chars = AppendJet4TextUtf8(utf8, compress, scratch);
+        if (column.type == column_type::kMemo && compress && chars > 1024) {
+          scratch.resize(r.offset);
+          AppendJet4TextUtf8(utf8, false, scratch);
+        }
+        if (column.type == column_type::kText && chars * 2 > column.length)
+          BadValue(column, "the text has " + std::to_string(chars) +
                                " characters; the column holds " +
                                std::to_string(column.length / 2));
-        // Compressed memo text is limited to 1024 characters (what Access reads back).
-        bool compress = column.CompressedUnicode() &&
-                        (column.type == column_type::kText || text.size() <= 1024);
-        AppendJet4Text(text, compress, scratch);
         r.size = static_cast<std::uint32_t>(scratch.size() - r.offset);
         break;
       }

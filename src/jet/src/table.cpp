@@ -38,6 +38,26 @@ void RandomGuid(std::uint8_t out[16]) {
 
 }  // namespace
 
+// The pieces of a row being written: encoded values, long-value payloads and the slices
+// that point at them. Inserts reuse one, so that a row costs no allocation once warm.
+struct Table::RowDraft {
+  std::vector<EncodedValue> encoded;
+  std::vector<ColumnSlice> slices;
+  std::vector<std::vector<std::uint8_t>> payloads;  // long values: the payload
+  std::vector<std::vector<std::uint8_t>> in_row;    // long values: header (+ inline data)
+  std::vector<bool> keep_old;                       // Update: the column keeps its old bytes
+
+  void Reset(std::size_t n) {
+    encoded.assign(n, EncodedValue{});
+    slices.assign(n, ColumnSlice{});
+    payloads.resize(n);
+    in_row.resize(n);
+    for (auto& p : payloads) p.clear();
+    for (auto& r : in_row) r.clear();
+    keep_old.assign(n, false);
+  }
+};
+
 struct Table::Content {
   RowPointer origin;
   RowPointer content;
@@ -316,10 +336,32 @@ std::uint32_t Table::PageForInsert(std::size_t length) {
 }
 
 RowPointer Table::PlaceRow(std::span<const std::uint8_t> row, std::uint16_t flags) {
-  std::uint32_t number = PageForInsert(row.size());
+  return PlaceEncoded(row.size(), flags,
+                      [&](std::uint8_t* dest) { std::memcpy(dest, row.data(), row.size()); });
+}
+
+template <typename Fill>
+RowPointer Table::PlaceEncoded(std::size_t length, std::uint16_t flags, Fill&& fill) {
+  Pager& pager = db_.PageCache();
+  // The common case: the page the last row went to still has room.
+  if (insert_page_ != 0 && insert_page_ < pager.PageCount()) {
+    PageRef p = pager.Write(insert_page_);
+    std::uint8_t* d = p.MutableData();
+    DataPage page(d, db_.Version());
+    if (d[0] == page_type::kData && Le32(d + DataPageLayout::kOwner) == def_.FirstPage() &&
+        page.Fits(length)) {
+      int slot;
+      fill(page.AddRow(length, flags, &slot));
+      if (!page.Fits(min_row_size_) && !def_.free_map.IsNull())
+        pager.Map(def_.free_map).Remove(insert_page_);
+      return RowPointer{insert_page_, static_cast<std::uint8_t>(slot)};
+    }
+  }
+  std::uint32_t number = PageForInsert(length);
   PageRef p = db_.PageCache().Write(number);
   DataPage page(p.MutableData(), db_.Version());
-  int slot = page.AddRow(row, flags);
+  int slot;
+  fill(page.AddRow(length, flags, &slot));
   if (!page.Fits(min_row_size_) && !def_.free_map.IsNull())
     db_.PageCache().Map(def_.free_map).Remove(number);
   return RowPointer{number, static_cast<std::uint8_t>(slot)};
@@ -336,20 +378,6 @@ void Table::StoreCounters() {
   counters_dirty_ = false;
 }
 
-namespace {
-
-// The pieces of a row being written: encoded values, long-value payloads and the slices
-// that point at them.
-struct RowDraft {
-  std::vector<EncodedValue> encoded;
-  std::vector<ColumnSlice> slices;
-  std::vector<std::vector<std::uint8_t>> payloads;  // long values: the payload
-  std::vector<std::vector<std::uint8_t>> in_row;    // long values: header (+ inline data)
-  std::vector<bool> keep_old;                       // Update: the column keeps its old bytes
-};
-
-}  // namespace
-
 RowPointer Table::Insert(std::span<const core::Variant> values) {
   CheckWritable();
   const std::size_t n = def_.columns.size();
@@ -362,11 +390,9 @@ RowPointer Table::Insert(std::span<const core::Variant> values) {
     std::string refusal = indexes->WriteRefusal();
     if (!refusal.empty()) ThrowJet(ErrorCode::kReadOnly, refusal);
   }
-  RowDraft d;
-  d.encoded.resize(n);
-  d.slices.resize(n);
-  d.payloads.resize(n);
-  d.in_row.resize(n);
+  if (!insert_draft_) insert_draft_ = std::make_unique<RowDraft>();
+  RowDraft& d = *insert_draft_;
+  d.Reset(n);
   scratch_.clear();
   std::uint32_t next_autonumber = def_.autonumber;
   for (std::size_t i = 0; i < n; ++i) {
@@ -438,9 +464,9 @@ RowPointer Table::Insert(std::span<const core::Variant> values) {
     d.slices[i].data = d.in_row[i].data();
     d.slices[i].size = static_cast<std::uint32_t>(d.in_row[i].size());
   }
-  row_buffer_.resize(format_.EncodedSize(d.slices.data()));
-  format_.Encode(d.slices.data(), row_buffer_.data());
-  RowPointer where = PlaceRow(row_buffer_, 0);
+  // Straight into the page.
+  RowPointer where = PlaceEncoded(
+      size, 0, [&](std::uint8_t* dest) { format_.Encode(d.slices.data(), dest, size); });
   if (indexes) indexes->CommitInsert(*prepared, IndexRowPointer{where.page, where.row});
   ++def_.row_count;
   def_.autonumber = next_autonumber;
@@ -466,11 +492,7 @@ void Table::Update(RowPointer where, std::span<const core::Variant> values) {
   format_.Decode(old.bytes, old_slices.data(), at);
 
   RowDraft d;
-  d.encoded.resize(n);
-  d.slices.resize(n);
-  d.payloads.resize(n);
-  d.in_row.resize(n);
-  d.keep_old.assign(n, false);
+  d.Reset(n);
   std::vector<std::vector<std::uint8_t>> old_payloads(n);
   scratch_.clear();
   std::uint32_t next_autonumber = def_.autonumber;
@@ -542,8 +564,8 @@ void Table::Update(RowPointer where, std::span<const core::Variant> values) {
     d.slices[i].data = d.in_row[i].data();
     d.slices[i].size = static_cast<std::uint32_t>(d.in_row[i].size());
   }
-  row_buffer_.resize(format_.EncodedSize(d.slices.data()));
-  format_.Encode(d.slices.data(), row_buffer_.data());
+  row_buffer_.resize(size);
+  format_.Encode(d.slices.data(), row_buffer_.data(), size);
 
   Pager& pager = db_.PageCache();
   if (row_buffer_.size() <= old.length) {

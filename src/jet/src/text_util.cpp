@@ -51,16 +51,67 @@ bool CanCompress(std::u16string_view text) {
 }
 
 void AppendJet4Text(std::u16string_view text, bool compress, std::vector<std::uint8_t>& out) {
+  std::size_t at = out.size();
   if (compress && CanCompress(text)) {
-    out.push_back(0xFF);
-    out.push_back(0xFE);
-    for (char16_t c : text) out.push_back(static_cast<std::uint8_t>(c));
+    out.resize(at + 2 + text.size());
+    std::uint8_t* p = out.data() + at;
+    *p++ = 0xFF;
+    *p++ = 0xFE;
+    for (char16_t c : text) *p++ = static_cast<std::uint8_t>(c);
     return;
   }
+  out.resize(at + 2 * text.size());
+  std::uint8_t* p = out.data() + at;
   for (char16_t c : text) {
-    out.push_back(static_cast<std::uint8_t>(c));
-    out.push_back(static_cast<std::uint8_t>(c >> 8));
+    *p++ = static_cast<std::uint8_t>(c);
+    *p++ = static_cast<std::uint8_t>(c >> 8);
   }
+}
+
+std::size_t AppendJet4TextUtf8(std::string_view utf8, bool compress,
+                               std::vector<std::uint8_t>& out) {
+  // Decoded into a buffer kept per thread: the insert path converts every text value.
+  thread_local std::u16string units;
+  units.clear();
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const std::size_t n = utf8.size();
+  std::size_t i = 0;
+  while (i < n) {
+    unsigned char c = p[i];
+    if (c < 0x80) {
+      units.push_back(c);
+      ++i;
+      continue;
+    }
+    int extra = c >= 0xF0 && c < 0xF8 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : -1;
+    char32_t cp = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : c & 0x1F;
+    bool ok = extra > 0 && i + extra < n + 1;
+    for (int k = 1; ok && k <= extra; ++k) {
+      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) {
+        ok = false;
+        break;
+      }
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if (ok && ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+               (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))))
+      ok = false;
+    if (!ok) {
+      units.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      units.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      units.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      units.push_back(static_cast<char16_t>(cp));
+    }
+    i += extra + 1;
+  }
+  AppendJet4Text(units, compress, out);
+  return units.size();
 }
 
 std::u16string FoldCase(std::u16string_view text) {

@@ -21,6 +21,11 @@ bool CanCompress(std::u16string_view text);
 // Appends the stored form: compressed when `compress` and CanCompress, else UCS-2LE.
 void AppendJet4Text(std::u16string_view text, bool compress, std::vector<std::uint8_t>& out);
 
+// The same from UTF-8 text; returns the number of characters (UTF-16 units). Invalid
+// UTF-8 becomes U+FFFD.
+std::size_t AppendJet4TextUtf8(std::string_view utf8, bool compress,
+                               std::vector<std::uint8_t>& out);
+
 // Jet compares object names without regard to case.
 bool NamesEqual(std::string_view a, std::string_view b);
 std::u16string FoldCase(std::u16string_view text);

@@ -177,12 +177,15 @@ class Table {
  private:
   friend class Database;
   Table(Database& db, std::string name, TableDefinition def, RowPointer catalog_row);
-  struct Content;  // where a row's bytes are
+  struct Content;   // where a row's bytes are
+  struct RowDraft;  // a row being written
   Content Locate(RowPointer where, bool for_write);
   core::Variant ToVariant(std::size_t column, const ColumnSlice& slice, int row,
                           std::uint32_t page);
   std::uint32_t PageForInsert(std::size_t length);
   RowPointer PlaceRow(std::span<const std::uint8_t> row, std::uint16_t flags);
+  template <typename Fill>
+  RowPointer PlaceEncoded(std::size_t length, std::uint16_t flags, Fill&& fill);
   IndexMaintainer* Indexes();
   LongValueStore& LongValues(std::size_t column);
   void CheckWritable();
@@ -200,6 +203,7 @@ class Table {
   std::map<std::size_t, std::unique_ptr<LongValueStore>> long_values_;
   std::uint32_t insert_page_ = 0;
   bool counters_dirty_ = false;
+  std::unique_ptr<RowDraft> insert_draft_;
   std::vector<std::uint8_t> scratch_;
   std::vector<std::uint8_t> row_buffer_;
   std::size_t min_row_size_ = 0;

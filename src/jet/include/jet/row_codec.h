@@ -41,7 +41,8 @@ class RowFormat {
   void Decode(std::span<const std::uint8_t> row, ColumnSlice* out, const Location& at) const;
   // Size of the row `Encode` writes for these values (Jet 4).
   std::size_t EncodedSize(const ColumnSlice* values) const;
-  void Encode(const ColumnSlice* values, std::uint8_t* out) const;
+  // `size` is EncodedSize(values).
+  void Encode(const ColumnSlice* values, std::uint8_t* out, std::size_t size) const;
 
  private:
   struct Column {
