@@ -1,6 +1,7 @@
 // Every fixture's dump against an independent reader: Perl's XBase module for the dBase
 // family, pxlib for Paradox. The comparison script reports each value that differs.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "support.h"
 
@@ -110,7 +111,10 @@ TEST_P(OracleTest, DumpAgreesWithIndependentReader) {
   const OracleCase& c = GetParam();
   const std::string file = Data(c.file);
   const std::string dir = ::testing::TempDir();
-  const std::string ours = dir + "/bde_ours.jsonl", theirs = dir + "/bde_theirs.jsonl";
+  // CTest runs the cases in parallel processes: the files carry the process number.
+  const std::string tag = std::to_string(getpid());
+  const std::string ours = dir + "/bde_ours_" + tag + ".jsonl",
+                    theirs = dir + "/bde_theirs_" + tag + ".jsonl";
   std::string out;
 
   // The code page we decode with is the one the comparison decodes their raw bytes with.
@@ -141,6 +145,8 @@ TEST_P(OracleTest, DumpAgreesWithIndependentReader) {
           ours + " " + theirs + " " + std::to_string(code_page),
       out);
   EXPECT_EQ(status, 0) << c.file << ":\n" << out;
+  std::remove(ours.c_str());
+  std::remove(theirs.c_str());
   if (c.values) {
     EXPECT_EQ(out.find(" 0 values agree"), std::string::npos) << "nothing compared in " << c.file;
   }
