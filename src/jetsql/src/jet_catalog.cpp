@@ -1,6 +1,7 @@
 #include "jetsql/jet_catalog.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "core/encoding.h"
@@ -40,42 +41,49 @@ class JetScanCursor final : public RowCursor {
   const std::vector<int>& positions_;
 };
 
-// Rows in the order of an index, between two bounds on its first column.
+// Rows in the order of an index, between two bounds on its first column. The bounds are key
+// segments in the index's own direction: for a descending column the range's high end comes
+// first in the tree.
 class JetIndexCursor final : public RowCursor {
  public:
   JetIndexCursor(jet::Table& table, const std::vector<int>& positions,
-                 std::unique_ptr<jet::IndexTree> tree, std::vector<std::uint8_t> low,
-                 bool low_inclusive, std::vector<std::uint8_t> high, bool high_inclusive)
+                 std::unique_ptr<jet::IndexTree> tree, std::vector<std::uint8_t> start,
+                 bool start_inclusive, std::vector<std::uint8_t> stop, bool stop_inclusive,
+                 std::uint8_t null_flag)
       : table_(table),
         positions_(positions),
         tree_(std::move(tree)),
         cursor_(*tree_),
-        low_(std::move(low)),
-        high_(std::move(high)),
-        low_inclusive_(low_inclusive),
-        high_inclusive_(high_inclusive) {}
+        start_(std::move(start)),
+        stop_(std::move(stop)),
+        start_inclusive_(start_inclusive),
+        stop_inclusive_(stop_inclusive),
+        null_flag_(null_flag) {}
 
   bool Next() override {
     while (true) {
       bool ok;
       if (!started_) {
         started_ = true;
-        ok = low_.empty() ? cursor_.First()
-                          : cursor_.Seek(low_inclusive_ ? jet::SeekComparison::kGreaterEqual
-                                                        : jet::SeekComparison::kGreater,
-                                         low_);
+        ok = start_.empty() ? cursor_.First()
+                            : cursor_.Seek(start_inclusive_ ? jet::SeekComparison::kGreaterEqual
+                                                            : jet::SeekComparison::kGreater,
+                                           start_);
       } else {
         ok = cursor_.Next();
       }
       if (!ok) return false;
       const std::span<const std::uint8_t> key = cursor_.Key();
-      // Null keys sort first in an ascending column; they match no range.
-      if (!key.empty() && key[0] == 0x00) continue;
-      if (!high_.empty()) {
-        const std::size_t n = std::min(key.size(), high_.size());
-        int c = std::memcmp(key.data(), high_.data(), n);
-        if (c == 0 && key.size() < high_.size()) c = -1;
-        if (c > 0 || (c == 0 && !high_inclusive_)) return false;
+      // Null keys match no range: first in an ascending column, last in a descending one.
+      if (!key.empty() && key[0] == null_flag_) {
+        if (null_flag_ == 0x00) continue;
+        return false;
+      }
+      if (!stop_.empty()) {
+        const std::size_t n = std::min(key.size(), stop_.size());
+        int c = std::memcmp(key.data(), stop_.data(), n);
+        if (c == 0 && key.size() < stop_.size()) c = -1;
+        if (c > 0 || (c == 0 && !stop_inclusive_)) return false;
       }
       const jet::IndexRowPointer where = cursor_.Row();
       current_ = jet::RowPointer{where.page, where.row};
@@ -99,8 +107,9 @@ class JetIndexCursor final : public RowCursor {
   const std::vector<int>& positions_;
   std::unique_ptr<jet::IndexTree> tree_;
   jet::IndexCursor cursor_;
-  std::vector<std::uint8_t> low_, high_;
-  bool low_inclusive_, high_inclusive_;
+  std::vector<std::uint8_t> start_, stop_;
+  bool start_inclusive_, stop_inclusive_;
+  std::uint8_t null_flag_;
   bool started_ = false;
   jet::RowPointer current_;
   std::vector<core::Variant> values_;
@@ -162,7 +171,7 @@ class JetTableSource final : public TableSource {
 
   std::unique_ptr<RowCursor> ScanIndex(std::size_t index, const KeyBound& low,
                                        const KeyBound& high) override {
-    if (index >= indexes_.size() || indexes_[index].descending[0]) return nullptr;
+    if (index >= indexes_.size()) return nullptr;
     const jet::TableDefinition& def = table_.Definition();
     jet::IndexDefinition definition = jet::DescribeIndex(def, real_of_[index], db_.Path(), name_);
     const jet::IndexKeyColumn& first = definition.columns.at(0);
@@ -174,10 +183,17 @@ class JetTableSource final : public TableSource {
         (high.present && !Prefix(*column, first.key, high.value, high_key))) {
       return nullptr;
     }
+    const bool descending = first.key.descending;
     auto tree = std::make_unique<jet::IndexTree>(db_.PageCache(), std::move(definition),
                                                  jet::IndexContext{db_.Path(), name_});
+    if (descending) {
+      return std::make_unique<JetIndexCursor>(table_, positions_, std::move(tree),
+                                              std::move(high_key), high.inclusive,
+                                              std::move(low_key), low.inclusive, 0xFF);
+    }
     return std::make_unique<JetIndexCursor>(table_, positions_, std::move(tree), std::move(low_key),
-                                            low.inclusive, std::move(high_key), high.inclusive);
+                                            low.inclusive, std::move(high_key), high.inclusive,
+                                            0x00);
   }
 
  private:

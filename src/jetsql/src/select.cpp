@@ -841,6 +841,19 @@ const std::vector<ParameterInfo>& PreparedQuery::Parameters() const {
   return impl_ ? impl_->compiled->parameters : none;
 }
 
+std::string PreparedQuery::Plan() const {
+  if (!impl_) return {};
+  const Compiled& c = *impl_->compiled;
+  if (c.from.empty()) return "none";
+  if (c.sources.size() != 1 || c.from[0]->is_join) return "join";
+  const Source& s = c.sources[0];
+  if (!s.table) return "query " + s.alias;
+  if (c.plan.use) {
+    return "index " + s.table->Indexes().at(c.plan.index).name + " of " + s.table->Name();
+  }
+  return "scan " + s.table->Name();
+}
+
 const std::string& PreparedQuery::Sql() const {
   static const std::string none;
   return impl_ ? impl_->compiled->sql : none;

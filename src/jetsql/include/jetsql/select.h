@@ -101,6 +101,8 @@ class PreparedQuery {
   const std::vector<ResultColumn>& Columns() const;
   QueryResult Execute(const QueryOptions& options = {}) const;
   const std::string& Sql() const;
+  // How the rows will be found: "scan People", "index PrimaryKey of People", "join".
+  std::string Plan() const;
 
  private:
   struct Impl;
