@@ -4,9 +4,9 @@
 
 #include <functional>
 
+#include "../../fuzz/bde/harness.h"
 #include "bde/dbf_format.h"
 #include "bde/paradox_format.h"
-#include "../../fuzz/bde/harness.h"
 #include "support.h"
 
 namespace bde_test {
@@ -285,7 +285,8 @@ TEST(BadInput, FuzzFindingsStayFixed) {
     void (*run)(const std::uint8_t*, std::size_t);
   };
   int replayed = 0;
-  for (Target t : {Target{"fuzz_bde_dbf", bde_fuzz::FuzzDbf}, Target{"fuzz_bde_dbf_memo", bde_fuzz::FuzzDbfMemo},
+  for (Target t : {Target{"fuzz_bde_dbf", bde_fuzz::FuzzDbf},
+                   Target{"fuzz_bde_dbf_memo", bde_fuzz::FuzzDbfMemo},
                    Target{"fuzz_bde_paradox", bde_fuzz::FuzzParadox}}) {
     DIR* dir = opendir((root + "/" + t.name).c_str());
     if (!dir) continue;

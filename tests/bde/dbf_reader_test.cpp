@@ -2,6 +2,8 @@
 // format notes and the fixtures' generators.
 #include "bde/dbf_reader.h"
 
+#include <algorithm>
+
 #include "support.h"
 
 namespace bde_test {
@@ -241,6 +243,27 @@ TEST(DbfMemos, EveryMemoFileKind) {
   EXPECT_TRUE(found);
   auto memotest = Open("foxpro/dbfread/memotest.dbf");
   EXPECT_EQ(bde::FileNameOf(static_cast<bde::DbfReader&>(*memotest).MemoPath()), "memotest.FPT");
+}
+
+TEST(DbfRecords, DatabaseContainersReadAsTables) {
+  // A Visual FoxPro .dbc is a table of its own (memos in .DCT); it holds the long field names
+  // of the tables bound to it.
+  struct Case {
+    const char* file;
+    int live;
+  };
+  for (const Case& c : {Case{"foxpro/go-dbase/database/EXPENSES.DBC", 57},
+                        Case{"foxpro/infused-dbf/foxprodb/FOXPRO-DB-TEST.DBC", 56}}) {
+    bde::DbfReader r(Data(c.file));
+    EXPECT_EQ(bde::FileNameOf(r.MemoPath()).substr(bde::FileNameOf(r.MemoPath()).size() - 4),
+              ".DCT");
+    std::vector<std::string> names = Column(r, "OBJECTNAME");
+    EXPECT_EQ(static_cast<int>(names.size()), c.live) << c.file;
+    if (std::string(c.file).find("FOXPRO") != std::string::npos) {
+      EXPECT_NE(std::find(names.begin(), names.end(), "contact_type_id"), names.end());
+      EXPECT_NE(std::find(names.begin(), names.end(), "contact_type"), names.end());
+    }
+  }
 }
 
 }  // namespace

@@ -9,8 +9,10 @@ use XBase;
 use JSON::PP;
 use POSIX qw(floor);
 
-my $file = shift or die "usage: xbase_dump.pl FILE\n";
-my $table = XBase->new(name => $file) or die "XBase cannot open $file: " . XBase->errstr . "\n";
+my $file = shift or die "usage: xbase_dump.pl FILE [MEMOFILE]\n";
+my $memo = shift;  # a database container's .dct, which XBase does not look for by itself
+my $table = XBase->new(name => $file, defined $memo ? (memofile => $memo) : ())
+  or die "XBase cannot open $file: " . XBase->errstr . "\n";
 my @names = $table->field_names;
 my @types = $table->field_types;
 my $json = JSON::PP->new->canonical->allow_nonref;

@@ -1,0 +1,58 @@
+// `datovrat-cli source schema|dump`: what a person sees, and exit statuses.
+#include "support.h"
+
+namespace bde_test {
+namespace {
+
+#if defined(BDE_CLI)
+int Cli(const std::string& args, std::string& out) {
+  return RunCommand(std::string(BDE_CLI) + " " + args + " 2>&1", out);
+}
+#endif
+
+TEST(SourceCommands, SchemaDumpAndErrors) {
+#if !defined(BDE_CLI)
+  GTEST_FAIL() << "datovrat-cli is not part of this build";
+#else
+  std::string out;
+  ASSERT_EQ(Cli("source schema " + Quote(Data("synthetic/types4.dbf")), out), 0) << out;
+  EXPECT_NE(out.find("dBase IV, code page 1252, 4 records, 10 fields"), std::string::npos) << out;
+  EXPECT_NE(out.find("S4\tN\tftSmallint\tsize 0\tprecision 4\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("TXT\tC\tftString\tsize 20\n"), std::string::npos) << out;
+
+  ASSERT_EQ(Cli("source dump " + Quote(Data("dbase/dbfread/people.dbf")), out), 0) << out;
+  EXPECT_EQ(out, "NAME,BIRTHDATE\nAlice,1987-03-01\nBob,1980-11-12\n");
+
+  // Text that needs quoting in CSV; JSON with Czech text, a null and numbers.
+  ASSERT_EQ(Cli("source dump " + Quote(Data("synthetic/czech852.dbf")), out), 0) << out;
+  EXPECT_NE(out.find("\"PŘÍLIŠ ŽLUŤOUČKÝ KŮŇ ÚPĚL ĎÁBELSKÉ ÓDY\r\nPříliš"), std::string::npos)
+      << out;
+  ASSERT_EQ(Cli("source dump --json " + Quote(Data("synthetic/czech852.dbf")), out), 0) << out;
+  EXPECT_NE(
+      out.find("{\"ID\":3,\"JMENO\":\"PŘÍLIŠ ŽLUŤOUČKÝ KŮŇ ÚPĚL ĎÁBELSKÉ ÓDY\",\"POZN\":null}"),
+      std::string::npos)
+      << out;
+
+  // A code page given on the command line wins over the file's mark.
+  ASSERT_EQ(Cli("source schema --codepage 1250 " + Quote(Data("synthetic/czech852.dbf")), out), 0)
+      << out;
+  EXPECT_NE(out.find("code page 1250"), std::string::npos) << out;
+
+  // A value error names the field, the dump goes on, the status says something failed.
+  EXPECT_EQ(Cli("source dump " + Quote(Data("dbase/dbfread/invalid_value.dbf")), out), 1);
+  EXPECT_NE(out.find("record 1, field BIRTHDATE: invalid date \"NotAYear\""), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("Bob,1980-11-12"), std::string::npos) << out;
+
+  EXPECT_EQ(Cli("source dump " + Quote(Data("foxpro/dbfread/no_memofile.dbf")), out), 1);
+  EXPECT_NE(out.find("no_memofile.dbf: the memo file no_memofile.fpt is missing"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(Cli("source dump --bogus x.dbf", out), 2);
+  EXPECT_EQ(Cli("source dump --codepage abc x.dbf", out), 2);
+  EXPECT_EQ(Cli("source schema", out), 2);
+#endif
+}
+
+}  // namespace
+}  // namespace bde_test
