@@ -186,6 +186,21 @@ TEST(TTable, ErrorsNameTheFileAndValueErrorsOnlyTheirField) {
   EXPECT_THROW(t.SetTableName("other.dbf"), core::EDatabaseError);
 }
 
+TEST(TTable, FieldsTheFrameworkRefusesNameTheFile) {
+  bde::MemoryFileSystem fs;
+  std::string bytes = ReadBytes(Data("dbase/dbfread/people.dbf"));
+  bytes.replace(64, 9, std::string("NAME\0\0\0\0\0", 9));  // BIRTHDATE renamed NAME
+  fs.Add("m/twice.dbf", bytes);
+  bde::TTable t;
+  t.SetFileSystem(&fs);
+  t.SetDatabaseName("m");
+  t.SetTableName("twice.dbf");
+  std::string e = ErrorOf([&] { t.Open(); });
+  EXPECT_NE(e.find("m/twice.dbf: "), std::string::npos) << e;
+  EXPECT_NE(e.find("NAME"), std::string::npos) << e;
+  EXPECT_FALSE(t.Active());
+}
+
 TEST(TTable, WarningsReachTheCaller) {
   bde::MemoryFileSystem fs;
   std::string bytes = ReadBytes(Data("dbase/dbfread/people.dbf"));

@@ -360,13 +360,11 @@ void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
         fd.type = SourceFieldType::DateTime;
         need_length(8);
         break;
-      case 'T':
-        if (!vfp) Fail("field " + fd.name + " has type T, which only Visual FoxPro tables have");
+      case 'T':  // Visual FoxPro's; other writers (Harbour, XBase.pm) use it the same way
         fd.type = SourceFieldType::DateTime;
         need_length(8);
         break;
-      case 'Y':
-        if (!vfp) Fail("field " + fd.name + " has type Y, which only Visual FoxPro tables have");
+      case 'Y':  // as T
         fd.type = SourceFieldType::Currency;
         fd.decimals = 4;
         need_length(8);

@@ -129,8 +129,13 @@ void TTable::InternalInitFieldDefs() {
   FieldDefs().Clear();
   for (const FieldDescription& f : r->Fields()) {
     const auto type = static_cast<ds::TFieldType>(f.type);
-    ds::TFieldDef& def = FieldDefs().Add(f.name, type, f.size, f.required);
-    def.SetPrecision(f.precision);
+    try {
+      ds::TFieldDef& def = FieldDefs().Add(f.name, type, f.size, f.required);
+      def.SetPrecision(f.precision);
+    } catch (const core::EDatabaseError& e) {
+      // Two fields of one name, or a nameless one: say which file has them.
+      throw core::EFileError(r->Path() + ": " + e.what());
+    }
   }
   FieldDefs().SetUpdated(true);
 }
