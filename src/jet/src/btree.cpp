@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace jet {
 namespace {
@@ -57,6 +58,10 @@ IndexTree::IndexTree(Pager& pager, IndexDefinition definition, IndexContext cont
       map_(nullptr),
       definition_(std::move(definition)),
       context_(std::move(context)) {
+  // One counter per index of one open database; the engine is single-threaded.
+  static std::map<std::pair<const Pager*, std::uint32_t>, std::uint64_t> write_counts;
+  writes_ = &write_counts[{&pager_, definition_.root_page}];
+  seen_writes_ = *writes_;
   if (pager_.Version() != JetVersion::kJet4) {
     ThrowJet(ErrorCode::kUnsupportedVersion,
              context_.file + ": indexes of Jet 3 databases are not read or written");
@@ -71,23 +76,6 @@ void IndexTree::Corrupt(std::uint32_t page, const std::string& what) const {
                "index '" + definition_.name + "': " + what);
 }
 
-IndexTree::CachedPage IndexTree::Decode(std::uint32_t number, const PageRef& ref) {
-  CachedPage cached;
-  try {
-    cached.page = DecodeIndexPage(ref.Bytes());
-  } catch (const IndexPageError& e) {
-    Corrupt(number, e.what());
-  }
-  if (cached.page.table_definition != definition_.table_definition_page) {
-    Corrupt(number, "the page belongs to the table defined on page " +
-                        std::to_string(cached.page.table_definition) + ", not " +
-                        std::to_string(definition_.table_definition_page));
-  }
-  cached.raw.assign(ref.Data(), ref.Data() + L::kPageSize);
-  cached.checked = operation_;
-  return cached;
-}
-
 IndexTree::CachedPage& IndexTree::Load(std::uint32_t number) {
   auto it = cache_.find(number);
   if (it == cache_.end()) {
@@ -96,15 +84,18 @@ IndexTree::CachedPage& IndexTree::Load(std::uint32_t number) {
                           std::to_string(pager_.PageCount()) + " pages)");
     }
     PageRef ref = pager_.Read(number);
-    it = cache_.emplace(number, Decode(number, ref)).first;
-  } else if (!it->second.dirty && it->second.checked != operation_) {
-    PageRef ref = pager_.Read(number);
-    if (std::memcmp(ref.Data(), it->second.raw.data(), L::kPageSize) != 0) {
-      // Changed behind this tree's back: take the new bytes; cursors must find their place again.
-      it->second = Decode(number, ref);
-      ++version_;
+    CachedPage cached;
+    try {
+      cached.page = DecodeIndexPage(ref.Bytes());
+    } catch (const IndexPageError& e) {
+      Corrupt(number, e.what());
     }
-    it->second.checked = operation_;
+    if (cached.page.table_definition != definition_.table_definition_page) {
+      Corrupt(number, "the page belongs to the table defined on page " +
+                          std::to_string(cached.page.table_definition) + ", not " +
+                          std::to_string(definition_.table_definition_page));
+    }
+    it = cache_.emplace(number, std::move(cached)).first;
   }
   it->second.used = ++clock_;
   return it->second;
@@ -116,6 +107,7 @@ const IndexPage& IndexTree::ReadPage(std::uint32_t page) {
 
 IndexPage& IndexTree::Mutable(std::uint32_t page) {
   CachedPage& cached = Load(page);
+  if (!cached.dirty) dirty_.push_back(page);
   cached.dirty = true;
   return cached.page;
 }
@@ -128,6 +120,7 @@ std::uint32_t IndexTree::NewPage() {
   cached.dirty = true;
   cached.used = ++clock_;
   cache_[number] = std::move(cached);
+  dirty_.push_back(number);
   return number;
 }
 
@@ -137,21 +130,27 @@ void IndexTree::FreePage(std::uint32_t page) {
 }
 
 void IndexTree::WriteBack() {
-  for (auto& [number, cached] : cache_) {
-    if (!cached.dirty) continue;
+  for (std::uint32_t number : dirty_) {
+    auto it = cache_.find(number);
+    if (it == cache_.end() || !it->second.dirty) continue;  // freed meanwhile
+    CachedPage& cached = it->second;
     if (!cached.page.FitPrefix()) Corrupt(number, "internal error: a page was left overfull");
     PageRef ref = pager_.Write(number);
     EncodeIndexPage(cached.page, {ref.MutableData(), L::kPageSize});
-    cached.raw.assign(ref.Data(), ref.Data() + L::kPageSize);
-    cached.checked = operation_;
     cached.dirty = false;
   }
+  dirty_.clear();
+  seen_writes_ = ++*writes_;
   ++version_;
 }
 
 void IndexTree::Begin() {
+  if (seen_writes_ != *writes_) {
+    cache_.clear();
+    seen_writes_ = *writes_;
+    ++version_;  // cursors find their place again
+  }
   Trim();
-  ++operation_;
 }
 
 void IndexTree::Trim() {

@@ -45,6 +45,7 @@ void IndexPage::Insert(std::size_t i, std::span<const std::uint8_t> entry) {
   ends_.insert(ends_.begin() + static_cast<std::ptrdiff_t>(i), static_cast<std::uint32_t>(begin));
   for (std::size_t k = i; k < ends_.size(); ++k)
     ends_[k] += static_cast<std::uint32_t>(entry.size());
+  if (shortest_ != 0) shortest_ = std::min(shortest_, entry.size());
 }
 
 void IndexPage::Erase(std::size_t i) {
@@ -54,6 +55,7 @@ void IndexPage::Erase(std::size_t i) {
               data_.begin() + static_cast<std::ptrdiff_t>(begin + length));
   ends_.erase(ends_.begin() + static_cast<std::ptrdiff_t>(i));
   for (std::size_t k = i; k < ends_.size(); ++k) ends_[k] -= static_cast<std::uint32_t>(length);
+  shortest_ = 0;
 }
 
 void IndexPage::Replace(std::size_t i, std::span<const std::uint8_t> entry) {
@@ -77,6 +79,8 @@ void IndexPage::MoveFrontTo(std::size_t count, IndexPage& to) {
   data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(bytes));
   ends_.erase(ends_.begin(), ends_.begin() + static_cast<std::ptrdiff_t>(count));
   for (auto& e : ends_) e -= static_cast<std::uint32_t>(bytes);
+  shortest_ = 0;
+  to.shortest_ = 0;
 }
 
 std::span<const std::uint8_t> IndexPage::Comparable(std::size_t i) const {
@@ -109,16 +113,21 @@ std::size_t IndexPage::StoredSize(std::size_t prefix) const {
 
 std::size_t IndexPage::MaxPrefix() const {
   if (ends_.size() < 2) return 0;
-  auto first = Entry(0);
-  auto last = Last();
+  const std::uint8_t* first = data_.data();
+  const std::size_t first_size = ends_[0];
+  const std::uint8_t* last = data_.data() + ends_[ends_.size() - 2];
+  const std::size_t last_size = ends_.back() - ends_[ends_.size() - 2];
   std::size_t common = 0;
-  const std::size_t n = std::min(first.size(), last.size());
+  const std::size_t n = std::min(first_size, last_size);
   while (common < n && first[common] == last[common]) ++common;
-  // Stop before the row byte: entries differing only there keep it stored.
-  std::size_t limit = first.size() - 1 - (leaf ? 0 : L::kChildSize);
-  for (std::size_t i = 0; i < ends_.size(); ++i) {
-    limit = std::min(limit, Comparable(i).size() - 1);
+  // Stop before the row byte (and a node's child page): entries differing only there keep
+  // it stored.
+  if (shortest_ == 0) {
+    shortest_ = first_size;
+    for (std::size_t i = 1; i < ends_.size(); ++i)
+      shortest_ = std::min<std::size_t>(shortest_, ends_[i] - ends_[i - 1]);
   }
+  const std::size_t limit = shortest_ - 1 - (leaf ? 0 : L::kChildSize);
   return std::min(common, limit);
 }
 
@@ -227,7 +236,7 @@ void EncodeIndexPage(const IndexPage& page, std::span<std::uint8_t> out) {
     }
   }
   std::uint8_t* p = out.data();
-  std::memset(p, 0, L::kPageSize);
+  std::memset(p, 0, L::kEntries);  // header and entry mask
   p[L::kType] = page.leaf ? L::kLeafType : L::kNodeType;
   p[L::kMagic] = L::kMagicValue;
   Put16(p + L::kFreeSpace, static_cast<std::uint16_t>(L::kEntryAreaSize - stored));
@@ -238,14 +247,29 @@ void EncodeIndexPage(const IndexPage& page, std::span<std::uint8_t> out) {
   Put32(p + L::kTailPage, page.tail_page);
   Put16(p + L::kPrefixLength, static_cast<std::uint16_t>(prefix));
   p[L::kLevel] = page.level;
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < page.size(); ++i) {
-    auto e = page.Entry(i);
-    const std::size_t skip = i == 0 ? 0 : prefix;
-    std::memcpy(p + L::kEntries + at, e.data() + skip, e.size() - skip);
-    at += e.size() - skip;
-    p[L::kEntryMask + at / 8] |= static_cast<std::uint8_t>(1u << (at % 8));
+  std::uint8_t* area = p + L::kEntries;
+  std::uint8_t* mask = p + L::kEntryMask;
+  if (prefix == 0) {
+    // Entries are stored as they are kept: one copy, then the end bits.
+    if (page.DataSize() != 0) std::memcpy(area, page.Entry(0).data(), page.DataSize());
+    for (std::size_t i = 0; i < page.size(); ++i) {
+      const std::size_t end = page.EntryEnd(i);
+      mask[end / 8] |= static_cast<std::uint8_t>(1u << (end % 8));
+    }
+  } else {
+    // The first entry whole, then every other without the shared prefix. Entries are a
+    // few bytes each: a plain loop beats a memcpy call per entry.
+    const std::uint8_t* data = page.Entry(0).data();
+    std::size_t at = 0;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < page.size(); ++i) {
+      const std::size_t end = page.EntryEnd(i);
+      for (std::size_t k = begin + (i == 0 ? 0 : prefix); k < end; ++k) area[at++] = data[k];
+      mask[at / 8] |= static_cast<std::uint8_t>(1u << (at % 8));
+      begin = end;
+    }
   }
+  std::memset(area + stored, 0, L::kEntryAreaSize - stored);
 }
 
 void AppendRowPointer(std::vector<std::uint8_t>& entry, IndexRowPointer where) {

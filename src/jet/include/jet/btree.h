@@ -8,9 +8,11 @@
 // writes pages only through the Pager, and every page it allocates or frees joins or
 // leaves the index's usage map in the same step. Decoded pages are cached inside the tree;
 // every change is written back to the Pager before the call returns, so the Pager always
-// holds the current bytes. A cached page is compared with the Pager's bytes once per
-// operation, so a second IndexTree over the same index (a check, a rebuild) never makes
-// this one act on stale pages; still, keep one IndexTree per index for writing.
+// holds the current bytes. Every tree over the same index (same Pager, same root) shares
+// one write counter: a tree whose counter moved since its last operation drops its cached
+// pages, so a second tree (a check, a rebuild, a Seek cursor) never leaves another acting
+// on stale pages. Pages changed by anything else than an IndexTree are not noticed: keep
+// all index writes in this module.
 //
 // `IndexMaintainer` is what the row layer calls: it turns a row's column values into the
 // key of every real index of the table, checks uniqueness, Nulls and sort orders of all of
@@ -191,12 +193,8 @@ class IndexTree {
   friend class IndexCursor;
   struct CachedPage {
     IndexPage page;
-    // The page's bytes when it was decoded or last written: another writer's change (a
-    // second tree object over the same index, a rebuild) shows up as a difference.
-    std::vector<std::uint8_t> raw;
     bool dirty = false;
     std::uint64_t used = 0;
-    std::uint64_t checked = 0;  // operation in which raw was last compared with the cache
   };
   // Pages from the root down to a leaf, and the slot taken at each node (slot == size()
   // means the tail).
@@ -215,11 +213,10 @@ class IndexTree {
   std::uint32_t NewPage();
   void FreePage(std::uint32_t page);
   void WriteBack();
-  // Called at the start of every public operation: trims the cache and starts a new
-  // round of checks of cached pages against the page cache.
+  // Called at the start of every public operation: drops the cache if another tree wrote
+  // this index since, and trims it.
   void Begin();
   void Trim();
-  CachedPage Decode(std::uint32_t number, const PageRef& ref);
   void CheckChild(std::uint32_t parent, std::uint32_t child, std::size_t depth) const;
 
   Path Descend(std::span<const std::uint8_t> target, Target mode);
@@ -241,9 +238,11 @@ class IndexTree {
   IndexDefinition definition_;
   IndexContext context_;
   std::unordered_map<std::uint32_t, CachedPage> cache_;
+  std::vector<std::uint32_t> dirty_;  // pages to write at the end of the operation
   std::uint64_t clock_ = 0;
   std::uint64_t version_ = 0;
-  std::uint64_t operation_ = 0;
+  std::uint64_t* writes_;  // this index's write count, shared by every tree over it
+  std::uint64_t seen_writes_ = 0;
   std::size_t cache_limit_ = 2048;
 };
 

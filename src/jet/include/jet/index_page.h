@@ -86,8 +86,9 @@ class IndexPage {
     return {data_.data() + begin, ends_[i] - begin};
   }
   std::span<const std::uint8_t> Last() const { return Entry(size() - 1); }
-  // Bytes of all entries, uncompressed.
+  // Bytes of all entries, uncompressed, and where entry i ends among them.
   std::size_t DataSize() const { return data_.size(); }
+  std::size_t EntryEnd(std::size_t i) const { return ends_[i]; }
 
   void Insert(std::size_t i, std::span<const std::uint8_t> entry);
   void Erase(std::size_t i);
@@ -98,6 +99,7 @@ class IndexPage {
   void ClearEntries() {
     data_.clear();
     ends_.clear();
+    shortest_ = 0;
   }
 
   // Part of an entry: what the tree compares (key and row pointer), the key alone, the row
@@ -119,6 +121,8 @@ class IndexPage {
  private:
   std::vector<std::uint8_t> data_;
   std::vector<std::uint32_t> ends_;  // end of entry i in data_
+  // Length of the shortest entry, kept while entries are only added (0 = recompute).
+  mutable std::size_t shortest_ = 0;
 };
 
 // Decodes a page; raises IndexPageError when it is not a well-formed index page.
