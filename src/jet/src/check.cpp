@@ -3,6 +3,7 @@
 #include <map>
 
 #include "jet/database.h"
+#include "jet/index_check.h"
 #include "jet/long_value.h"
 
 namespace jet {
@@ -170,6 +171,15 @@ class Checker {
     }
     report_.rows += rows;
     if (full()) return;
+    if (!def.real_indexes.empty()) {
+      try {
+        for (const auto& index : CheckTableIndexes(db_, *table))
+          for (const auto& p : index.problems)
+            Problem(db_.Path() + ": " + label + ", index '" + index.index + "': " + p);
+      } catch (const std::exception& e) {
+        Problem(e.what());
+      }
+    }
     // Access itself lets the counts of its system tables go stale (MSysQueries especially).
     if (rows != def.row_count && !entry.IsSystem())
       Problem(db_.Path() + ": " + label + " has " + std::to_string(rows) +
