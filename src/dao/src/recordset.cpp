@@ -1,0 +1,1113 @@
+// Recordsets: positions, counts, bookmarks, editing, clones and requery.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include "core/encoding.h"
+#include "recordset_impl.h"
+
+namespace dao {
+namespace detail {
+namespace {
+
+std::uint32_t NextTag() {
+  static std::atomic<std::uint32_t> counter{0x5EED0001u};
+  return counter.fetch_add(0x9E3779B1u);
+}
+
+// A row as expressions see it: values in recordset column order.
+class RowValues final : public jetsql::RowView {
+ public:
+  explicit RowValues(const std::vector<core::Variant>& values) : values_(values) {}
+  core::Variant Get(std::size_t column) const override {
+    return column < values_.size() ? values_[column] : core::Variant::Null();
+  }
+
+ private:
+  const std::vector<core::Variant>& values_;
+};
+
+// What Field.Value gives for a value kept in storage form.
+core::Variant OutputForm(const core::Variant& v, int type) {
+  if (type == dbGUID && v.Type() == core::VarType::ByteArray && v.Bytes().size() == 16)
+    return core::Variant::FromString(GuidValueText(v.Bytes().data()));
+  return v;
+}
+
+}  // namespace
+
+void RecordsetImpl::CheckOpen() const {
+  if (closed || !db->IsOpen()) Raise(*engine, err::kObjectInvalid, source::kRecordset);
+}
+
+void RecordsetImpl::Fail(int number, std::string_view source, std::string_view insert1) {
+  Raise(*engine, number, source.empty() ? source::kRecordset : source, insert1);
+}
+
+void RecordsetImpl::RequireType(bool allowed) const {
+  if (!allowed) Raise(*engine, err::kNotSupported, source::kRecordset);
+}
+
+void RecordsetImpl::RequireCurrent(std::string_view source) {
+  if (!positioned || bof || eof) Fail(err::kNoCurrentRecord, source);
+  if (deleted_current) Fail(IsTable() ? err::kRecordDeleted : err::kNoCurrentRecord, source);
+}
+
+std::optional<std::size_t> RecordsetImpl::PositionOf(std::size_t ordinal) {
+  if (!index) return ordinal;
+  if (index->positions_stale) {
+    index->position_of.assign(rows->Size(), UINT32_MAX);
+    for (std::size_t p = 0; p < index->order.size(); ++p)
+      index->position_of[index->order[p]] = static_cast<std::uint32_t>(p);
+    index->positions_stale = false;
+  }
+  if (ordinal >= index->position_of.size() || index->position_of[ordinal] == UINT32_MAX)
+    return std::nullopt;
+  return index->position_of[ordinal];
+}
+
+void RecordsetImpl::Reach(std::size_t position) {
+  if (position + 1 > high) high = position + 1;
+}
+
+void RecordsetImpl::Land(std::size_t position) {
+  cur = position;
+  bof = eof = false;
+  deleted_current = false;
+  positioned = true;
+  Reach(position);
+}
+
+std::optional<std::size_t> RecordsetImpl::NextLive(std::size_t from) {
+  for (std::size_t p = from; p < PositionCount(); ++p)
+    if (LiveAt(p)) return p;
+  return std::nullopt;
+}
+
+std::optional<std::size_t> RecordsetImpl::PrevLive(std::size_t before) {
+  for (std::size_t p = std::min(before, PositionCount()); p-- > 0;)
+    if (LiveAt(p)) return p;
+  return std::nullopt;
+}
+
+bool RecordsetImpl::AnyLive() {
+  return NextLive(0).has_value();
+}
+
+const std::vector<core::Variant>& RecordsetImpl::CurrentRow(std::string_view source) {
+  std::size_t ordinal = OrdinalAt(cur);
+  std::uint64_t version = rows->version + (rows->table ? rows->table->version : 0);
+  if (current_ordinal != ordinal || current_version != version) {
+    current_ordinal = SIZE_MAX;
+    const auto& row = rows->Row(ordinal, row_scratch, *engine, source);
+    current.assign(row.begin(), row.end());
+    current_ordinal = ordinal;
+    current_version = version;
+  }
+  return current;
+}
+
+core::Variant RecordsetImpl::BookmarkOf(std::size_t ordinal) const {
+  std::vector<std::uint8_t> b(8);
+  std::uint32_t n = static_cast<std::uint32_t>(ordinal + 1);
+  for (int i = 0; i < 4; ++i) {
+    b[i] = static_cast<std::uint8_t>(n >> (8 * i));
+    b[4 + i] = static_cast<std::uint8_t>(rows->tag >> (8 * i));
+  }
+  return core::Variant::FromBytes(std::move(b));
+}
+
+std::size_t RecordsetImpl::OrdinalOfBookmark(const core::Variant& bookmark) {
+  if (bookmark.Type() != core::VarType::ByteArray) Fail(err::kNotValidBookmark);
+  const auto& b = bookmark.Bytes();
+  if (b.size() < 4) Fail(err::kNotValidBookmark);
+  std::uint32_t n = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+                    (static_cast<std::uint32_t>(b[2]) << 16) |
+                    (static_cast<std::uint32_t>(b[3]) << 24);
+  // A full bookmark names its recordset family; the four-byte form callers keep does not.
+  if (b.size() >= 8) {
+    std::uint32_t tag = static_cast<std::uint32_t>(b[4]) | (static_cast<std::uint32_t>(b[5]) << 8) |
+                        (static_cast<std::uint32_t>(b[6]) << 16) |
+                        (static_cast<std::uint32_t>(b[7]) << 24);
+    if (tag != rows->tag) Fail(err::kNotValidBookmark);
+  }
+  if (n == 0 || n > rows->Size()) Fail(err::kNotValidBookmark);
+  return n - 1;
+}
+
+std::vector<jetsql::ColumnInfo> RecordsetImpl::SqlColumns() const {
+  std::vector<jetsql::ColumnInfo> out;
+  for (const auto& c : rows->columns)
+    out.push_back(
+        jetsql::ColumnInfo{c.name, static_cast<jetsql::DataType>(c.type), c.source_table});
+  return out;
+}
+
+// ---- field values ----
+
+core::Variant RecordsetImpl::Value(int column) {
+  CheckOpen();
+  if (edit_mode != dbEditNone) return OutputForm(buffer[column], rows->columns[column].type);
+  RequireCurrent(source::kField);
+  return OutputForm(CurrentRow(source::kField)[column], rows->columns[column].type);
+}
+
+void RecordsetImpl::CheckAssignable(int column) {
+  CheckOpen();
+  if (edit_mode == dbEditNone) Fail(err::kUpdateWithoutEdit, source::kField);
+  const ColumnInfo& c = rows->columns[column];
+  if (!c.updatable) {
+    if (c.auto_increment) Fail(err::kFieldCannotBeUpdated, source::kField);
+    Fail(err::kFieldNotUpdatable, source::kField, c.name);
+  }
+}
+
+void RecordsetImpl::SetText(int column, std::string_view text) {
+  CheckAssignable(column);
+  const ColumnInfo& c = rows->columns[column];
+  int e = TextToFieldValue(text, c.type, static_cast<std::uint32_t>(c.size), buffer[column]);
+  if (e != 0) Fail(e, source::kField);
+  touched[column] = 1;
+}
+
+void RecordsetImpl::SetValue(int column, const core::Variant& value) {
+  CheckAssignable(column);
+  const ColumnInfo& c = rows->columns[column];
+  int e = ConvertToFieldType(value, c.type, static_cast<std::uint32_t>(c.size), buffer[column]);
+  if (e != 0) Fail(e, source::kField);
+  touched[column] = 1;
+}
+
+std::int32_t RecordsetImpl::FieldSize(int column) {
+  core::Variant v = Value(column);
+  if (v.IsNullOrEmpty()) return 0;
+  int type = rows->columns[column].type;
+  if (type == dbMemo) return static_cast<std::int32_t>(core::Utf8ToUtf16(v.ToString()).size() * 2);
+  if (type == dbLongBinary && v.Type() == core::VarType::ByteArray)
+    return static_cast<std::int32_t>(v.Bytes().size());
+  return rows->columns[column].size;
+}
+
+// ---- opening ----
+
+void RecordsetImpl::Initialise() {
+  const std::size_t n = rows->columns.size();
+  if (fields.size() != n) {
+    // Field objects live as long as the recordset, so callers may keep them (the copy run
+    // assigns through the same objects for every record).
+    fields.clear();
+    for (std::size_t c = 0; c < n; ++c) {
+      auto st = std::make_shared<FieldState>();
+      st->engine = engine;
+      st->kind = FieldKind::kRecordset;
+      st->name = rows->columns[c].name;
+      st->recordset = self;
+      st->index = static_cast<int>(c);
+      st->in_collection = true;
+      fields.push_back(std::make_shared<Field>(st));
+    }
+  }
+  buffer.assign(n, core::Variant::Null());
+  touched.assign(n, 0);
+  chunked.assign(n, 0);
+  defaults.assign(n, std::nullopt);
+  if (rows->table && updatable) {
+    const auto& rules = db->Rules(*rows->table);
+    for (std::size_t c = 0; c < n; ++c) {
+      int st = rows->columns[c].storage;
+      if (st < 0 || rules[st].default_value.empty() || rows->columns[c].auto_increment) continue;
+      try {
+        defaults[c] = jetsql::CompiledExpression::Compile(rules[st].default_value, {},
+                                                          jetsql::TextKind::kCriteria);
+      } catch (const std::exception&) {
+        // A default this engine cannot evaluate leaves the field Null, as no default does.
+      }
+    }
+  }
+  high = 0;
+  bof = eof = true;
+  positioned = true;
+  deleted_current = false;
+  current_ordinal = SIZE_MAX;
+  if (auto p = NextLive(0)) Land(*p);
+}
+
+// ---- index order (table-type) ----
+
+std::vector<std::uint8_t> RecordsetImpl::KeyOfRow(const std::vector<core::Variant>& storage_row) {
+  const jet::TableDefinition& def = rows->table->table->Definition();
+  const auto& cols = index->definition.columns;
+  std::vector<std::uint8_t> scratch;
+  std::vector<std::u16string> texts;
+  texts.reserve(cols.size());
+  struct Piece {
+    int kind = 0;  // 0 null, 1 stored, 2 text, 3 boolean
+    std::size_t offset = 0, size = 0;
+    bool boolean = false;
+  };
+  std::vector<Piece> pieces(cols.size());
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    const jet::ColumnDefinition* col = def.ColumnByNumber(cols[i].column_number);
+    int pos = col ? static_cast<int>(col - def.columns.data()) : -1;
+    const core::Variant v = pos >= 0 ? storage_row[pos] : core::Variant::Null();
+    if (v.IsNullOrEmpty()) continue;
+    if (col->IsBoolean()) {
+      pieces[i].kind = 3;
+      pieces[i].boolean = v.ToBoolean();
+    } else if (col->IsText()) {
+      texts.push_back(core::Utf8ToUtf16(v.ToString()));
+      pieces[i].kind = 2;
+      pieces[i].offset = texts.size() - 1;
+    } else {
+      jet::EncodedValue e = jet::EncodeColumnValue(*col, v, scratch);
+      pieces[i].kind = e.null ? 0 : 1;
+      pieces[i].offset = e.offset;
+      pieces[i].size = e.size;
+    }
+  }
+  std::vector<jet::KeyColumn> key_columns;
+  std::vector<jet::KeyValue> values;
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    key_columns.push_back(cols[i].key);
+    switch (pieces[i].kind) {
+      case 1:
+        values.push_back(
+            jet::KeyValue::Stored({scratch.data() + pieces[i].offset, pieces[i].size}));
+        break;
+      case 2:
+        values.push_back(jet::KeyValue::Text(texts[pieces[i].offset]));
+        break;
+      case 3:
+        values.push_back(jet::KeyValue::Boolean(pieces[i].boolean));
+        break;
+      default:
+        values.push_back(jet::KeyValue::Null());
+    }
+  }
+  return jet::EncodeKey(key_columns, values);
+}
+
+void RecordsetImpl::LoadIndex(const std::string& name) {
+  jet::Table& table = *rows->table->table;
+  const jet::TableDefinition& def = table.Definition();
+  const jet::LogicalIndexDefinition* found = nullptr;
+  for (const auto& li : def.indexes)
+    if (li.kind != jet::index_kind::kForeignKey && SameName(li.name, name)) found = &li;
+  if (!found) Fail(err::kNotAnIndex, source::kRecordset, name);
+  IndexOrder order;
+  order.name = found->name;
+  order.definition = jet::DescribeIndex(def, found->real_index, db->name, table.Name());
+  index = std::move(order);
+  std::vector<std::pair<std::vector<std::uint8_t>, std::uint32_t>> entries;
+  for (std::size_t ordinal = 0; ordinal < rows->Size(); ++ordinal) {
+    if (!rows->Live(ordinal)) continue;
+    std::vector<core::Variant> stored =
+        table.Read(jet::RowPointer::FromU32(rows->refs[ordinal].ptr));
+    entries.emplace_back(KeyOfRow(stored), static_cast<std::uint32_t>(ordinal));
+  }
+  // Equal keys keep storage order, as the index's row pointers order them.
+  std::sort(entries.begin(), entries.end(), [&](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    return rows->refs[a.second].ptr < rows->refs[b.second].ptr;
+  });
+  for (auto& [key, ordinal] : entries) {
+    index->keys.push_back(std::move(key));
+    index->order.push_back(ordinal);
+  }
+  index->positions_stale = true;
+}
+
+void RecordsetImpl::PlaceInIndex(std::size_t ordinal,
+                                 const std::vector<core::Variant>& storage_row) {
+  std::vector<std::uint8_t> key = KeyOfRow(storage_row);
+  auto it = std::upper_bound(index->keys.begin(), index->keys.end(), key);
+  std::size_t at = static_cast<std::size_t>(it - index->keys.begin());
+  index->keys.insert(it, std::move(key));
+  index->order.insert(index->order.begin() + at, static_cast<std::uint32_t>(ordinal));
+  index->positions_stale = true;
+  if (!bof && !eof && positioned && at <= cur) ++cur;
+}
+
+void RecordsetImpl::RemoveFromIndex(std::size_t ordinal) {
+  auto p = PositionOf(ordinal);
+  if (!p) return;
+  index->keys.erase(index->keys.begin() + *p);
+  index->order.erase(index->order.begin() + *p);
+  index->positions_stale = true;
+  if (!bof && !eof && positioned && *p < cur) --cur;
+}
+
+// ---- opening over a table ----
+
+std::shared_ptr<Recordset> OpenTableRecordset(const std::shared_ptr<DatabaseState>& db,
+                                              const std::string& table, int type, int options,
+                                              int lock_edit, std::string_view source) {
+  TableState& ts = db->Table(table, source);
+  bool read_only = db->read_only || (options & dbReadOnly) != 0 || lock_edit == dbReadOnly;
+  if (options & dbForwardOnly) type = dbOpenForwardOnly;
+  auto impl = std::make_unique<RecordsetImpl>();
+  impl->engine = db->engine;
+  impl->db = db;
+  impl->name = ts.name;
+  impl->type = type;
+  impl->options = options;
+  impl->lock_edit = lock_edit == 0 ? dbPessimistic : lock_edit;
+  impl->lock_edits = impl->lock_edit == dbPessimistic;
+  impl->updatable = (type == dbOpenTable || type == dbOpenDynaset) && !read_only;
+  impl->source_table = ts.name;
+  auto rows = std::make_shared<RowSet>();
+  rows->db = db;
+  rows->table = &ts;
+  rows->columns = TableColumns(*db, ts, impl->updatable);
+  rows->copy_rows = type == dbOpenSnapshot || type == dbOpenForwardOnly;
+  rows->tag = NextTag();
+  if (!(options & dbAppendOnly)) {
+    auto scan = ts.table->StartScan();
+    while (scan.Next()) rows->Append(ts.Ref(scan.Position().ToU32()));
+  }
+  rows->version = 0;
+  impl->rows = std::move(rows);
+  auto rs = std::make_shared<Recordset>(std::move(impl));
+  rs->Impl().self = rs;
+  rs->Impl().Initialise();
+  ++ts.open_recordsets;
+  db->recordsets.push_back(rs);
+  return rs;
+}
+
+}  // namespace detail
+
+using detail::Guard;
+using detail::RecordsetImpl;
+
+// ---- Recordset ----
+
+Recordset::Recordset(std::unique_ptr<detail::RecordsetImpl> impl) : impl_(std::move(impl)) {}
+
+Recordset::~Recordset() {
+  if (impl_ && !impl_->closed && impl_->rows && impl_->rows->table && impl_->db->IsOpen())
+    --impl_->rows->table->open_recordsets;
+}
+
+std::string Recordset::Name() const {
+  return impl_->name;
+}
+
+int Recordset::Type() const {
+  return impl_->type;
+}
+
+bool Recordset::Updatable() const {
+  return Guard(*impl_->engine, source::kRecordset, [&] {
+    impl_->CheckOpen();
+    return impl_->updatable;
+  });
+}
+
+bool Recordset::Bookmarkable() const {
+  return !impl_->IsForwardOnly();
+}
+
+bool Recordset::Restartable() const {
+  return !impl_->IsTable();
+}
+
+bool Recordset::LockEdits() const {
+  return impl_->lock_edits;
+}
+
+void Recordset::SetLockEdits(bool lock) {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    impl_->CheckOpen();
+    if (impl_->edit_mode == dbEditInProgress) impl_->Fail(err::kInvalidOperation);
+    impl_->lock_edits = lock;
+  });
+}
+
+int Recordset::EditMode() const {
+  return impl_->edit_mode;
+}
+
+bool Recordset::NoMatch() const {
+  return impl_->no_match;
+}
+
+bool Recordset::Bof() const {
+  return Guard(*impl_->engine, source::kRecordset, [&] {
+    impl_->CheckOpen();
+    return impl_->bof;
+  });
+}
+
+bool Recordset::Eof() const {
+  return Guard(*impl_->engine, source::kRecordset, [&] {
+    impl_->CheckOpen();
+    return impl_->eof;
+  });
+}
+
+std::int32_t Recordset::RecordCount() const {
+  return Guard(*impl_->engine, source::kRecordset, [&]() -> std::int32_t {
+    auto& r = *impl_;
+    r.CheckOpen();
+    if (r.IsTable()) return static_cast<std::int32_t>(r.rows->table->table->RowCount());
+    return static_cast<std::int32_t>(r.high - r.rows->DeadBelow(r.high));
+  });
+}
+
+std::int32_t Recordset::AbsolutePosition() const {
+  return Guard(*impl_->engine, source::kRecordset, [&]() -> std::int32_t {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(!r.IsTable() && !r.IsForwardOnly());
+    if (!r.positioned || r.bof || r.eof) return -1;
+    if (r.deleted_current) r.Fail(err::kRecordDeleted);
+    return static_cast<std::int32_t>(r.cur - r.rows->DeadBelow(r.cur));
+  });
+}
+
+void Recordset::SetAbsolutePosition(std::int32_t position) {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(!r.IsTable() && !r.IsForwardOnly());
+    if (position < 0 || position >= RecordCount()) r.Fail(err::kInvalidArgument);
+    // The position-th live row: skip the dead rows known below it, then any found on the way.
+    std::size_t p = static_cast<std::size_t>(position);
+    for (std::uint32_t d : r.rows->dead_sorted)
+      if (d <= p) ++p;
+    auto live = r.NextLive(p);
+    if (!live) r.Fail(err::kInvalidArgument);
+    r.DiscardEdit();
+    r.Land(*live);
+  });
+}
+
+float Recordset::PercentPosition() const {
+  return Guard(*impl_->engine, source::kRecordset, [&]() -> float {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(!r.IsForwardOnly());
+    if (!r.positioned || r.bof || r.eof) return 0.0f;
+    std::int32_t count = RecordCount();
+    if (count <= 0) return 0.0f;
+    std::size_t before = r.IsTable() ? r.cur : r.cur - r.rows->DeadBelow(r.cur);
+    float pct = static_cast<float>(before + 1) * 100.0f / static_cast<float>(count);
+    return std::min(pct, 100.0f);
+  });
+}
+
+void Recordset::SetPercentPosition(float percent) {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(!r.IsForwardOnly());
+    if (!(percent >= 0.0f && percent <= 100.0f)) r.Fail(err::kInvalidArgument);
+    std::int32_t count = RecordCount();
+    if (count <= 0) return;
+    long target = std::lround(percent / 100.0f * static_cast<float>(count)) - 1;
+    target = std::clamp<long>(target, 0, count - 1);
+    if (r.IsTable()) {
+      auto live = r.NextLive(static_cast<std::size_t>(target));
+      if (!live) live = r.PrevLive(static_cast<std::size_t>(target));
+      if (!live) return;
+      r.DiscardEdit();
+      r.Land(*live);
+    } else {
+      SetAbsolutePosition(static_cast<std::int32_t>(target));
+    }
+  });
+}
+
+core::Variant Recordset::Bookmark() const {
+  return Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(!r.IsForwardOnly());
+    r.RequireCurrent(source::kRecordset);
+    return r.BookmarkOf(r.OrdinalAt(r.cur));
+  });
+}
+
+void Recordset::SetBookmark(const core::Variant& bookmark) {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(!r.IsForwardOnly());
+    std::size_t ordinal = r.OrdinalOfBookmark(bookmark);
+    auto position = r.PositionOf(ordinal);
+    if (!position || !r.rows->Live(ordinal)) r.Fail(err::kRecordDeleted);
+    r.DiscardEdit();
+    r.Land(*position);
+  });
+}
+
+core::Variant Recordset::LastModified() const {
+  return Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(r.type == dbOpenTable || r.type == dbOpenDynaset);
+    if (r.last_modified == 0) r.Fail(err::kNoCurrentRecord);
+    return r.BookmarkOf(r.last_modified - 1);
+  });
+}
+
+core::Variant Recordset::DateCreated() const {
+  return Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(r.IsTable());
+    auto e = r.db->Jet(source::kRecordset).FindObject(r.source_table);
+    return e ? core::Variant::FromDate(e->date_create) : core::Variant::Null();
+  });
+}
+
+core::Variant Recordset::LastUpdated() const {
+  return Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(r.IsTable());
+    auto e = r.db->Jet(source::kRecordset).FindObject(r.source_table);
+    return e ? core::Variant::FromDate(e->date_update) : core::Variant::Null();
+  });
+}
+
+std::string Recordset::ValidationRule() const {
+  return {};
+}
+
+std::string Recordset::ValidationText() const {
+  return {};
+}
+
+// ---- moving ----
+
+void Recordset::MoveFirst() {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(!r.IsForwardOnly());
+    r.DiscardEdit();
+    auto p = r.NextLive(0);
+    if (!p) {
+      bool was_empty = r.bof && r.eof;
+      r.bof = r.eof = true;
+      r.deleted_current = false;
+      if (was_empty) r.Fail(err::kNoCurrentRecord);
+      return;
+    }
+    r.Land(*p);
+  });
+}
+
+void Recordset::MoveLast(int options) {
+  (void)options;
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(!r.IsForwardOnly());
+    r.DiscardEdit();
+    auto p = r.PrevLive(r.PositionCount());
+    if (!p) {
+      bool was_empty = r.bof && r.eof;
+      r.bof = r.eof = true;
+      r.deleted_current = false;
+      if (was_empty) r.Fail(err::kNoCurrentRecord);
+      return;
+    }
+    r.Land(*p);
+    // MoveLast populates the whole recordset.
+    r.high = std::max(r.high, r.PositionCount());
+  });
+}
+
+void Recordset::MoveNext() {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    if (r.eof || (r.bof && r.eof)) r.Fail(err::kNoCurrentRecord);
+    r.DiscardEdit();
+    std::size_t from = (r.bof || !r.positioned) ? 0 : r.cur + 1;
+    auto p = r.NextLive(from);
+    if (!p) {
+      r.eof = true;
+      r.deleted_current = false;
+      r.positioned = true;
+      r.high = std::max(r.high, r.PositionCount());
+      return;
+    }
+    r.Land(*p);
+  });
+}
+
+void Recordset::MovePrevious() {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(!r.IsForwardOnly());
+    if (r.bof) r.Fail(err::kNoCurrentRecord);
+    r.DiscardEdit();
+    std::size_t before = (r.eof || !r.positioned) ? r.PositionCount() : r.cur;
+    auto p = r.PrevLive(before);
+    if (!p) {
+      r.bof = true;
+      r.deleted_current = false;
+      r.positioned = true;
+      return;
+    }
+    r.Land(*p);
+  });
+}
+
+void Recordset::Move(std::int32_t rows, const core::Variant& start_bookmark) {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    const bool with_bookmark = !start_bookmark.IsNullOrEmpty();
+    if (r.IsForwardOnly() && (rows < 0 || with_bookmark)) r.Fail(err::kNotSupported);
+    // Where the count starts: a record's position, or a crack before/after the rows.
+    enum class From { kRecord, kBefore, kAfter } from = From::kRecord;
+    std::size_t base = 0;
+    if (with_bookmark) {
+      std::size_t ordinal = r.OrdinalOfBookmark(start_bookmark);
+      auto position = r.PositionOf(ordinal);
+      if (!position || !r.rows->Live(ordinal)) r.Fail(err::kRecordDeleted);
+      base = *position;
+    } else if (r.bof && r.eof) {
+      r.Fail(err::kNoCurrentRecord);
+    } else if (r.bof || !r.positioned) {
+      if (rows <= 0) r.Fail(err::kNoCurrentRecord);
+      from = From::kBefore;
+    } else if (r.eof) {
+      if (rows >= 0) r.Fail(err::kNoCurrentRecord);
+      from = From::kAfter;
+    } else {
+      base = r.cur;
+    }
+    if (rows == 0) {
+      // Move 0 re-reads the current record and drops a pending edit.
+      if (!with_bookmark) r.RequireCurrent(source::kRecordset);
+      r.DiscardEdit();
+      r.current_ordinal = SIZE_MAX;
+      r.Land(base);
+      return;
+    }
+    r.DiscardEdit();
+    if (rows > 0) {
+      std::size_t next = from == From::kBefore ? 0 : base + 1;
+      std::optional<std::size_t> p;
+      for (std::int32_t i = 0; i < rows; ++i) {
+        p = r.NextLive(next);
+        if (!p) break;
+        next = *p + 1;
+      }
+      if (!p) {
+        r.eof = true;
+        r.deleted_current = false;
+        r.positioned = true;
+        r.high = std::max(r.high, r.PositionCount());
+        return;
+      }
+      r.Land(*p);
+    } else {
+      std::size_t before = from == From::kAfter ? r.PositionCount() : base;
+      std::optional<std::size_t> p;
+      for (std::int32_t i = 0; i > rows; --i) {
+        p = r.PrevLive(before);
+        if (!p) break;
+        before = *p;
+      }
+      if (!p) {
+        r.bof = true;
+        r.deleted_current = false;
+        r.positioned = true;
+        return;
+      }
+      r.Land(*p);
+    }
+  });
+}
+
+// ---- editing ----
+
+void Recordset::AddNew() {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(r.type == dbOpenTable || r.type == dbOpenDynaset);
+    if (!r.updatable) r.Fail(err::kReadOnly);
+    const auto& cols = r.rows->columns;
+    for (std::size_t c = 0; c < cols.size(); ++c) {
+      core::Variant& v = r.buffer[c];
+      v = core::Variant::Null();
+      if (r.defaults[c]) {
+        try {
+          core::Variant d = r.defaults[c]->Evaluate(jetsql::ValuesRow(r.row_scratch));
+          core::Variant converted;
+          if (ConvertToFieldType(d, cols[c].type, static_cast<std::uint32_t>(cols[c].size),
+                                 converted) == 0)
+            v = std::move(converted);
+        } catch (const std::exception&) {
+          // As no default at all.
+        }
+      }
+    }
+    std::fill(r.touched.begin(), r.touched.end(), 0);
+    std::fill(r.chunked.begin(), r.chunked.end(), 0);
+    r.edit_mode = dbEditAdd;
+  });
+}
+
+void Recordset::Edit() {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(r.type == dbOpenTable || r.type == dbOpenDynaset);
+    if (!r.updatable) r.Fail(err::kReadOnly);
+    r.DiscardEdit();
+    r.RequireCurrent(source::kRecordset);
+    const auto& row = r.CurrentRow(source::kRecordset);
+    r.buffer.assign(row.begin(), row.end());
+    std::fill(r.touched.begin(), r.touched.end(), 0);
+    std::fill(r.chunked.begin(), r.chunked.end(), 0);
+    r.edit_mode = dbEditInProgress;
+  });
+}
+
+void Recordset::Update(int update_type, bool force) {
+  (void)update_type;
+  (void)force;
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    if (r.edit_mode == dbEditNone) r.Fail(err::kUpdateWithoutEdit);
+    detail::TableState& ts = *r.rows->table;
+    const auto& rules = r.db->Rules(ts);
+    const auto& cols = r.rows->columns;
+    for (std::size_t c = 0; c < cols.size(); ++c) {
+      const int st = cols[c].storage;
+      if (st < 0) continue;
+      const core::Variant& v = r.buffer[c];
+      if (v.IsNullOrEmpty()) {
+        if (rules[st].required && !cols[c].auto_increment)
+          r.Fail(err::kRequiredNull, source::kRecordset, cols[c].name);
+      } else if (!rules[st].allow_zero_length &&
+                 (cols[c].type == dbText || cols[c].type == dbMemo) &&
+                 v.Type() == core::VarType::String && v.ToString().empty()) {
+        r.Fail(err::kZeroLengthString, source::kRecordset, cols[c].name);
+      }
+    }
+    r.db->CheckWritable(source::kRecordset);
+    const std::size_t storage_count = ts.table->Definition().columns.size();
+    r.storage_values.assign(storage_count, core::Variant());
+    if (r.edit_mode == dbEditAdd) {
+      // The buffer's values move into the row and come back if the storage refuses it, so
+      // that the add stays pending with what was typed.
+      for (std::size_t c = 0; c < cols.size(); ++c)
+        if (cols[c].storage >= 0) r.storage_values[cols[c].storage] = std::move(r.buffer[c]);
+      jet::RowPointer where;
+      try {
+        where = ts.table->Insert(r.storage_values);
+      } catch (...) {
+        for (std::size_t c = 0; c < cols.size(); ++c)
+          if (cols[c].storage >= 0) r.buffer[c] = std::move(r.storage_values[cols[c].storage]);
+        throw;
+      }
+      ++ts.version;
+      const std::size_t before = r.rows->Size();
+      const bool was_empty = r.bof && r.eof;
+      std::size_t ordinal = r.rows->Append(ts.MarkInserted(where.ToU32()));
+      if (r.index) {
+        r.PlaceInIndex(ordinal, r.storage_values);
+      } else if (r.high == before) {
+        // A fully populated recordset counts the rows it adds at once.
+        r.high = r.rows->Size();
+      }
+      r.last_modified = ordinal + 1;
+      if (was_empty) {
+        r.bof = false;
+        r.eof = true;
+      }
+    } else {
+      std::size_t ordinal = r.OrdinalAt(r.cur);
+      if (!r.rows->Live(ordinal)) r.Fail(err::kRecordDeleted);
+      for (std::size_t c = 0; c < cols.size(); ++c)
+        if (cols[c].storage >= 0 && r.touched[c]) r.storage_values[cols[c].storage] = r.buffer[c];
+      jet::RowPointer where = jet::RowPointer::FromU32(r.rows->refs[ordinal].ptr);
+      ts.table->Update(where, r.storage_values);
+      ++ts.version;
+      ++r.rows->version;
+      if (r.index) {
+        std::vector<core::Variant> stored = ts.table->Read(where);
+        r.RemoveFromIndex(ordinal);
+        r.PlaceInIndex(ordinal, stored);
+      }
+      r.last_modified = ordinal + 1;
+    }
+    r.edit_mode = dbEditNone;
+  });
+}
+
+void Recordset::CancelUpdate(int update_type) {
+  (void)update_type;
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    if (r.edit_mode == dbEditNone) r.Fail(err::kUpdateWithoutEdit);
+    r.edit_mode = dbEditNone;
+  });
+}
+
+void Recordset::Delete() {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(r.type == dbOpenTable || r.type == dbOpenDynaset);
+    if (!r.updatable) r.Fail(err::kReadOnly);
+    r.DiscardEdit();
+    if (!r.positioned || r.bof || r.eof) r.Fail(err::kNoCurrentRecord);
+    if (r.deleted_current) r.Fail(err::kRecordDeleted);
+    std::size_t ordinal = r.OrdinalAt(r.cur);
+    if (!r.rows->Live(ordinal)) r.Fail(err::kRecordDeleted);
+    r.db->CheckWritable(source::kRecordset);
+    detail::TableState& ts = *r.rows->table;
+    std::uint32_t ptr = r.rows->refs[ordinal].ptr;
+    ts.table->Delete(jet::RowPointer::FromU32(ptr));
+    ts.MarkDeleted(ptr);
+    ++ts.version;
+    r.rows->MarkDead(ordinal);
+    r.deleted_current = true;
+  });
+}
+
+// ---- indexes ----
+
+std::string Recordset::Index() const {
+  return impl_->index ? impl_->index->name : std::string();
+}
+
+void Recordset::SetIndex(const std::string& name) {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(r.IsTable());
+    r.DiscardEdit();
+    if (name.empty()) {
+      r.index.reset();
+    } else {
+      std::optional<detail::IndexOrder> old = std::move(r.index);
+      r.index.reset();
+      try {
+        r.LoadIndex(name);
+      } catch (...) {
+        r.index = std::move(old);
+        throw;
+      }
+    }
+    // A new order starts at its first record.
+    r.bof = r.eof = true;
+    if (auto p = r.NextLive(0)) r.Land(*p);
+  });
+}
+
+void Recordset::Seek(const std::string& comparison, const std::vector<core::Variant>& keys) {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(r.IsTable());
+    if (!r.index) r.Fail(err::kNoCurrentIndex);
+    jet::SeekComparison cmp;
+    if (comparison == "=")
+      cmp = jet::SeekComparison::kEqual;
+    else if (comparison == ">=")
+      cmp = jet::SeekComparison::kGreaterEqual;
+    else if (comparison == ">")
+      cmp = jet::SeekComparison::kGreater;
+    else if (comparison == "<=")
+      cmp = jet::SeekComparison::kLessEqual;
+    else if (comparison == "<")
+      cmp = jet::SeekComparison::kLess;
+    else
+      r.Fail(err::kInvalidArgument);
+    const auto& cols = r.index->definition.columns;
+    if (keys.empty() || keys.size() > 13) r.Fail(err::kInvalidArgument);
+    // Keys beyond the index's columns are ignored; missing ones leave a shorter prefix.
+    const jet::TableDefinition& def = r.rows->table->table->Definition();
+    std::vector<std::uint8_t> prefix;
+    std::vector<std::uint8_t> scratch;
+    for (std::size_t i = 0; i < keys.size() && i < cols.size(); ++i) {
+      const jet::ColumnDefinition* col = def.ColumnByNumber(cols[i].column_number);
+      core::Variant v;
+      int type = col ? detail::DaoTypeOfColumn(col->type) : dbText;
+      if (ConvertToFieldType(keys[i], type, 0, v) != 0) r.Fail(err::kConversionError);
+      if (v.IsNullOrEmpty()) {
+        jet::AppendKeySegment(cols[i].key, jet::KeyValue::Null(), prefix);
+      } else if (col->IsBoolean()) {
+        jet::AppendKeySegment(cols[i].key, jet::KeyValue::Boolean(v.ToBoolean()), prefix);
+      } else if (col->IsText()) {
+        std::u16string units = core::Utf8ToUtf16(v.ToString());
+        jet::AppendKeySegment(cols[i].key, jet::KeyValue::Text(units), prefix);
+      } else {
+        scratch.clear();
+        jet::EncodedValue e = jet::EncodeColumnValue(*col, v, scratch);
+        jet::AppendKeySegment(cols[i].key,
+                              jet::KeyValue::Stored({scratch.data() + e.offset, e.size}), prefix);
+      }
+    }
+    r.DiscardEdit();
+    const auto& ks = r.index->keys;
+    auto starts_with = [&](const std::vector<std::uint8_t>& key) {
+      return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
+    };
+    auto less_prefix = [&](const std::vector<std::uint8_t>& key,
+                           const std::vector<std::uint8_t>& p) {
+      return std::lexicographical_compare(key.begin(), key.begin() + std::min(key.size(), p.size()),
+                                          p.begin(), p.end());
+    };
+    std::size_t lo = static_cast<std::size_t>(
+        std::partition_point(ks.begin(), ks.end(),
+                             [&](const auto& k) { return less_prefix(k, prefix); }) -
+        ks.begin());
+    std::size_t hi = lo;
+    while (hi < ks.size() && starts_with(ks[hi])) ++hi;
+    std::optional<std::size_t> found;
+    auto forward = [&](std::size_t from, bool must_match) {
+      for (std::size_t p = from; p < ks.size(); ++p) {
+        if (must_match && !starts_with(ks[p])) return;
+        if (r.LiveAt(p)) {
+          found = p;
+          return;
+        }
+      }
+    };
+    auto backward = [&](std::size_t before) {
+      for (std::size_t p = before; p-- > 0;)
+        if (r.LiveAt(p)) {
+          found = p;
+          return;
+        }
+    };
+    switch (cmp) {
+      case jet::SeekComparison::kEqual:
+        forward(lo, true);
+        break;
+      case jet::SeekComparison::kGreaterEqual:
+        forward(lo, false);
+        break;
+      case jet::SeekComparison::kGreater:
+        forward(hi, false);
+        break;
+      case jet::SeekComparison::kLessEqual:
+        backward(hi);
+        break;
+      case jet::SeekComparison::kLess:
+        backward(lo);
+        break;
+    }
+    r.no_match = !found;
+    if (found) r.Land(*found);
+  });
+}
+
+// ---- clone, requery, close ----
+
+std::shared_ptr<Recordset> Recordset::Clone() {
+  return Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    r.RequireType(!r.IsForwardOnly());
+    auto impl = std::make_unique<RecordsetImpl>();
+    impl->engine = r.engine;
+    impl->db = r.db;
+    impl->rows = r.rows;
+    impl->name = r.name;
+    impl->type = r.type;
+    impl->options = r.options;
+    impl->lock_edit = r.lock_edit;
+    impl->lock_edits = r.lock_edits;
+    impl->updatable = r.updatable;
+    impl->source_table = r.source_table;
+    impl->filter_text = r.filter_text;
+    impl->sort_text = r.sort_text;
+    impl->derived = r.derived;
+    auto rs = std::make_shared<Recordset>(std::move(impl));
+    auto& c = rs->Impl();
+    c.self = rs;
+    c.Initialise();
+    // A clone has no current record until it is positioned; it counts as far as its original.
+    c.positioned = false;
+    c.bof = c.eof = false;
+    c.high = r.high;
+    if (c.rows->Size() == 0) c.bof = c.eof = true;
+    if (c.rows->table) ++c.rows->table->open_recordsets;
+    r.db->recordsets.push_back(rs);
+    return rs;
+  });
+}
+
+void Recordset::Close() {
+  Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    if (r.closed) r.Fail(err::kObjectInvalid);
+    r.closed = true;
+    r.edit_mode = dbEditNone;
+    if (r.rows && r.rows->table && r.db->IsOpen()) --r.rows->table->open_recordsets;
+    auto& list = r.db->recordsets;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const std::weak_ptr<Recordset>& w) {
+                                auto p = w.lock();
+                                return !p || p.get() == this;
+                              }),
+               list.end());
+  });
+}
+
+dao::Fields& Recordset::Fields() {
+  if (!fields_) {
+    detail::RecordsetImpl* r = impl_.get();
+    fields_ = std::make_unique<dao::Fields>([r] { return r->fields; }, impl_->engine);
+  }
+  return *fields_;
+}
+
+dao::Properties& Recordset::Properties() {
+  if (!properties_) {
+    detail::RecordsetImpl* r = impl_.get();
+    properties_ = std::make_unique<dao::Properties>(
+        detail::MakeFixedProperties(impl_->engine, std::string(source::kRecordset), [r] {
+          return std::vector<detail::PropertyInfo>{
+              {"Name", dbText, core::Variant(r->name), false},
+              {"Type", dbInteger, core::Variant::FromInteger(static_cast<std::int16_t>(r->type)),
+               false},
+              {"Updatable", dbBoolean, core::Variant::FromBoolean(r->updatable), false},
+              {"Bookmarkable", dbBoolean, core::Variant::FromBoolean(!r->IsForwardOnly()), false},
+              {"LockEdits", dbBoolean, core::Variant::FromBoolean(r->lock_edits), false},
+              {"EditMode", dbInteger,
+               core::Variant::FromInteger(static_cast<std::int16_t>(r->edit_mode)), false},
+              {"Filter", dbText, core::Variant(r->filter), false},
+              {"Sort", dbText, core::Variant(r->sort), false},
+              {"Restartable", dbBoolean, core::Variant::FromBoolean(!r->IsTable()), false},
+          };
+        }));
+  }
+  return *properties_;
+}
+
+std::vector<std::vector<core::Variant>> Recordset::GetRows(std::int32_t count) {
+  return Guard(*impl_->engine, source::kRecordset, [&] {
+    auto& r = *impl_;
+    r.CheckOpen();
+    std::vector<std::vector<core::Variant>> out;
+    while (count-- > 0 && r.positioned && !r.bof && !r.eof) {
+      std::vector<core::Variant> row;
+      for (std::size_t c = 0; c < r.rows->columns.size(); ++c)
+        row.push_back(r.Value(static_cast<int>(c)));
+      out.push_back(std::move(row));
+      MoveNext();
+    }
+    return out;
+  });
+}
+
+}  // namespace dao

@@ -1,0 +1,194 @@
+// The machinery of a recordset: its rows, its cursor and its edit buffer. Private.
+//
+// A recordset and its clones share one RowSet: the rows as the recordset knows them, in
+// recordset order, each either a base-table row (a locator with its generation, read on
+// demand: dynaset and table-type) or copied values (snapshot rows once reached, and rows of
+// sources that are no single table). A bookmark is the row's ordinal in the RowSet plus
+// one, so it is non-zero, unique per record, stable for the life of the recordset and shared
+// with its clones.
+//
+// Positions: table-type recordsets with an Index walk the rows in key order through `order`;
+// every other recordset walks them in RowSet order, so position and ordinal coincide.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/btree.h"
+#include "jetsql/expression.h"
+#include "state.h"
+
+namespace dao::detail {
+
+struct ColumnInfo {
+  std::string name;
+  int type = dbText;  // DAO type code
+  std::int32_t size = 0;
+  std::int32_t attributes = 0;
+  int storage = -1;  // position in the base table's Definition().columns; -1: none
+  bool updatable = false;
+  bool auto_increment = false;
+  std::string source_table;
+  std::string source_field;
+};
+
+struct RowSet {
+  std::shared_ptr<DatabaseState> db;
+  TableState* table = nullptr;  // base table; null when the rows are values only
+  std::vector<ColumnInfo> columns;
+  std::vector<RowRef> refs;                        // base-table rows, by ordinal
+  std::vector<std::vector<core::Variant>> values;  // copied rows, by ordinal (may be empty)
+  std::vector<std::uint8_t> dead;                  // by ordinal: known to be deleted
+  std::vector<std::uint32_t> dead_sorted;          // the same ordinals, ascending
+  bool copy_rows = false;                          // snapshot: rows are copied when reached
+  std::uint32_t tag = 0;                           // bookmark bytes 4..7: the family
+  std::uint64_t version = 0;                       // bumped by every change through it
+
+  std::size_t Size() const { return copy_rows || table ? refs.size() : values.size(); }
+  // Whether the row is there; a base-table row deleted since is marked dead on the way.
+  bool Live(std::size_t ordinal);
+  void MarkDead(std::size_t ordinal);
+  std::size_t DeadBelow(std::size_t ordinal) const;
+  // The row's values in column order (storage form: GUIDs as 16 bytes). Raises 3167 for a
+  // row deleted since.
+  const std::vector<core::Variant>& Row(std::size_t ordinal, std::vector<core::Variant>& scratch,
+                                        EngineState& engine, std::string_view source);
+  std::size_t Append(RowRef ref);
+};
+
+// Key order of a table-type recordset with a current index.
+struct IndexOrder {
+  std::string name;  // the index as DAO names it
+  jet::IndexDefinition definition;
+  std::vector<std::uint32_t> order;             // position -> ordinal
+  std::vector<std::vector<std::uint8_t>> keys;  // position -> key
+  std::vector<std::uint32_t> position_of;       // ordinal -> position (rebuilt lazily)
+  bool positions_stale = true;
+};
+
+struct RecordsetImpl {
+  std::shared_ptr<EngineState> engine;
+  std::shared_ptr<DatabaseState> db;
+  std::shared_ptr<RowSet> rows;
+  std::weak_ptr<Recordset> self;
+  std::string name;
+  int type = dbOpenDynaset;
+  int options = 0;
+  int lock_edit = dbPessimistic;
+  bool updatable = false;
+  bool lock_edits = true;
+  bool closed = false;
+  // Where the recordset came from, for Requery.
+  std::string source_table;            // base table name
+  std::string filter_text, sort_text;  // applied to the source when it was opened
+  std::shared_ptr<Recordset> parent;   // opened from another recordset
+  std::vector<RowRef> source_refs;     // rows given at open (derived recordsets)
+  bool derived = false;
+
+  // Cursor: on position `cur` unless BOF or EOF; `deleted_current` after Delete.
+  bool bof = true;
+  bool eof = true;
+  std::size_t cur = 0;
+  bool deleted_current = false;
+  bool positioned = true;  // false for a clone until it is first positioned
+  bool no_match = false;
+  // RecordCount of dynasets and snapshots: positions reached so far.
+  std::size_t high = 0;
+
+  std::optional<IndexOrder> index;
+
+  // The current row's values, read once per position.
+  std::vector<core::Variant> current;
+  std::size_t current_ordinal = SIZE_MAX;
+  std::uint64_t current_version = 0;
+
+  // Edit buffer.
+  int edit_mode = dbEditNone;
+  std::vector<core::Variant> buffer;
+  std::vector<std::uint8_t> touched;
+  std::vector<std::uint8_t> chunked;          // AppendChunk: later chunks append
+  std::size_t last_modified = 0;              // ordinal + 1; 0: none
+  std::vector<core::Variant> storage_values;  // scratch for Insert/Update
+  std::vector<core::Variant> row_scratch;
+  std::vector<std::optional<jetsql::CompiledExpression>> defaults;  // per column
+
+  std::string filter, sort;  // the properties (they shape the next OpenRecordset)
+  std::vector<std::shared_ptr<Field>> fields;
+
+  // ---- helpers ----
+  std::string_view Source() const { return source::kRecordset; }
+  void CheckOpen() const;
+  bool IsTable() const { return type == dbOpenTable; }
+  bool IsForwardOnly() const { return type == dbOpenForwardOnly; }
+  std::size_t PositionCount() const { return index ? index->order.size() : rows->Size(); }
+  std::size_t OrdinalAt(std::size_t position) const {
+    return index ? index->order[position] : position;
+  }
+  std::optional<std::size_t> PositionOf(std::size_t ordinal);
+  bool LiveAt(std::size_t position) { return rows->Live(OrdinalAt(position)); }
+  void Land(std::size_t position);
+  void Reach(std::size_t position);
+  void DiscardEdit() { edit_mode = dbEditNone; }
+  std::optional<std::size_t> NextLive(std::size_t from);    // first live >= from
+  std::optional<std::size_t> PrevLive(std::size_t before);  // last live < before
+  bool AnyLive();
+  const std::vector<core::Variant>& CurrentRow(std::string_view source);
+  [[noreturn]] void Fail(int number, std::string_view source = {}, std::string_view insert1 = {});
+  void RequireCurrent(std::string_view source);
+  void RequireType(bool allowed) const;
+  core::Variant BookmarkOf(std::size_t ordinal) const;
+  std::size_t OrdinalOfBookmark(const core::Variant& bookmark);
+
+  // Field access by recordset column.
+  core::Variant Value(int column);
+  void SetValue(int column, const core::Variant& value);
+  void SetText(int column, std::string_view text);
+  void CheckAssignable(int column);
+  std::int32_t FieldSize(int column);
+
+  void Initialise();  // fields, defaults, first position
+  void LoadIndex(const std::string& name);
+  std::vector<std::uint8_t> KeyOfRow(const std::vector<core::Variant>& storage_row);
+  void PlaceInIndex(std::size_t ordinal, const std::vector<core::Variant>& storage_row);
+  void RemoveFromIndex(std::size_t ordinal);
+  std::vector<jetsql::ColumnInfo> SqlColumns() const;
+};
+
+// Opens a recordset over a local table.
+std::shared_ptr<Recordset> OpenTableRecordset(const std::shared_ptr<DatabaseState>& db,
+                                              const std::string& table, int type, int options,
+                                              int lock_edit, std::string_view source);
+
+// Opens a recordset over an SQL statement (the SQL layer runs it); `parameters` are the
+// values of a stored query's parameters by name.
+std::shared_ptr<Recordset> OpenSqlRecordset(const std::shared_ptr<DatabaseState>& db,
+                                            const std::string& sql, int type, int options,
+                                            int lock_edit,
+                                            const std::vector<QueryParameter>& parameters);
+// Runs an action statement.
+void ExecuteSql(const std::shared_ptr<DatabaseState>& db, const std::string& sql, int options);
+
+// Stored queries through the SQL layer.
+void LoadStoredQuery(QueryDefState& query);
+void StoreQuery(const std::shared_ptr<DatabaseState>& db, QueryDefState& query);
+void DeleteStoredQuery(const std::shared_ptr<DatabaseState>& db, const std::string& name);
+void ParseQueryParameters(QueryDefState& query);
+std::vector<ColumnInfo> QueryColumns(QueryDefState& query);
+// Keeps the first `count` rows (QueryDef.MaxRecords).
+void LimitRows(Recordset& recordset, std::size_t count);
+
+// Table design changes after the table exists.
+void AppendTableDef(const std::shared_ptr<DatabaseState>& db,
+                    const std::shared_ptr<TableDefState>& table);
+void AddIndexToTable(TableDefState& table, const std::shared_ptr<Index>& index);
+void DropIndexFromTable(TableDefState& table, const std::string& name);
+void AddFieldToTable(TableDefState& table, const std::shared_ptr<Field>& field);
+void DropFieldFromTable(TableDefState& table, const std::string& name);
+
+// The recordset columns of a base table, in the table's column order.
+std::vector<ColumnInfo> TableColumns(DatabaseState& db, TableState& table, bool updatable);
+
+}  // namespace dao::detail
