@@ -479,3 +479,70 @@ TEST(Files, AccessNinetySevenFilesOpenForReadingOnly) {
 
 }  // namespace
 }  // namespace jet
+
+namespace jet {
+namespace {
+
+TEST(Check, FindsDamageInEveryKindOfStructure) {
+  // A small database with an index and a long value, then one kind of damage at a time.
+  Memory m;
+  {
+    auto db = Database::Create("k.mdb", m.Options());
+    NewTable spec{"K",
+                  {NewColumn{.name = "ID", .type = column_type::kLong},
+                   NewColumn{.name = "Note", .type = column_type::kMemo}},
+                  {NewIndex{"PrimaryKey", {{"ID", true}}, true, true, false, true}},
+                  ""};
+    Table& t = db->CreateTable(spec);
+    for (int i = 0; i < 20; ++i)
+      t.Insert(std::vector<Variant>{Variant::FromLong(i),
+                                    Variant::FromString(std::string(6000, 'a' + i % 26))});
+    db->Close();
+  }
+  const auto clean = m.fs.Contents("k.mdb");
+  std::uint32_t tdef, data_page, index_root, lv_page;
+  {
+    auto db = Database::Open("k.mdb", m.Options(true));
+    ExpectClean(*db);
+    tdef = db->FindObject("K")->TableDefinitionPage();
+    TableDefinition def = ReadTableDefinition(db->PageCache(), tdef);
+    data_page = db->PageCache().Map(def.owned_map).Pages().Min();
+    index_root = def.real_indexes[0].root_page;
+    lv_page = db->PageCache().Map(def.columns[1].lv_owned_map).Pages().Min();
+  }
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<std::uint8_t>&)> damage;
+    const char* expected;
+  };
+  std::vector<Case> cases = {
+      {"row count", [&](auto& b) { PutLe32(b.data() + tdef * 4096 + TdefLayout::kRowCount, 21); },
+       "has 20 rows but its definition counts 21"},
+      {"page marked free",
+       [&](auto& b) {
+         // Page 1, row 0 is the page map: set the data page's bit (bit = free).
+         std::uint8_t* row0 = b.data() + 4096 + Le16(b.data() + 4096 + 0x0E);
+         row0[5 + data_page / 8] |= static_cast<std::uint8_t>(1u << (data_page % 8));
+       },
+       "lists it as free"},
+      {"long value page overwritten",
+       [&](auto& b) { std::memset(b.data() + lv_page * 4096, 0, 4096); }, "not a long-value page"},
+      {"index entry changed", [&](auto& b) { b[index_root * 4096 + 0x1E0 + 4] ^= 0x01; },
+       "index 'PrimaryKey'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bytes = clean;
+    c.damage(bytes);
+    Memory d;
+    d.fs.SetContents("k.mdb", bytes);
+    auto db = Database::Open("k.mdb", d.Options(true));
+    CheckReport report = CheckDatabase(*db);
+    std::string all;
+    for (const auto& p : report.problems) all += p + "\n";
+    EXPECT_NE(all.find(c.expected), std::string::npos) << all;
+  }
+}
+
+}  // namespace
+}  // namespace jet
