@@ -30,8 +30,12 @@ int ComparePrefix(std::span<const std::uint8_t> key, std::span<const std::uint8_
   return key.size() < prefix.size() ? -1 : 0;
 }
 
+// Pages this module writes are never prefix-compressed: a page whose entries do not fit
+// whole is split instead. Encoding stays one copy, and readers see the layout most Access
+// pages have. Compressed pages in a file are read, and rewritten whole when they change.
 bool Fits(IndexPage& page) {
-  return page.FitPrefix();
+  page.prefix_length = 0;
+  return page.StoredSize(0) <= L::kEntryAreaSize;
 }
 
 std::vector<std::uint8_t> WithChild(std::span<const std::uint8_t> comparable, std::uint32_t child) {
@@ -134,7 +138,7 @@ void IndexTree::WriteBack() {
     auto it = cache_.find(number);
     if (it == cache_.end() || !it->second.dirty) continue;  // freed meanwhile
     CachedPage& cached = it->second;
-    if (!cached.page.FitPrefix()) Corrupt(number, "internal error: a page was left overfull");
+    if (!Fits(cached.page)) Corrupt(number, "internal error: a page was left overfull");
     PageRef ref = pager_.Write(number);
     EncodeIndexPage(cached.page, {ref.MutableData(), L::kPageSize});
     cached.dirty = false;
@@ -369,7 +373,7 @@ void IndexTree::Split(Path& path, std::size_t depth, bool appending) {
   if (appending && right.next_page == 0) {
     IndexPage probe = right;
     probe.Erase(n - 1);
-    all_but_last = probe.FitPrefix();
+    all_but_last = Fits(probe);
   }
   if (all_but_last) {
     count = n - 1;

@@ -1,0 +1,97 @@
+// Index definitions as listed to users, from Access-made tables, and the column-list text
+// the command line takes.
+#include <gtest/gtest.h>
+
+#include "jet/database.h"
+#include "jet/index_info.h"
+#include "test_index_util.h"
+
+namespace {
+
+struct Listed {
+  std::string table, index, columns, flags;
+  friend bool operator==(const Listed&, const Listed&) = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Listed& l) {
+  return os << l.table << "." << l.index << " (" << l.columns << ") [" << l.flags << "]";
+}
+
+std::vector<Listed> ListAll(const std::string& file) {
+  jet::MemoryFileSystem fs;
+  fs.SetContents(file, index_test::ReadFile(index_test::DataPath(file)));
+  jet::OpenOptions options;
+  options.read_only = true;
+  options.file_system = &fs;
+  auto db = jet::Database::Open(file, options);
+  std::vector<Listed> out;
+  for (const auto& object : db->Tables(true)) {
+    if (!object.IsTable() || object.IsLinked()) continue;
+    jet::Table& table = db->OpenTable(object.name);
+    for (const auto& info : jet::ListIndexes(table.Definition(), file, object.name)) {
+      out.push_back(
+          {object.name, info.name, jet::IndexColumnsText(info), jet::IndexFlagsText(info)});
+    }
+  }
+  return out;
+}
+
+// What Access shows for these tables (design view of the files, and mdb-schema --indexes).
+TEST(IndexInfo, ListsAccessMadeIndexes) {
+  const auto compound = ListAll("compIndexTestV2000.mdb");
+  EXPECT_NE(std::find(compound.begin(), compound.end(),
+                      Listed{"Table1", "CD_AGENTE", "CD_AGENTE DESC", ""}),
+            compound.end());
+  const auto catalog = ListAll("emptyAccess2000.mdb");
+  for (const Listed& want : {Listed{"MSysObjects", "Id", "Id", "primary key, unique, required"},
+                             Listed{"MSysObjects", "ParentIdName", "ParentId, Name", "unique"},
+                             Listed{"MSysACEs", "ObjectId", "ObjectId", "required"},
+                             Listed{"MSysRelationships", "szObject", "szObject", "ignore nulls"}}) {
+    EXPECT_NE(std::find(catalog.begin(), catalog.end(), want), catalog.end()) << want;
+  }
+  const auto props = ListAll("testIndexPropertiesV2000.mdb");
+  auto flags_of = [&](const std::string& table, const std::string& index) {
+    for (const auto& l : props) {
+      if (l.table == table && l.index == index) return l.flags;
+    }
+    return std::string("(missing)");
+  };
+  EXPECT_EQ(flags_of("TableIgnoreNulls2", "DataIndex"), "ignore nulls");
+  EXPECT_EQ(flags_of("TableUnique2_temp", "DataIndex"), "unique");
+  EXPECT_EQ(flags_of("TableUnique2_temp", "PrimaryKey"), "primary key, unique, required");
+  const auto related = ListAll("indexTestV2000.mdb");
+  EXPECT_TRUE(std::any_of(related.begin(), related.end(), [](const Listed& l) {
+    return l.flags.find("foreign key") != std::string::npos;
+  }));
+}
+
+TEST(IndexInfo, ParsesColumnLists) {
+  using Columns = std::vector<std::pair<std::string, bool>>;
+  const std::pair<const char*, Columns> good[] = {
+      {"name", {{"name", true}}},
+      {" name DESC , born desc", {{"name", false}, {"born", false}}},
+      {"a ASC,b", {{"a", true}, {"b", true}}},
+      {"[Datum narození] DESC, [a,b]", {{"Datum narození", false}, {"a,b", true}}},
+      {"[DESC]", {{"DESC", true}}},
+      {"Příjmení", {{"Příjmení", true}}},
+  };
+  for (const auto& [text, want] : good) EXPECT_EQ(jet::ParseIndexColumns(text), want) << text;
+  const std::pair<const char*, const char*> bad[] = {
+      {"", "no column"},
+      {"a,,b", "empty column name"},
+      {"a, A", "named twice"},
+      {"[a", "without its ]"},
+      {"c1,c2,c3,c4,c5,c6,c7,c8,c9,c10,c11", "at most 10"},
+  };
+  for (const auto& [text, message] : bad) {
+    try {
+      jet::ParseIndexColumns(text);
+      ADD_FAILURE() << text;
+    } catch (const jet::JetError& e) {
+      EXPECT_EQ(e.Code(), jet::ErrorCode::kInvalidDefinition);
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  }
+}
+
+}  // namespace
