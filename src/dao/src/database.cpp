@@ -296,6 +296,8 @@ std::string DirectoryOf(const std::string& path) {
 
 // The checks DAO makes before it touches a path: 3044 for a directory that is not there.
 void CheckDirectory(EngineState& engine, const std::string& path, std::string_view source) {
+  // Only real directories can be checked; other file systems have files alone.
+  if (engine.file_system) return;
   std::string dir = DirectoryOf(path);
   if (!dir.empty() && !engine.Files().Exists(dir)) Raise(engine, err::kInvalidPath, source, dir);
 }

@@ -244,9 +244,8 @@ std::shared_ptr<Recordset> QueryDef::OpenRecordset(int type, int options, int lo
     if (missing > 0)
       detail::Raise(*s_->engine, err::kTooFewParameters, source::kQueryDef,
                     std::to_string(missing));
-    auto rs = detail::OpenSqlRecordset(s_->db, s_->sql, type, options, lock_edit, s_->parameters);
-    if (s_->max_records > 0) detail::LimitRows(*rs, static_cast<std::size_t>(s_->max_records));
-    return rs;
+    return detail::OpenSqlRecordset(s_->db, s_->sql, type, options, lock_edit, s_->parameters,
+                                    s_->max_records);
   });
 }
 
@@ -298,7 +297,9 @@ std::string Parameter::Name() const {
 }
 
 int Parameter::Type() const {
-  return q_->parameters[static_cast<std::size_t>(index_)].type;
+  // A name the statement does not declare takes any value; DAO reports it as Text.
+  int type = q_->parameters[static_cast<std::size_t>(index_)].type;
+  return type == 0 ? dbText : type;
 }
 
 int Parameter::Direction() const {

@@ -19,6 +19,7 @@
 
 #include "jet/btree.h"
 #include "jetsql/expression.h"
+#include "jetsql/select.h"
 #include "state.h"
 
 namespace dao::detail {
@@ -44,8 +45,10 @@ struct RowSet {
   std::vector<std::uint8_t> dead;                  // by ordinal: known to be deleted
   std::vector<std::uint32_t> dead_sorted;          // the same ordinals, ascending
   bool copy_rows = false;                          // snapshot: rows are copied when reached
-  std::uint32_t tag = 0;                           // bookmark bytes 4..7: the family
-  std::uint64_t version = 0;                       // bumped by every change through it
+  // A statement's result over one table: its rows are read through it (computed columns too).
+  std::shared_ptr<jetsql::QueryResult> query;
+  std::uint32_t tag = 0;      // bookmark bytes 4..7: the family
+  std::uint64_t version = 0;  // bumped by every change through it
 
   std::size_t Size() const { return copy_rows || table ? refs.size() : values.size(); }
   // Whether the row is there; a base-table row deleted since is marked dead on the way.
@@ -85,8 +88,10 @@ struct RecordsetImpl {
   std::string source_table;            // base table name
   std::string filter_text, sort_text;  // applied to the source when it was opened
   std::shared_ptr<Recordset> parent;   // opened from another recordset
-  std::vector<RowRef> source_refs;     // rows given at open (derived recordsets)
   bool derived = false;
+  std::string source_sql;  // an SQL statement, run again by Requery
+  std::vector<QueryParameter> source_parameters;
+  std::int64_t max_records = 0;
 
   // Cursor: on position `cur` unless BOF or EOF; `deleted_current` after Delete.
   bool bof = true;
@@ -167,7 +172,10 @@ std::shared_ptr<Recordset> OpenTableRecordset(const std::shared_ptr<DatabaseStat
 std::shared_ptr<Recordset> OpenSqlRecordset(const std::shared_ptr<DatabaseState>& db,
                                             const std::string& sql, int type, int options,
                                             int lock_edit,
-                                            const std::vector<QueryParameter>& parameters);
+                                            const std::vector<QueryParameter>& parameters,
+                                            std::int64_t max_records = 0);
+// Runs the statement of an SQL recordset again into fresh rows (Requery).
+std::shared_ptr<RowSet> RunSql(RecordsetImpl& recordset);
 // Runs an action statement.
 void ExecuteSql(const std::shared_ptr<DatabaseState>& db, const std::string& sql, int options);
 
@@ -177,8 +185,6 @@ void StoreQuery(const std::shared_ptr<DatabaseState>& db, QueryDefState& query);
 void DeleteStoredQuery(const std::shared_ptr<DatabaseState>& db, const std::string& name);
 void ParseQueryParameters(QueryDefState& query);
 std::vector<ColumnInfo> QueryColumns(QueryDefState& query);
-// Keeps the first `count` rows (QueryDef.MaxRecords).
-void LimitRows(Recordset& recordset, std::size_t count);
 
 // Table design changes after the table exists.
 void AppendTableDef(const std::shared_ptr<DatabaseState>& db,

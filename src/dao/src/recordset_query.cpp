@@ -88,6 +88,7 @@ std::shared_ptr<RowSet> Derive(RowSet& from, Selection&& s, bool copy, bool upda
     c.attributes = (c.attributes & ~dbUpdatableField) | (c.updatable ? dbUpdatableField : 0);
   }
   rows->copy_rows = copy && from.table;
+  rows->query = from.query;
   rows->tag = NewTag();
   if (from.table) {
     for (std::uint32_t o : s.ordinals) {
@@ -162,6 +163,9 @@ std::shared_ptr<Recordset> Recordset::OpenRecordset(int type, int options) {
     impl->updatable = updatable;
     impl->source_table = r.source_table;
     impl->derived = true;
+    impl->source_sql = r.source_sql;
+    impl->source_parameters = r.source_parameters;
+    impl->max_records = r.max_records;
     impl->filter_text = detail::Combine(r.filter_text, r.filter);
     impl->sort_text = r.sort.empty() ? r.sort_text : r.sort;
     auto rs = std::make_shared<Recordset>(std::move(impl));
@@ -247,11 +251,14 @@ void Recordset::Requery(const std::shared_ptr<QueryDef>& new_query) {
     r.CheckOpen();
     r.RequireType(!r.IsTable());
     r.DiscardEdit();
-    if (r.rows->table) {
-      // Run the source again: every row of the base table, then the recordset's filter and
-      // sort, so rows added since (by anyone) appear in their place.
+    // Run the source again: the statement or every row of the base table, then the
+    // recordset's own filter and sort, so rows added since (by anyone) appear in their place.
+    std::shared_ptr<detail::RowSet> base;
+    if (!r.source_sql.empty()) {
+      base = detail::RunSql(r);
+    } else if (r.rows->table) {
       detail::TableState& ts = *r.rows->table;
-      auto base = std::make_shared<detail::RowSet>();
+      base = std::make_shared<detail::RowSet>();
       base->db = r.db;
       base->table = &ts;
       base->columns = r.rows->columns;
@@ -260,21 +267,24 @@ void Recordset::Requery(const std::shared_ptr<QueryDef>& new_query) {
         auto scan = ts.table->StartScan();
         while (scan.Next()) base->Append(ts.Ref(scan.Position().ToU32()));
       }
-      base->tag = detail::NewTag();
-      if (r.filter_text.empty() && r.sort_text.empty()) {
-        r.rows = std::move(base);
-      } else {
-        auto old = r.rows;
-        r.rows = base;
-        std::vector<std::size_t> all(base->Size());
-        for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-        detail::Selection s = detail::Select(r, all, r.filter_text, r.sort_text, base->copy_rows);
-        r.rows = detail::Derive(*base, std::move(s), base->copy_rows, r.updatable);
-        r.rows->columns = old->columns;
-      }
+      base->version = 0;
     } else {
-      // Copied rows without a table behind them cannot change.
-      r.rows->tag = detail::NewTag();
+      // Copied rows without a statement or table behind them cannot change.
+      base = r.rows;
+    }
+    base->tag = detail::NewTag();
+    if (r.derived && (!r.filter_text.empty() || !r.sort_text.empty())) {
+      auto columns = r.rows->columns;
+      r.rows = base;
+      std::vector<std::size_t> all(base->Size());
+      for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+      const bool copy = base->copy_rows || !base->table;
+      detail::Selection s = detail::Select(r, all, r.filter_text, r.sort_text, copy);
+      r.rows = detail::Derive(*base, std::move(s), copy, r.updatable);
+      r.rows->columns = columns;
+      r.rows->query = base->query;
+    } else {
+      r.rows = base;
     }
     r.index.reset();
     r.no_match = false;

@@ -48,7 +48,14 @@ const std::vector<core::Variant>& RowSet::Row(std::size_t ordinal,
   }
   std::vector<core::Variant> stored;
   try {
-    stored = table->table->Read(jet::RowPointer::FromU32(refs[ordinal].ptr));
+    if (query) {
+      if (!query->ReadByLocator(refs[ordinal].ptr, stored)) {
+        MarkDead(ordinal);
+        Raise(engine, err::kRecordDeleted, source);
+      }
+    } else {
+      stored = table->table->Read(jet::RowPointer::FromU32(refs[ordinal].ptr));
+    }
   } catch (const jet::JetError& e) {
     if (e.Code() != jet::ErrorCode::kNotFound) throw;
     MarkDead(ordinal);
@@ -58,7 +65,10 @@ const std::vector<core::Variant>& RowSet::Row(std::size_t ordinal,
   for (std::size_t c = 0; c < columns.size(); ++c) {
     const ColumnInfo& col = columns[c];
     core::Variant& v = scratch[c];
-    v = col.storage >= 0 ? std::move(stored[col.storage]) : core::Variant::Null();
+    if (query)
+      v = c < stored.size() ? std::move(stored[c]) : core::Variant::Null();
+    else
+      v = col.storage >= 0 ? std::move(stored[col.storage]) : core::Variant::Null();
     // The storage engine gives GUIDs as text; the recordset keeps their bytes.
     if (col.type == dbGUID && v.Type() == core::VarType::String) {
       std::uint8_t g[16];
