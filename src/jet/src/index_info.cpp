@@ -32,7 +32,10 @@ std::vector<IndexInfo> ListIndexes(const TableDefinition& table, const std::stri
     }
     info.primary_key = logical.kind == index_kind::kPrimaryKey;
     info.foreign_key = logical.kind == index_kind::kForeignKey;
-    if (info.foreign_key) info.foreign_table_page = logical.fk_other_table;
+    if (info.foreign_key) {
+      info.foreign_table_page = logical.fk_other_table;
+      info.referenced = logical.fk_role == 1;
+    }
     info.unique = info.primary_key || (real.flags & index_flag::kUnique) != 0;
     info.ignore_nulls = (real.flags & index_flag::kIgnoreNulls) != 0;
     info.required = info.primary_key || (real.flags & index_flag::kRequired) != 0;

@@ -22,6 +22,7 @@ struct IndexInfo {
   bool required = false;
   bool foreign_key = false;              // a relationship's reference
   std::uint32_t foreign_table_page = 0;  // the other table's definition page
+  bool referenced = false;               // this table is the relationship's "one" side
   std::uint32_t real_index = 0;
   std::uint32_t root_page = 0;
 };
