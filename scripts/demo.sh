@@ -11,3 +11,15 @@ if [ ! -x "$cli" ]; then
   echo "demo: datovrat-cli has not been built yet"; exit 1
 fi
 "$cli" --help
+
+# An Access database made from nothing, a sample CSV imported into it and exported back.
+rm -f "$out/demo.mdb"
+"$cli" mdb create "$out/demo.mdb"
+"$cli" mdb import "$out/demo.mdb" People \
+  "ID COUNTER, NAME TEXT(50) NOT NULL, PRICE CURRENCY, BORN DATETIME, PHOTO LONGBINARY, NOTE MEMO" \
+  < "$top/tests/data/jet/sample-people.csv"
+"$cli" mdb tables "$out/demo.mdb"
+"$cli" mdb schema "$out/demo.mdb" People
+"$cli" mdb export "$out/demo.mdb" People
+"$cli" mdb export "$out/demo.mdb" People --json
+"$cli" mdb check "$out/demo.mdb"

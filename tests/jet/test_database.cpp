@@ -254,6 +254,39 @@ TEST(Rows, ValuesThatDoNotFitTheirColumnAreRefusedNamingTheColumn) {
   ExpectClean(*db);
 }
 
+TEST(Rows, RequiredColumnsRefuseNullOnInsertAndUpdate) {
+  Memory m;
+  {
+    auto db = Database::Create("r.mdb", m.Options());
+    db->CreateTable(
+        {"R",
+         {NewColumn{.name = "Must", .type = column_type::kText, .size = 10, .required = true},
+          NewColumn{.name = "May", .type = column_type::kLong}},
+         {},
+         ""});
+    db->Close();
+  }
+  auto db = Database::Open("r.mdb", m.Options());  // the property comes back from the catalog
+  Table& t = db->OpenTable("R");
+  RowPointer ok = t.Insert(std::vector<Variant>{Variant::FromString("x"), Variant()});
+  for (auto attempt : {std::function<void()>([&] {
+                         t.Insert(std::vector<Variant>{Variant(), Variant::FromLong(1)});
+                       }),
+                       std::function<void()>([&] {
+                         t.Update(ok, std::vector<Variant>{Variant::Null(), Variant()});
+                       })}) {
+    try {
+      attempt();
+      ADD_FAILURE() << "Null accepted";
+    } catch (const JetError& e) {
+      EXPECT_EQ(e.Code(), ErrorCode::kNullNotAllowed);
+      EXPECT_NE(std::string(e.what()).find("'Must'"), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(t.RowCount(), 1u);
+  EXPECT_EQ(t.Read(ok)[0].ToString(), "x");
+}
+
 TEST(Rows, AutoNumbersContinueAfterExplicitValuesAndReopening) {
   Memory m;
   {

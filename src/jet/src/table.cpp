@@ -367,6 +367,31 @@ RowPointer Table::PlaceEncoded(std::size_t length, std::uint16_t flags, Fill&& f
   return RowPointer{number, static_cast<std::uint8_t>(slot)};
 }
 
+void Table::CheckRequired(const std::vector<ColumnSlice>& slices) {
+  // Jet refuses Null in a column whose Required property is set; the property lives in the
+  // catalog row's blob, read once.
+  if (!required_loaded_) {
+    required_loaded_ = true;
+    required_.assign(def_.columns.size(), false);
+    PropertyBlob blob;
+    try {
+      blob = Properties();
+    } catch (const CorruptDatabase&) {
+      // A damaged blob only costs the check; the rows themselves are fine.
+    }
+    for (std::size_t i = 0; i < def_.columns.size(); ++i) {
+      const PropertyMap* map = blob.Find(def_.columns[i].name);
+      const Property* p = map ? map->Find("Required") : nullptr;
+      required_[i] = p && p->Value().ToBoolean();
+    }
+  }
+  for (std::size_t i = 0; i < slices.size(); ++i)
+    if (required_[i] && slices[i].null && !def_.columns[i].IsBoolean())
+      ThrowJet(ErrorCode::kNullNotAllowed, db_.Path() + ": table '" + name_ + "': the field '" +
+                                               def_.columns[i].name +
+                                               "' is required and cannot be left empty (Null)");
+}
+
 void Table::StoreCounters() {
   if (indexes_ && indexes_->CountersChanged()) {
     indexes_->StoreCounters(def_);
@@ -443,6 +468,7 @@ RowPointer Table::Insert(std::span<const core::Variant> values) {
       s.size = e.size;
     }
   }
+  CheckRequired(d.slices);
   size = format_.EncodedSize(d.slices.data());
   if (size > kMaxRowSize)
     ThrowJet(ErrorCode::kRowTooLarge, db_.Path() + ": table '" + name_ + "': a row of " +
@@ -538,6 +564,7 @@ void Table::Update(RowPointer where, std::span<const core::Variant> values) {
       s.size = e.size;
     }
   }
+  CheckRequired(d.slices);
   std::size_t size = format_.EncodedSize(d.slices.data());
   if (size > kMaxRowSize)
     ThrowJet(ErrorCode::kRowTooLarge, db_.Path() + ": table '" + name_ + "': a row of " +

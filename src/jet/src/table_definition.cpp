@@ -14,7 +14,7 @@ namespace {
 
 // Jet 3 definition block offsets and sizes (read only).
 struct Jet3TdefLayout {
-  static constexpr std::uint16_t kLength = 0x08;
+  // u32 definition length at 0x08, as in Jet 4.
   static constexpr std::uint16_t kRowCount = 0x0C;
   static constexpr std::uint16_t kAutoNumber = 0x10;
   static constexpr std::uint16_t kTableType = 0x14;

@@ -189,6 +189,7 @@ class Table {
   IndexMaintainer* Indexes();
   LongValueStore& LongValues(std::size_t column);
   void CheckWritable();
+  void CheckRequired(const std::vector<ColumnSlice>& slices);
   void MarkChanged() { counters_dirty_ = true; }
   void StoreCounters();
 
@@ -204,6 +205,8 @@ class Table {
   std::uint32_t insert_page_ = 0;
   bool counters_dirty_ = false;
   std::unique_ptr<RowDraft> insert_draft_;
+  std::vector<bool> required_;
+  bool required_loaded_ = false;
   std::vector<std::uint8_t> scratch_;
   std::vector<std::uint8_t> row_buffer_;
   std::size_t min_row_size_ = 0;
