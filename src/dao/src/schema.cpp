@@ -233,7 +233,18 @@ struct FieldHost final : PropertyHost {
     auto add = [&](std::string name, int type, core::Variant v) {
       out.push_back(PropertyInfo{std::move(name), type, std::move(v), false});
     };
-    if (s->kind == FieldKind::kRecordset) add("Value", f->Type(), f->Value());
+    if (s->kind == FieldKind::kRecordset) {
+      // Listing must not fail for want of a current record; Value is then Null.
+      std::vector<Error> kept = engine->errors;
+      core::Variant v;
+      try {
+        v = f->Value();
+      } catch (const core::EOleException&) {
+        v = core::Variant::Null();
+        engine->errors = std::move(kept);
+      }
+      add("Value", f->Type(), std::move(v));
+    }
     add("Attributes", dbLong, core::Variant::FromLong(f->Attributes()));
     add("CollatingOrder", dbLong, core::Variant::FromLong(f->CollatingOrder()));
     add("Type", dbInteger, core::Variant::FromInteger(static_cast<std::int16_t>(f->Type())));
