@@ -444,3 +444,53 @@ TEST(Oracles, AddingATableToAccessMadeFilesLeavesTheirTablesAsTheyWere) {
 
 }  // namespace
 }  // namespace jet
+
+namespace jet {
+namespace {
+
+TEST(Oracles, ColumnPropertiesAreWhereMdbtoolsLooksForThem) {
+  ASSERT_TRUE(ToolsPresent())
+      << "mdbtools, node and tests/oracles/node_modules are needed (make deps)";
+  TempDir dir;
+  std::string file = (dir.path / "props.mdb").string();
+  {
+    auto db = Database::Create(file);
+    db->CreateTable(
+        {"Goods",
+         {NewColumn{.name = "Price",
+                    .type = column_type::kCurrency,
+                    .required = true,
+                    .default_value = "0",
+                    .format = "Currency",
+                    .caption = "Unit price",
+                    .description = "Price per piece"},
+          NewColumn{
+              .name = "Name", .type = column_type::kText, .size = 20, .allow_zero_length = false}},
+         {},
+         "Things we sell"});
+    db->Close();
+  }
+  std::string table = Shell("mdb-prop " + Quote(file) + " Goods");
+  // mdb-prop prints one block per map ("name: ..." and tab-indented properties, in its own order).
+  auto block = [&](const std::string& name) {
+    std::size_t at = table.find("name: " + name + "\n");
+    if (at == std::string::npos) return std::string();
+    return table.substr(at, table.find("\n\n", at) - at) + "\n";
+  };
+  struct Case {
+    const char* map;
+    const char* line;
+  };
+  for (const auto& c : std::vector<Case>{{"(none)", "\tDescription: Things we sell\n"},
+                                         {"Price", "\tDescription: Price per piece\n"},
+                                         {"Price", "\tDefaultValue: 0\n"},
+                                         {"Price", "\tRequired: yes\n"},
+                                         {"Price", "\tFormat: Currency\n"},
+                                         {"Price", "\tCaption: Unit price\n"},
+                                         {"Name", "\tAllowZeroLength: no\n"}}) {
+    EXPECT_NE(block(c.map).find(c.line), std::string::npos) << c.map << ": " << c.line << table;
+  }
+}
+
+}  // namespace
+}  // namespace jet
