@@ -1018,6 +1018,8 @@ std::optional<std::vector<std::uint8_t>> IndexMaintainer::KeyFor(std::size_t i,
                                              column.name + "': " + e.what());
     }
   }
+  // Checked here, before the row is written, rather than when the entry goes in.
+  trees_[i]->CheckKeyLength(key);
   return key;
 }
 
@@ -1159,11 +1161,12 @@ void IndexMaintainer::BuildFromRows(
     const auto key = std::span(items[k].entry).first(items[k].entry.size() - tail);
     bool same = false;
     if (k > 0) {
-      const auto prev = std::span(items[k - 1].entry).first(items[k - 1].entry.size() - tail);
+      // The previous entry has moved to `entries` already.
+      const auto prev = std::span(entries.back()).first(entries.back().size() - tail);
       same = std::ranges::equal(key, prev);
       if (same && trees_[i]->Definition().Unique() && !items[k].all_null)
         ThrowJet(ErrorCode::kDuplicateKey, kDuplicateKeyMessage);
-      if (Compare(items[k - 1].entry, items[k].entry) == 0) {
+      if (Compare(entries.back(), items[k].entry) == 0) {
         ThrowCorrupt({.file = context_.file, .table = context_.table},
                      "two rows share one row pointer");
       }

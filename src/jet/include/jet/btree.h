@@ -188,6 +188,8 @@ class IndexTree {
   std::uint64_t Version() const { return version_; }
 
   [[noreturn]] void Corrupt(std::uint32_t page, const std::string& what) const;
+  // Raises JetError kValueInvalid, naming the index, for a key longer than kMaxKeyLength.
+  void CheckKeyLength(std::span<const std::uint8_t> key) const;
 
  private:
   friend class IndexCursor;
@@ -230,7 +232,6 @@ class IndexTree {
   void NestRoot(Path& path);
   void Split(Path& path, std::size_t depth, bool appending);
   void RemoveEmpty(Path& path, std::size_t depth);
-  void CheckKeyLength(std::span<const std::uint8_t> key) const;
   std::span<const std::uint8_t> NeighbourKey(std::uint32_t leaf, std::size_t slot, bool before);
 
   Pager& pager_;
