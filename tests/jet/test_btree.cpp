@@ -403,6 +403,14 @@ TEST_F(TreeTest, DamagedTreesAreRefusedWithTheirPlace) {
   }
 }
 
+TEST_F(TreeTest, DropFreesEveryPage) {
+  for (std::int32_t v = 0; v < 5000; ++v) tree_->Insert(LongKey(v), Row(static_cast<std::uint32_t>(v)));
+  const auto pages = Walk().pages;
+  ASSERT_GT(pages.size(), 10u);
+  tree_->Drop();
+  for (std::uint32_t p : pages) EXPECT_TRUE(pager_->IsFree(p)) << "page " << p;
+}
+
 TEST_F(TreeTest, KeysLongerThanThePageAllowsAreRefused) {
   EXPECT_THROW(tree_->Insert(BinaryKey(1, 2000), Row(1)), jet::JetError);
   EXPECT_NO_THROW(tree_->Insert(BinaryKey(1, 1000), Row(1)));
