@@ -632,44 +632,71 @@ void IndexTree::Build(const std::vector<std::vector<std::uint8_t>>& sorted) {
     std::uint32_t number;
     std::vector<std::uint8_t> max;  // key + row pointer of its last leaf entry
   };
-  const std::uint32_t root = definition_.root_page;
-  // Fills pages of one level from a sequence of entries; `pages` gets the page numbers.
-  // The top level (one page) goes into the root.
-  auto lay_out = [&](std::vector<IndexPage>& level, std::vector<Built>& built,
-                     std::uint8_t height) {
-    const bool top = level.size() == 1;
-    std::vector<std::uint32_t> numbers;
-    for (std::size_t i = 0; i < level.size(); ++i) numbers.push_back(top ? root : NewPage());
-    for (std::size_t i = 0; i < level.size(); ++i) {
-      IndexPage& page = level[i];
-      page.table_definition = definition_.table_definition_page;
-      page.level = height;
-      page.prev_page = i == 0 ? 0 : numbers[i - 1];
-      page.next_page = i + 1 == level.size() ? 0 : numbers[i + 1];
-      built[i].number = numbers[i];
-      Mutable(numbers[i]) = std::move(page);
+  // Writes the pages of one level left to right, holding back only the latest so that its
+  // successor's number can go into its next link. A level of one page is the top: it goes
+  // into the root, whose number never changes.
+  class LevelWriter {
+   public:
+    LevelWriter(IndexTree& tree, std::uint8_t height) : tree_(tree), height_(height) {}
+    void Add(IndexPage page, std::vector<std::uint8_t> max) {
+      if (held_) {
+        if (built_.back().number == 0) built_.back().number = tree_.NewPage();
+        const std::uint32_t number = tree_.NewPage();
+        held_->next_page = number;
+        Write(built_.back().number);
+        page.prev_page = built_.back().number;
+        built_.push_back({number, {}});
+      } else {
+        built_.push_back({0, {}});  // decided once we know whether more pages follow
+      }
+      built_.back().max = std::move(max);
+      held_ = std::move(page);
     }
-    WriteBack();
+    std::vector<Built> Finish() {
+      if (held_) {
+        if (built_.back().number == 0) built_.back().number = tree_.definition_.root_page;
+        held_->next_page = 0;
+        Write(built_.back().number);
+      }
+      return std::move(built_);
+    }
+
+   private:
+    void Write(std::uint32_t number) {
+      held_->table_definition = tree_.definition_.table_definition_page;
+      held_->level = height_;
+      tree_.Mutable(number) = std::move(*held_);
+      held_.reset();
+      tree_.WriteBack();
+      tree_.Trim();  // a build touches every page once: keep the cache bounded
+    }
+    IndexTree& tree_;
+    std::uint8_t height_;
+    std::optional<IndexPage> held_;
+    std::vector<Built> built_;
   };
 
-  // Leaves.
-  std::vector<IndexPage> level;
-  std::vector<Built> built;
+  // Leaves, filled up to the page size.
+  LevelWriter leaves(*this, 0);
+  IndexPage page;
   for (const auto& entry : sorted) {
-    if (level.empty() || level.back().DataSize() + entry.size() > L::kEntryAreaSize) {
-      level.emplace_back();
-      built.push_back({});
+    if (!page.empty() && page.DataSize() + entry.size() > L::kEntryAreaSize) {
+      auto last = page.Last();
+      std::vector<std::uint8_t> max(last.begin(), last.end());
+      leaves.Add(std::move(page), std::move(max));
+      page = IndexPage();
     }
-    level.back().Append(entry);
-    built.back().max = entry;
+    page.Append(entry);
   }
-  if (level.empty()) return;  // Clear left the empty root
-  lay_out(level, built, 0);
+  if (page.empty()) return;  // no entries: Clear left the empty root
+  {
+    auto last = page.Last();
+    leaves.Add(std::move(page), std::vector<std::uint8_t>(last.begin(), last.end()));
+  }
+  std::vector<Built> built = leaves.Finish();
 
   // Node levels: every child but the last of a group gets an entry; the last is the tail.
   for (std::uint8_t height = 1; built.size() > 1; ++height) {
-    std::vector<IndexPage> nodes;
-    std::vector<Built> parents;
     // Greedy groups: a child joins the current group while the group's stored entries (all
     // its children but the last) still fit.
     std::vector<std::vector<std::size_t>> fitted;
@@ -702,6 +729,7 @@ void IndexTree::Build(const std::vector<std::vector<std::uint8_t>>& sorted) {
         fitted.pop_back();
       }
     }
+    LevelWriter nodes(*this, height);
     for (const auto& group : fitted) {
       IndexPage node;
       node.leaf = false;
@@ -712,11 +740,9 @@ void IndexTree::Build(const std::vector<std::vector<std::uint8_t>>& sorted) {
       } else {
         node.tail_page = built[group.back()].number;
       }
-      nodes.push_back(std::move(node));
-      parents.push_back({0, built[group.back()].max});
+      nodes.Add(std::move(node), built[group.back()].max);
     }
-    lay_out(nodes, parents, height);
-    built = std::move(parents);
+    built = nodes.Finish();
   }
 }
 
