@@ -244,7 +244,7 @@ class IndexTree {
   std::uint64_t version_ = 0;
   std::uint64_t* writes_;  // this index's write count, shared by every tree over it
   std::uint64_t seen_writes_ = 0;
-  std::size_t cache_limit_ = 4096;  // decoded pages (about 5 KiB each)
+  std::size_t cache_limit_ = 8192;  // decoded pages (about 5 KiB each)
 };
 
 // A row's values as the maintainer asks for them: the value of the column with this
