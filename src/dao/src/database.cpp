@@ -560,8 +560,11 @@ void DBEngine::Idle(int action) {
     if ((action & dbRefreshCache) == 0) return;
     // Writing every page at each call would make a record loop that calls Idle per record
     // crawl; pending writes reach the file at most every two seconds and always at Close.
+    // The clock itself is read every 64th call only.
     using clock = std::chrono::steady_clock;
-    static thread_local clock::time_point last{};
+    static thread_local clock::time_point last = clock::now();
+    static thread_local unsigned calls = 0;
+    if (++calls % 64 != 0) return;
     clock::time_point now = clock::now();
     if (now - last < std::chrono::seconds(2)) return;
     last = now;

@@ -169,6 +169,7 @@ void RecordsetImpl::SetText(int column, std::string_view text) {
   int e = TextToFieldValue(text, c.type, static_cast<std::uint32_t>(c.size), buffer[column]);
   if (e != 0) Fail(e, source::kField);
   touched[column] = 1;
+  empty_text[column] = text.empty() && (c.type == dbText || c.type == dbMemo);
 }
 
 void RecordsetImpl::SetValue(int column, const core::Variant& value) {
@@ -177,6 +178,8 @@ void RecordsetImpl::SetValue(int column, const core::Variant& value) {
   int e = ConvertToFieldType(value, c.type, static_cast<std::uint32_t>(c.size), buffer[column]);
   if (e != 0) Fail(e, source::kField);
   touched[column] = 1;
+  empty_text[column] = buffer[column].Type() == core::VarType::String &&
+                       (c.type == dbText || c.type == dbMemo) && buffer[column].ToString().empty();
 }
 
 std::int32_t RecordsetImpl::FieldSize(int column) {
@@ -203,6 +206,7 @@ void RecordsetImpl::Initialise() {
       st->kind = FieldKind::kRecordset;
       st->name = rows->columns[c].name;
       st->recordset = self;
+      st->impl = this;
       st->index = static_cast<int>(c);
       st->in_collection = true;
       fields.push_back(std::make_shared<Field>(st));
@@ -211,6 +215,10 @@ void RecordsetImpl::Initialise() {
   buffer.assign(n, core::Variant::Null());
   touched.assign(n, 0);
   chunked.assign(n, 0);
+  empty_text.assign(n, 0);
+  storage_order = rows->table && rows->table->table->Definition().columns.size() == n;
+  for (std::size_t c = 0; c < n && storage_order; ++c)
+    storage_order = rows->columns[c].storage == static_cast<int>(c);
   defaults.assign(n, std::nullopt);
   if (rows->table && updatable) {
     const auto& rules = db->Rules(*rows->table);
@@ -755,6 +763,9 @@ void Recordset::AddNew() {
     }
     std::fill(r.touched.begin(), r.touched.end(), 0);
     std::fill(r.chunked.begin(), r.chunked.end(), 0);
+    for (std::size_t c = 0; c < cols.size(); ++c)
+      r.empty_text[c] = r.defaults[c] && r.buffer[c].Type() == core::VarType::String &&
+                        r.buffer[c].ToString().empty();
     r.edit_mode = dbEditAdd;
   });
 }
@@ -771,6 +782,9 @@ void Recordset::Edit() {
     r.buffer.assign(row.begin(), row.end());
     std::fill(r.touched.begin(), r.touched.end(), 0);
     std::fill(r.chunked.begin(), r.chunked.end(), 0);
+    for (std::size_t c = 0; c < r.buffer.size(); ++c)
+      r.empty_text[c] =
+          r.buffer[c].Type() == core::VarType::String && r.buffer[c].ToString().empty();
     r.edit_mode = dbEditInProgress;
   });
 }
@@ -792,34 +806,37 @@ void Recordset::Update(int update_type, bool force) {
       if (v.IsNullOrEmpty()) {
         if (rules[st].required && !cols[c].auto_increment)
           r.Fail(err::kRequiredNull, source::kRecordset, cols[c].name);
-      } else if (!rules[st].allow_zero_length &&
-                 (cols[c].type == dbText || cols[c].type == dbMemo) &&
-                 v.Type() == core::VarType::String && v.ToString().empty()) {
+      } else if (r.empty_text[c] && !rules[st].allow_zero_length) {
         r.Fail(err::kZeroLengthString, source::kRecordset, cols[c].name);
       }
     }
     r.db->CheckWritable(source::kRecordset);
     const std::size_t storage_count = ts.table->Definition().columns.size();
-    r.storage_values.assign(storage_count, core::Variant());
     if (r.edit_mode == dbEditAdd) {
-      // The buffer's values move into the row and come back if the storage refuses it, so
-      // that the add stays pending with what was typed.
-      for (std::size_t c = 0; c < cols.size(); ++c)
-        if (cols[c].storage >= 0) r.storage_values[cols[c].storage] = std::move(r.buffer[c]);
       jet::RowPointer where;
-      try {
-        where = ts.table->Insert(r.storage_values);
-      } catch (...) {
+      if (r.storage_order) {
+        // The buffer is the row as the storage wants it; a refused row leaves it pending.
+        where = ts.table->Insert(r.buffer);
+      } else {
+        // The buffer's values move into the row and come back if the storage refuses it, so
+        // that the add stays pending with what was typed.
+        r.storage_values.assign(storage_count, core::Variant());
         for (std::size_t c = 0; c < cols.size(); ++c)
-          if (cols[c].storage >= 0) r.buffer[c] = std::move(r.storage_values[cols[c].storage]);
-        throw;
+          if (cols[c].storage >= 0) r.storage_values[cols[c].storage] = std::move(r.buffer[c]);
+        try {
+          where = ts.table->Insert(r.storage_values);
+        } catch (...) {
+          for (std::size_t c = 0; c < cols.size(); ++c)
+            if (cols[c].storage >= 0) r.buffer[c] = std::move(r.storage_values[cols[c].storage]);
+          throw;
+        }
       }
       ++ts.version;
       const std::size_t before = r.rows->Size();
       const bool was_empty = r.bof && r.eof;
       std::size_t ordinal = r.rows->Append(ts.MarkInserted(where.ToU32()));
       if (r.index) {
-        r.PlaceInIndex(ordinal, r.storage_values);
+        r.PlaceInIndex(ordinal, r.storage_order ? r.buffer : r.storage_values);
       } else if (r.high == before) {
         // A fully populated recordset counts the rows it adds at once.
         r.high = r.rows->Size();
@@ -832,6 +849,7 @@ void Recordset::Update(int update_type, bool force) {
     } else {
       std::size_t ordinal = r.OrdinalAt(r.cur);
       if (!r.rows->Live(ordinal)) r.Fail(err::kRecordDeleted);
+      r.storage_values.assign(storage_count, core::Variant());
       for (std::size_t c = 0; c < cols.size(); ++c)
         if (cols[c].storage >= 0 && r.touched[c]) r.storage_values[cols[c].storage] = r.buffer[c];
       jet::RowPointer where = jet::RowPointer::FromU32(r.rows->refs[ordinal].ptr);

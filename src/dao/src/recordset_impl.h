@@ -115,6 +115,8 @@ struct RecordsetImpl {
   std::vector<core::Variant> buffer;
   std::vector<std::uint8_t> touched;
   std::vector<std::uint8_t> chunked;          // AppendChunk: later chunks append
+  std::vector<std::uint8_t> empty_text;       // the buffer holds "" (for AllowZeroLength)
+  bool storage_order = false;                 // column c is storage column c: the buffer is the row
   std::size_t last_modified = 0;              // ordinal + 1; 0: none
   std::vector<core::Variant> storage_values;  // scratch for Insert/Update
   std::vector<core::Variant> row_scratch;

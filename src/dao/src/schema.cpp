@@ -367,6 +367,14 @@ detail::RecordsetImpl& RecordsetOf(detail::FieldState& s, std::shared_ptr<Record
   return keep->Impl();
 }
 
+// The value assignments of a record loop: everything runs on one thread, so a recordset that
+// has not expired stays alive for the call without taking a reference.
+detail::RecordsetImpl& LiveRecordset(detail::FieldState& s) {
+  if (s.recordset.expired() || s.impl->closed)
+    detail::Raise(*s.engine, err::kObjectInvalid, source::kField);
+  return *s.impl;
+}
+
 const detail::ColumnInfo& ColumnInfoOf(detail::FieldState& s, std::shared_ptr<Recordset>& keep) {
   return RecordsetOf(s, keep).rows->columns[static_cast<std::size_t>(s.index)];
 }
@@ -662,8 +670,7 @@ void Field::SetValue(const core::Variant& value) {
   Guard(*s_->engine, source::kField, [&] {
     if (s_->kind != FieldKind::kRecordset)
       detail::Raise(*s_->engine, err::kInvalidOperation, source::kField);
-    std::shared_ptr<Recordset> keep;
-    RecordsetOf(*s_, keep).SetValue(s_->index, value);
+    LiveRecordset(*s_).SetValue(s_->index, value);
   });
 }
 
@@ -671,8 +678,7 @@ void Field::SetValue(std::string_view text) {
   Guard(*s_->engine, source::kField, [&] {
     if (s_->kind != FieldKind::kRecordset)
       detail::Raise(*s_->engine, err::kInvalidOperation, source::kField);
-    std::shared_ptr<Recordset> keep;
-    RecordsetOf(*s_, keep).SetText(s_->index, text);
+    LiveRecordset(*s_).SetText(s_->index, text);
   });
 }
 

@@ -221,6 +221,7 @@ struct FieldState {
   std::shared_ptr<TableDefState> table;
   // kRecordset: the recordset and the field's ordinal in it.
   std::weak_ptr<Recordset> recordset;
+  RecordsetImpl* impl = nullptr;  // valid while `recordset` has not expired
   int index = 0;
 };
 
