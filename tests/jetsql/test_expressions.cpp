@@ -579,6 +579,28 @@ TEST(Errors, UnknownNamesAndFunctions) {
             dao_error::kQueryExpression);
 }
 
+TEST(Errors, LimitsKeepHostileTextsFromExhaustingTheStackOrMemory) {
+  // Nesting and long chains are refused before they can recurse too deeply...
+  const std::string nested = std::string(300, '(') + "1" + std::string(300, ')');
+  EXPECT_EQ(ErrorNumberOf([&] { Eval(nested); }), dao_error::kQueryTooComplex);
+  std::string chain = "1";
+  for (int i = 0; i < 2000; ++i) chain += "+1";
+  EXPECT_EQ(ErrorNumberOf([&] { Eval(chain); }), dao_error::kQueryTooComplex);
+  std::string nots;
+  for (int i = 0; i < 300; ++i) nots += "Not ";
+  EXPECT_EQ(ErrorNumberOf([&] { Eval(nots + "True"); }), dao_error::kQueryTooComplex);
+  // ...while ordinary depths pass.
+  EXPECT_TRUE(
+      SameValue(Eval(std::string(50, '(') + "1" + std::string(50, ')')), Variant::FromLong(1)));
+  std::string sum = "0";
+  for (int i = 0; i < 500; ++i) sum += "+1";
+  EXPECT_TRUE(SameValue(Eval(sum), Variant::FromLong(500)));
+  // Texts beyond 16 Mi characters are refused.
+  EXPECT_EQ(ErrorNumberOf([] { Eval("Len(Space(20000000))"); }), dao_error::kOutOfStringSpace);
+  EXPECT_EQ(ErrorNumberOf([] { Eval("Len(Space(9000000) & Space(9000000))"); }),
+            dao_error::kOutOfStringSpace);
+}
+
 TEST(Errors, AmbiguousNameInTwoTables) {
   const std::vector<ColumnInfo> joined = {{"ID", DataType::kLong, "A"},
                                           {"ID", DataType::kLong, "B"}};

@@ -261,6 +261,9 @@ TEST(StoredQueries, SelectStatementsSurviveTheRoundTrip) {
   }
   EXPECT_EQ(ErrorNumberOf([] { RowsForSelect("DELETE FROM T"); }), dao_error::kInvalidOperation);
   EXPECT_EQ(ErrorNumberOf([] { RowsForSelect("SELECT a b FROM T"); }), dao_error::kQueryExpression);
+  // Join rows name tables by alias, so a FROM clause naming one twice cannot be stored.
+  EXPECT_EQ(ErrorNumberOf([] { RowsForSelect("SELECT * FROM T, U AS t"); }),
+            dao_error::kFromClause);
 }
 
 TEST(StoredQueries, CreatedQueryIsReadByMdbQueriesAndByUs) {

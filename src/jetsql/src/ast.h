@@ -67,6 +67,7 @@ struct Node {
   std::string function;
   std::size_t begin = 0;
   std::size_t end = 0;
+  int height = 1;  // levels of nodes down to the deepest leaf
   std::vector<NodePtr> children;
 };
 

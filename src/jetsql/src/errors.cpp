@@ -7,12 +7,15 @@ namespace jetsql {
 namespace {
 
 // '|' marks where the inserts go, in order.
-constexpr std::array<std::pair<int, std::string_view>, 32> kTexts{{
+constexpr std::array<std::pair<int, std::string_view>, 35> kTexts{{
     {dao_error::kInvalidProcedureCall, "Invalid procedure call or argument."},
     {dao_error::kOverflow, "Overflow."},
     {dao_error::kDivisionByZero, "Division by zero."},
     {dao_error::kInvalidPattern, "Invalid pattern string."},
     {dao_error::kInvalidUseOfNull, "Invalid use of Null."},
+    {dao_error::kOutOfStringSpace, "Out of string space."},
+    {dao_error::kQueryTooComplex, "Query is too complex."},
+    {3027, "Cannot update. Database or object is read-only."},
     {dao_error::kObjectExists, "Object '|' already exists."},
     {dao_error::kTooFewParameters, "Too few parameters. Expected |."},
     {dao_error::kUnknownName,

@@ -35,6 +35,7 @@ std::string_view TrimText(std::string_view s) {
 // 01 -> 01 02. That keeps segments prefix-free, so several columns' keys concatenate and a
 // descending column can simply be complemented.
 void AppendEscaped(std::string_view bytes, std::string& key) {
+  key.reserve(key.size() + bytes.size() + 1);
   for (char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
     if (b <= 0x01) {
@@ -63,7 +64,8 @@ void AppendSortKey(const core::Variant& value, bool descending, std::string& key
     for (int i = 7; i >= 0; --i) key += static_cast<char>((bits >> (8 * i)) & 0xFF);
   } else if (t == core::VarType::String) {
     key += '\x02';
-    std::string text_key;
+    thread_local std::string text_key;  // keys are built for every row sorted
+    text_key.clear();
     AppendTextSortKey(value.ToString(), text_key);
     AppendEscaped(text_key, key);
   } else if (t == core::VarType::ByteArray) {

@@ -631,6 +631,7 @@ Variant FnReplace(const Args& a, const CallContext&) {
     if (at == std::u16string_view::npos) break;
     out.append(s, pos, at - pos);
     out += with;
+    CheckTextLength(out.size());
     pos = at + find.size();
     ++done;
   }
@@ -641,12 +642,14 @@ Variant FnReplace(const Args& a, const CallContext&) {
 Variant FnSpace(const Args& a, const CallContext&) {
   const std::int64_t n = WholeArgument(a[0]);
   if (n < 0) InvalidCall();
+  CheckTextLength(static_cast<std::size_t>(n));
   return Variant::FromString(std::string(static_cast<std::size_t>(n), ' '));
 }
 
 Variant FnString(const Args& a, const CallContext&) {
   const std::int64_t n = WholeArgument(a[0]);
   if (n < 0) InvalidCall();
+  CheckTextLength(static_cast<std::size_t>(n));
   if (a[1].IsNull()) return a[1];
   char16_t unit = 0;
   if (a[1].Type() == VarType::String) {

@@ -77,7 +77,24 @@ class Parser {
   }
 
   // ---- expressions, lowest precedence first ----
-  NodePtr Expression() { return Imp(); }
+  // Nesting is limited so that no text can exhaust the stack of the parser, the compiler or
+  // the evaluator, all of which recurse along it.
+  static constexpr int kMaxDepth = 200;
+  struct Nested {
+    explicit Nested(int& depth) : depth_(depth) {
+      if (++depth_ > kMaxDepth) {
+        --depth_;
+        ThrowError(dao_error::kQueryTooComplex);
+      }
+    }
+    ~Nested() { --depth_; }
+    int& depth_;
+  };
+
+  NodePtr Expression() {
+    Nested guard(depth_);
+    return Imp();
+  }
 
   NodePtr Imp() { return LeftChain(&Parser::Eqv, "IMP", Op::kImp); }
   NodePtr Eqv() { return LeftChain(&Parser::Xor, "EQV", Op::kEqv); }
@@ -87,6 +104,7 @@ class Parser {
 
   NodePtr Not() {
     if (IsKeyword(Peek(), "NOT")) {
+      Nested guard(depth_);
       const Token& t = Take();
       NodePtr operand = Not();
       return Unary(Op::kNot, t.begin, std::move(operand));
@@ -167,6 +185,7 @@ class Parser {
         node->begin = left->begin;
         node->end = end;
         node->children.push_back(std::move(left));
+        Adopt(*node);
         left = std::move(node);
       } else {
         break;
@@ -216,6 +235,7 @@ class Parser {
   // Unary minus binds less tightly than ^: -2^2 is -4.
   NodePtr Negation() {
     if (IsSymbol(Peek(), "-") || IsSymbol(Peek(), "+")) {
+      Nested guard(depth_);
       const Token& t = Take();
       NodePtr operand = Negation();
       return Unary(t.text == "-" ? Op::kNeg : Op::kPlus, t.begin, std::move(operand));
@@ -235,6 +255,7 @@ class Parser {
   // The right side of ^ may carry its own sign: 2^-1.
   NodePtr PowerOperand() {
     if (IsSymbol(Peek(), "-") || IsSymbol(Peek(), "+")) {
+      Nested guard(depth_);
       const Token& t = Take();
       NodePtr operand = PowerOperand();
       return Unary(t.text == "-" ? Op::kNeg : Op::kPlus, t.begin, std::move(operand));
@@ -350,6 +371,7 @@ class Parser {
     }
     Take();
     node->end = close.end;
+    Adopt(*node);
     return node;
   }
 
@@ -394,6 +416,16 @@ class Parser {
     return left;
   }
 
+  // Long chains (1+1+1+...) make deep trees without any parentheses; their height is limited
+  // as well.
+  static constexpr int kMaxHeight = 1000;
+  static void Adopt(Node& parent) {
+    for (const NodePtr& child : parent.children) {
+      if (child->height + 1 > parent.height) parent.height = child->height + 1;
+    }
+    if (parent.height > kMaxHeight) ThrowError(dao_error::kQueryTooComplex);
+  }
+
   static NodePtr Binary(Op op, NodePtr left, NodePtr right) {
     auto node = std::make_unique<Node>();
     node->kind = NodeKind::kBinary;
@@ -402,6 +434,7 @@ class Parser {
     node->end = right->end;
     node->children.push_back(std::move(left));
     node->children.push_back(std::move(right));
+    Adopt(*node);
     return node;
   }
 
@@ -412,6 +445,7 @@ class Parser {
     node->begin = begin;
     node->end = operand->end;
     node->children.push_back(std::move(operand));
+    Adopt(*node);
     return node;
   }
 
@@ -423,6 +457,7 @@ class Parser {
     node->end = rest.empty() ? subject->end : rest.back()->end;
     node->children.push_back(std::move(subject));
     for (NodePtr& n : rest) node->children.push_back(std::move(n));
+    Adopt(*node);
     return node;
   }
 
@@ -699,6 +734,7 @@ class Parser {
 
   FromItemPtr FromPrimary() {
     if (AcceptSymbol("(")) {
+      Nested guard(depth_);
       if (IsKeyword(Peek(), "SELECT")) ThrowError(dao_error::kFromClause);
       FromItemPtr inner = FromTerm();
       if (!AcceptSymbol(")")) ThrowError(dao_error::kFromClause);
@@ -763,6 +799,7 @@ class Parser {
   std::string_view text_;
   std::vector<Token> tokens_;
   std::size_t pos_ = 0;
+  int depth_ = 0;
 };
 
 }  // namespace

@@ -138,14 +138,6 @@ ExprPtr CompileClause(const Node& node, SelectBinder& binder, std::string_view s
   }
 }
 
-bool ContainsAggregate(const Node& n) {
-  if (n.kind == NodeKind::kCall && detail::IsAggregateName(n.function)) return true;
-  for (const auto& child : n.children) {
-    if (ContainsAggregate(*child)) return true;
-  }
-  return false;
-}
-
 // The ways two texts of an expression count as the same in GROUP BY and DISTINCT checks.
 std::string Normalized(std::string_view text) {
   std::string out;
@@ -906,8 +898,12 @@ class Executor {
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     if (c_.predicate == detail::Predicate::kDistinct) order = Distinct(order);
     if (!c_.order.empty()) {
+      for (Collected& item : collected_) item.head = Head(item.sort_key);
       std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return collected_[a].sort_key < collected_[b].sort_key;
+        const Collected& x = collected_[a];
+        const Collected& y = collected_[b];
+        if (x.head != y.head) return x.head < y.head;
+        return x.sort_key < y.sort_key;
       });
     }
     if (c_.has_top) order = Top(order);
@@ -927,9 +923,18 @@ class Executor {
  private:
   struct Collected {
     RowLocator locator = 0;
+    std::uint64_t head = 0;  // the key's first eight bytes, big-endian: most comparisons end here
     std::string sort_key;
     std::vector<Variant> values;
   };
+
+  static std::uint64_t Head(const std::string& key) {
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      head = (head << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
+    }
+    return head;
+  }
   struct Group {
     std::vector<Variant> row;
     std::vector<Accumulator> accumulators;

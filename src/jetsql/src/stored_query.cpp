@@ -436,6 +436,12 @@ std::vector<QueryRow> RowsForSelect(std::string_view sql) {
 
   std::vector<const detail::FromItem*> leaves;
   for (const detail::FromItemPtr& item : s.from) Leaves(*item, leaves);
+  // Join rows name their tables by alias or name, so two tables may not share one.
+  for (std::size_t i = 0; i < leaves.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (NamesEqual(ItemId(*leaves[i]), ItemId(*leaves[j]))) ThrowError(dao_error::kFromClause);
+    }
+  }
   for (const detail::FromItem* leaf : leaves) {
     QueryRow r;
     r.attribute = query_attribute::kTable;

@@ -26,6 +26,10 @@ void TypeMismatch() {
   ThrowError(dao_error::kTypeMismatch);
 }
 
+void CheckTextLength(std::size_t length) {
+  if (length > kMaxTextLength) ThrowError(dao_error::kOutOfStringSpace);
+}
+
 namespace {
 
 // Ranks of the numeric types for + and -: the result takes the higher one.
@@ -476,7 +480,9 @@ Variant ComparisonResult(Op op, std::optional<int> order) {
 Variant Arithmetic(Op op, const Variant& a_in, const Variant& b_in) {
   if (a_in.IsNull() || b_in.IsNull()) return Variant::Null();
   if (op == Op::kAdd && a_in.Type() == VarType::String && b_in.Type() == VarType::String) {
-    return Variant::FromString(a_in.ToString() + b_in.ToString());
+    std::string joined = a_in.ToString() + b_in.ToString();
+    CheckTextLength(joined.size());
+    return Variant::FromString(std::move(joined));
   }
   const Variant a = ToNumeric(a_in);
   const Variant b = ToNumeric(b_in);
@@ -610,7 +616,9 @@ Variant Concatenate(const Variant& a, const Variant& b) {
   if (a.IsNull() && b.IsNull()) return Variant::Null();
   if (a.IsArray() && a.Type() != VarType::ByteArray) TypeMismatch();
   if (b.IsArray() && b.Type() != VarType::ByteArray) TypeMismatch();
-  return Variant::FromString(ToText(a) + ToText(b));
+  std::string joined = ToText(a) + ToText(b);
+  CheckTextLength(joined.size());
+  return Variant::FromString(std::move(joined));
 }
 
 // ---- logic ----

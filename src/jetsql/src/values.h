@@ -57,6 +57,9 @@ core::Variant LogicalNot(const core::Variant& a);
 bool IsTrue(const core::Variant& v);
 
 // ---- helpers shared with the functions ----
+// The longest text an expression may build (characters); longer raises VBA's error 14.
+inline constexpr std::size_t kMaxTextLength = 16u << 20;
+void CheckTextLength(std::size_t length);
 bool IsNumericKind(core::VarType t);      // numbers, Booleans and dates
 double NumberOf(const core::Variant& v);  // numeric kinds only
 std::int64_t RoundHalfEven(double v);

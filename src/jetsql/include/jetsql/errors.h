@@ -24,6 +24,7 @@ inline constexpr int kOverflow = 6;              // VBA: a result too large for 
 inline constexpr int kDivisionByZero = 11;       // VBA
 inline constexpr int kInvalidPattern = 93;       // VBA: a malformed LIKE pattern
 inline constexpr int kInvalidUseOfNull = 94;     // VBA: Null given to CStr, CLng, ...
+inline constexpr int kOutOfStringSpace = 14;     // VBA: a text too long to build
 inline constexpr int kObjectExists = 3012;
 inline constexpr int kTooFewParameters = 3061;
 inline constexpr int kUnknownName = 3070;
@@ -47,6 +48,7 @@ inline constexpr int kWhereClause = 3145;
 inline constexpr int kCannotSortMemo = 3117;
 inline constexpr int kInvalidOperation = 3219;
 inline constexpr int kInvalidTopArgument = 3308;
+inline constexpr int kQueryTooComplex = 3360;
 inline constexpr int kConversionError = 3421;
 inline constexpr int kTypeMismatch = 3464;
 }  // namespace dao_error
