@@ -229,9 +229,17 @@ PageFrame* Pager::Fetch(std::uint32_t page, bool load) {
     return frame;
   }
   EvictIfNeeded();
-  auto owned = std::make_unique<PageFrame>();
-  owned->number = page;
-  owned->data = std::make_unique<std::uint8_t[]>(page_size_);
+  // Frames of evicted pages are reused: a bulk load cycles through the cache constantly.
+  std::unique_ptr<PageFrame> owned;
+  if (!spare_frames_.empty()) {
+    owned = std::move(spare_frames_.back());
+    spare_frames_.pop_back();
+    *owned = PageFrame{page, 0, false, false, 0, std::move(owned->data)};
+  } else {
+    owned = std::make_unique<PageFrame>();
+    owned->number = page;
+    owned->data = std::make_unique<std::uint8_t[]>(page_size_);
+  }
   std::memset(owned->data.get(), 0, page_size_);
   if (load) {
     std::size_t got =
@@ -280,7 +288,7 @@ void Pager::EvictIfNeeded() {
     resident_[i] = resident_.back();
     resident_[i]->resident_index = i;
     resident_.pop_back();
-    frames_[f->number].reset();
+    spare_frames_.push_back(std::move(frames_[f->number]));
   }
 }
 

@@ -197,8 +197,9 @@ class Pager {
   std::uint32_t page_count_ = 0;
   std::uint32_t encryption_key_ = 0;
 
-  std::vector<std::unique_ptr<PageFrame>> frames_;  // by page number; null = not cached
-  std::vector<PageFrame*> resident_;                // clock list for eviction
+  std::vector<std::unique_ptr<PageFrame>> frames_;        // by page number; null = not cached
+  std::vector<PageFrame*> resident_;                      // clock list for eviction
+  std::vector<std::unique_ptr<PageFrame>> spare_frames_;  // evicted, ready for reuse
   std::size_t clock_hand_ = 0;
 
   PageSet free_;  // the global map: set = free
