@@ -1062,6 +1062,10 @@ const FunctionInfo* FindFunction(std::string_view name) {
 
 double CurrentDateTime() {
   const std::time_t now = std::time(nullptr);
+  // Criteria are evaluated row by row; the local time only changes once a second.
+  thread_local std::time_t cached_at = -1;
+  thread_local double cached = 0;
+  if (now == cached_at) return cached;
   std::tm local{};
 #if defined(_WIN32)
   localtime_s(&local, &now);
@@ -1075,7 +1079,9 @@ double CurrentDateTime() {
   p.hour = local.tm_hour;
   p.minute = local.tm_min;
   p.second = local.tm_sec < 60 ? local.tm_sec : 59;
-  return core::EncodeDateTime(p);
+  cached = core::EncodeDateTime(p);
+  cached_at = now;
+  return cached;
 }
 
 std::string UpperText(std::string_view text) {

@@ -342,17 +342,18 @@ std::optional<std::string> JetCatalog::QuerySql(std::string_view name) {
   return q->sql;
 }
 
-std::vector<QueryRow> JetCatalog::RowsOf(std::int32_t object_id) {
+std::map<std::int32_t, std::vector<QueryRow>> JetCatalog::RowsOf(
+    std::optional<std::int32_t> object_id) {
   jet::Table& queries = db_.OpenTable("MSysQueries");
   const int oid = Column(queries, "ObjectId"), attribute = Column(queries, "Attribute"),
             order = Column(queries, "Order"), name1 = Column(queries, "Name1"),
             name2 = Column(queries, "Name2"), expression = Column(queries, "Expression"),
             flag = Column(queries, "Flag"), extra = Column(queries, "LvExtra");
-  std::vector<QueryRow> rows;
+  std::map<std::int32_t, std::vector<QueryRow>> rows;
   auto scan = queries.StartScan();
   while (scan.Next()) {
     const core::Variant id = scan.Value(static_cast<std::size_t>(oid));
-    if (id.IsNull() || id.ToLong() != object_id) continue;
+    if (id.IsNull() || (object_id && id.ToLong() != *object_id)) continue;
     QueryRow r;
     const core::Variant a = scan.Value(static_cast<std::size_t>(attribute));
     r.attribute = a.IsNull() ? 0 : a.ToByte();
@@ -368,15 +369,16 @@ std::vector<QueryRow> JetCatalog::RowsOf(std::int32_t object_id) {
     if (!f.IsNull()) r.flag = f.ToInteger();
     const core::Variant x = scan.Value(static_cast<std::size_t>(extra));
     if (!x.IsNull()) r.lv_extra = x.ToLong();
-    rows.push_back(std::move(r));
+    rows[id.ToLong()].push_back(std::move(r));
   }
   return rows;
 }
 
 std::vector<StoredQuery> JetCatalog::Queries() {
   std::vector<StoredQuery> out;
+  std::map<std::int32_t, std::vector<QueryRow>> rows = RowsOf(std::nullopt);
   for (const jet::CatalogEntry& e : db_.Queries()) {
-    out.push_back(QueryFromRows(e.name, RowsOf(e.id)));
+    out.push_back(QueryFromRows(e.name, std::move(rows[e.id])));
   }
   return out;
 }
@@ -384,7 +386,7 @@ std::vector<StoredQuery> JetCatalog::Queries() {
 std::optional<StoredQuery> JetCatalog::FindQuery(std::string_view name) {
   const std::optional<jet::CatalogEntry> entry = db_.FindObject(name);
   if (!entry || !entry->IsQuery()) return std::nullopt;
-  return QueryFromRows(entry->name, RowsOf(entry->id));
+  return QueryFromRows(entry->name, std::move(RowsOf(entry->id)[entry->id]));
 }
 
 StoredQuery JetCatalog::CreateQuery(std::string_view name, std::string_view sql) {

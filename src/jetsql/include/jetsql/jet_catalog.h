@@ -6,6 +6,7 @@
 // through the storage engine's tables, so catalog and MSysQueries indexes stay in step.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,7 +44,8 @@ class JetCatalog : public Catalog {
   void DeleteQuery(std::string_view name);
 
  private:
-  std::vector<QueryRow> RowsOf(std::int32_t object_id);
+  // The MSysQueries rows of one query, or of every query when `object_id` is empty.
+  std::map<std::int32_t, std::vector<QueryRow>> RowsOf(std::optional<std::int32_t> object_id);
   jet::Database& db_;
   std::vector<std::shared_ptr<TableSource>> open_;
 };
