@@ -327,6 +327,9 @@ TEST(Rows, UpdatesKeepTheRowAddressEvenWhenTheRowMustMove) {
   t.Update(where[5], std::vector<Variant>{Variant(), Variant::FromString(big),
                                           Variant::FromString(std::string(5000, 'm'))});
   t.Update(where[7], std::vector<Variant>{Variant::FromLong(-7), Variant(), Variant()});
+  // Shorter rows stay in their slot, still read from its end.
+  t.Update(where[9], std::vector<Variant>{Variant(), Variant::Null(), Variant()});
+  t.Update(where[11], std::vector<Variant>{Variant(), Variant::FromString(""), Variant()});
   // A moved row that grows again moves once more, still behind the same address.
   t.Update(where[5], std::vector<Variant>{Variant(), Variant::FromString(big + "!!!!!"),
                                           Variant::FromString("short")});
@@ -336,6 +339,9 @@ TEST(Rows, UpdatesKeepTheRowAddressEvenWhenTheRowMustMove) {
   EXPECT_EQ(row5[2].ToString(), "short");
   EXPECT_EQ(t.Read(where[7])[0].ToLong(), -7);
   EXPECT_EQ(t.Read(where[7])[1].ToString(), "s");
+  EXPECT_EQ(t.Read(where[9])[0].ToLong(), 9);
+  EXPECT_TRUE(t.Read(where[9])[1].IsNull());
+  EXPECT_TRUE(t.Read(where[11])[1] == Variant::FromString(""));
   // Every row is seen exactly once by a scan.
   std::vector<int> seen(120, 0);
   auto scan = t.StartScan();

@@ -596,11 +596,13 @@ void Table::Update(RowPointer where, std::span<const core::Variant> values) {
 
   Pager& pager = db_.PageCache();
   if (row_buffer_.size() <= old.length) {
-    // In place: the slot keeps its length; the unused tail is zeroed.
+    // In place. The slot keeps its length, and readers find the null mask and the
+    // variable-column offsets at the slot's end, so the row is encoded to fill the whole
+    // slot: the spare bytes go between the data and that trailer, as zeros.
     PageRef p = pager.Write(old.content.page);
     std::uint8_t* dest = p.MutableData() + old.offset;
-    std::memcpy(dest, row_buffer_.data(), row_buffer_.size());
-    std::memset(dest + row_buffer_.size(), 0, old.length - row_buffer_.size());
+    std::memset(dest, 0, old.length);
+    format_.Encode(d.slices.data(), dest, old.length);
   } else {
     // The row outgrows its place: its content moves to a page with room and the original
     // slot forwards to it, so that the row keeps its address.

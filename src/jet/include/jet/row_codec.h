@@ -41,7 +41,9 @@ class RowFormat {
   void Decode(std::span<const std::uint8_t> row, ColumnSlice* out, const Location& at) const;
   // Size of the row `Encode` writes for these values (Jet 4).
   std::size_t EncodedSize(const ColumnSlice* values) const;
-  // `size` is EncodedSize(values).
+  // `size` is at least EncodedSize(values); a larger size (a row rewritten in a longer
+  // slot) leaves the gap between the data and the trailer of mask and offsets, which sits
+  // at the end, as the caller filled it (zeros).
   void Encode(const ColumnSlice* values, std::uint8_t* out, std::size_t size) const;
 
  private:
