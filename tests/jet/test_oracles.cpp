@@ -494,3 +494,57 @@ TEST(Oracles, ColumnPropertiesAreWhereMdbtoolsLooksForThem) {
 
 }  // namespace
 }  // namespace jet
+
+namespace jet {
+namespace {
+
+TEST(Oracles, UpdatedAndMovedRowsReadBackInBothReaders) {
+  ASSERT_TRUE(ToolsPresent())
+      << "mdbtools, node and tests/oracles/node_modules are needed (make deps)";
+  TempDir dir;
+  std::string file = (dir.path / "upd.mdb").string();
+  std::map<std::int32_t, std::string> expected;  // ID -> T
+  {
+    auto db = Database::Create(file);
+    Table& t = db->CreateTable({"U",
+                                {NewColumn{.name = "ID", .type = column_type::kLong},
+                                 NewColumn{.name = "T", .type = column_type::kText, .size = 200},
+                                 NewColumn{.name = "M", .type = column_type::kMemo}},
+                                {},
+                                ""});
+    std::vector<RowPointer> rows;
+    for (int i = 0; i < 60; ++i) {
+      rows.push_back(t.Insert(std::vector<Variant>{Variant::FromLong(i),
+                                                   Variant::FromString("row " + std::to_string(i)),
+                                                   Variant::FromString(std::string(100, 'a'))}));
+      expected[i] = "row " + std::to_string(i);
+    }
+    for (int i = 0; i < 60; i += 3) {  // shorter, in place
+      t.Update(rows[i], std::vector<Variant>{Variant(), Variant::FromString("s"), Variant::Null()});
+      expected[i] = "s";
+    }
+    for (int i = 1; i < 60; i += 3) {  // longer: moved behind a forwarding row
+      std::string big(100 + i, 'L');
+      t.Update(rows[i], std::vector<Variant>{Variant::FromLong(1000 + i), Variant::FromString(big),
+                                             Variant()});
+      expected.erase(i);
+      expected[1000 + i] = big;
+    }
+    t.Delete(rows[2]);
+    expected.erase(2);
+    db->Close();
+  }
+  std::map<std::int32_t, std::string> by_mdbtools, by_reader;
+  auto csv = ParseCsv(Shell("mdb-export " + Quote(file) + " U"));
+  for (std::size_t i = 1; i < csv.size(); ++i)
+    by_mdbtools[std::stoi(csv[i][0].text)] = csv[i][1].text;
+  auto reader = MdbReaderTables(file, nullptr);
+  for (const auto& row : reader["U"])
+    by_reader[std::stoi(row[0].substr(2))] = Unescape(row[1].substr(2));
+  EXPECT_EQ(by_mdbtools, expected);
+  EXPECT_EQ(by_reader, expected);
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " U"), std::to_string(expected.size()) + "\n");
+}
+
+}  // namespace
+}  // namespace jet
