@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <unordered_set>
 
 namespace jet {
 namespace {
@@ -549,12 +550,12 @@ bool IndexTree::RemoveRow(IndexRowPointer row) {
 std::vector<std::uint32_t> IndexTree::Pages() {
   Begin();
   std::vector<std::uint32_t> pages;
+  std::unordered_set<std::uint32_t> seen;
   std::vector<std::pair<std::uint32_t, std::size_t>> todo = {{definition_.root_page, 0}};
   while (!todo.empty()) {
     auto [number, depth] = todo.back();
     todo.pop_back();
-    if (std::find(pages.begin(), pages.end(), number) != pages.end())
-      Corrupt(number, "a page is reached twice");
+    if (!seen.insert(number).second) Corrupt(number, "a page is reached twice");
     pages.push_back(number);
     const IndexPage& page = Load(number).page;
     if (page.leaf) continue;
