@@ -19,6 +19,12 @@ std::shared_ptr<QueryDef> StoredQuery(const std::shared_ptr<DatabaseState>& db,
   q->date_created = e.date_create;
   q->date_updated = e.date_update;
   LoadStoredQuery(*q);
+  for (auto& p : q->parameters)
+    for (const auto& v : db->query_values)
+      if (SameName(v.query, q->name) && SameName(v.parameter, p.name)) {
+        p.value = v.value;
+        p.value_set = true;
+      }
   return std::make_shared<QueryDef>(q);
 }
 
@@ -329,6 +335,16 @@ void Parameter::SetValue(const core::Variant& value) {
     }
     p.value = std::move(converted);
     p.value_set = true;
+    if (q_->stored && q_->db) {
+      auto& kept = q_->db->query_values;
+      auto it = std::find_if(kept.begin(), kept.end(), [&](const auto& v) {
+        return detail::SameName(v.query, q_->name) && detail::SameName(v.parameter, p.name);
+      });
+      if (it == kept.end())
+        kept.push_back({q_->name, p.name, p.value});
+      else
+        it->value = p.value;
+    }
   });
 }
 

@@ -149,6 +149,13 @@ struct DatabaseState : std::enable_shared_from_this<DatabaseState> {
   int query_timeout = 60;
   std::int32_t records_affected = 0;
   std::map<std::uint32_t, std::unique_ptr<TableState>> tables;  // by definition page
+  // Parameter values given to stored queries, by query and parameter name: DAO's QueryDefs
+  // collection keeps its objects, so a query fetched again by name still has them.
+  struct StoredValue {
+    std::string query, parameter;
+    core::Variant value;
+  };
+  std::vector<StoredValue> query_values;
   std::vector<std::weak_ptr<Recordset>> recordsets;
 
   // The open storage; 3420 once the database is closed.
