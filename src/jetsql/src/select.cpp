@@ -898,13 +898,24 @@ class Executor {
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     if (c_.predicate == detail::Predicate::kDistinct) order = Distinct(order);
     if (!c_.order.empty()) {
-      for (Collected& item : collected_) item.head = Head(item.sort_key);
-      std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const Collected& x = collected_[a];
-        const Collected& y = collected_[b];
-        if (x.head != y.head) return x.head < y.head;
-        return x.sort_key < y.sort_key;
+      // Sorting moves small entries holding the keys' first sixteen bytes; only rows whose
+      // keys agree that far look at the whole keys.
+      struct Entry {
+        std::uint64_t high, low;
+        std::size_t index;
+      };
+      std::vector<Entry> entries;
+      entries.reserve(order.size());
+      for (std::size_t i : order) {
+        const std::string& key = collected_[i].sort_key;
+        entries.push_back(Entry{Head(key, 0), Head(key, 8), i});
+      }
+      std::stable_sort(entries.begin(), entries.end(), [&](const Entry& x, const Entry& y) {
+        if (x.high != y.high) return x.high < y.high;
+        if (x.low != y.low) return x.low < y.low;
+        return collected_[x.index].sort_key < collected_[y.index].sort_key;
       });
+      for (std::size_t i = 0; i < entries.size(); ++i) order[i] = entries[i].index;
     }
     if (c_.has_top) order = Top(order);
     if (options_.max_records > 0 && order.size() > static_cast<std::size_t>(options_.max_records)) {
@@ -923,14 +934,14 @@ class Executor {
  private:
   struct Collected {
     RowLocator locator = 0;
-    std::uint64_t head = 0;  // the key's first eight bytes, big-endian: most comparisons end here
     std::string sort_key;
     std::vector<Variant> values;
   };
 
-  static std::uint64_t Head(const std::string& key) {
+  // Eight bytes of a key from `from` on, big-endian, zeros past its end.
+  static std::uint64_t Head(const std::string& key, std::size_t from) {
     std::uint64_t head = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
+    for (std::size_t i = from; i < from + 8; ++i) {
       head = (head << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
     }
     return head;
