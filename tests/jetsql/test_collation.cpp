@@ -23,7 +23,7 @@ int KeyOrder(const std::string& a, const std::string& b) {
   return c;
 }
 
-TEST(Collation, AgreesWithIndexKeysForEveryPair) {
+TEST(SqlCollation, AgreesWithIndexKeysForEveryPair) {
   const std::vector<std::string> texts = {
       "",        "a",       "A",       "ab",     "aB ",     "a b",       "ab  ",  "abc",
       "b",       "Z",       "z9",      "0",      "10",      "9",         "a-b",   "ab-",
@@ -45,7 +45,7 @@ TEST(Collation, AgreesWithIndexKeysForEveryPair) {
   }
 }
 
-TEST(Collation, LongTextsDifferPastTheKeyLimit) {
+TEST(SqlCollation, LongTextsDifferPastTheKeyLimit) {
   // Index keys keep 255 characters; comparisons look at the rest as well.
   const std::string base(300, 'a');
   EXPECT_LT(CompareText(base + "a", base + "b"), 0);

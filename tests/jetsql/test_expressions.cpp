@@ -60,7 +60,7 @@ const Variant T = Variant::FromBoolean(true);
 const Variant F = Variant::FromBoolean(false);
 const Variant N = Variant::Null();
 
-TEST(Literals, NumbersStringsDatesConstants) {
+TEST(SqlLiterals, NumbersStringsDatesConstants) {
   CheckAll({
       {"42", Variant::FromLong(42)},
       {"3000000000", Variant::FromDouble(3000000000.0)},
@@ -98,7 +98,7 @@ TEST(Literals, NumbersStringsDatesConstants) {
   });
 }
 
-TEST(Literals, GuidLiteralComparesWithRowBytes) {
+TEST(SqlLiterals, GuidLiteralComparesWithRowBytes) {
   // A GUID column holds the first three groups little-endian.
   const std::vector<ColumnInfo> columns = {{"Id", DataType::kGuid, ""}};
   const std::vector<Variant> row = {
@@ -113,7 +113,7 @@ TEST(Literals, GuidLiteralComparesWithRowBytes) {
   EXPECT_TRUE(match("[Id] = '{12345678-90ab-CDEF-1234-567890ABCDEF}'"));
 }
 
-TEST(Operators, PrecedenceFollowsVba) {
+TEST(SqlOperators, PrecedenceFollowsVba) {
   CheckAll({
       {"-2^2", Variant::FromDouble(-4)},
       {"2^-1", Variant::FromDouble(0.5)},
@@ -132,7 +132,7 @@ TEST(Operators, PrecedenceFollowsVba) {
   });
 }
 
-TEST(Operators, ThreeValuedLogicTable) {
+TEST(SqlOperators, ThreeValuedLogicTable) {
   // The documented truth table, rows (a, b) and columns And, Or, Xor, Eqv, Imp.
   struct LogicRow {
     const char* a;
@@ -165,7 +165,7 @@ TEST(Operators, ThreeValuedLogicTable) {
   });
 }
 
-TEST(Operators, NullPropagatesExceptThroughAmpersandAndIsNull) {
+TEST(SqlOperators, NullPropagatesExceptThroughAmpersandAndIsNull) {
   CheckAll({
       {"Null + 1", N},
       {"[Note] * 2", N},
@@ -182,7 +182,7 @@ TEST(Operators, NullPropagatesExceptThroughAmpersandAndIsNull) {
   });
 }
 
-TEST(Comparison, NumbersAcrossTypes) {
+TEST(SqlComparison, NumbersAcrossTypes) {
   CheckAll({
       {"[Qty] = 12", T},
       {"[Qty] = 12.0", T},
@@ -201,7 +201,7 @@ TEST(Comparison, NumbersAcrossTypes) {
   });
 }
 
-TEST(Comparison, TextIgnoresCaseAndFollowsTheGeneralSortOrder) {
+TEST(SqlComparison, TextIgnoresCaseAndFollowsTheGeneralSortOrder) {
   CheckAll({
       {"'abc' = 'ABC'", T},
       {"'čaj' = 'ČAJ'", T},
@@ -226,7 +226,7 @@ TEST(Comparison, TextIgnoresCaseAndFollowsTheGeneralSortOrder) {
   });
 }
 
-TEST(Comparison, MixedTextAndNumbers) {
+TEST(SqlComparison, MixedTextAndNumbers) {
   CheckAll({
       // A constant text against a number column is read as a number...
       {"[Qty] = '12'", T},
@@ -242,7 +242,7 @@ TEST(Comparison, MixedTextAndNumbers) {
   EXPECT_EQ(ErrorNumberOf([] { Eval("[When] = 'soon'"); }), dao_error::kTypeMismatch);
 }
 
-TEST(Like, DocumentedExamplesAndWildcards) {
+TEST(SqlLike, DocumentedExamplesAndWildcards) {
   CheckAll({
       // The Access SQL reference's table.
       {"'aBBBa' Like 'a*a'", T},
@@ -283,7 +283,7 @@ TEST(Like, DocumentedExamplesAndWildcards) {
   EXPECT_EQ(ErrorNumberOf([] { Eval("'a' Like '[z-a]'"); }), dao_error::kInvalidPattern);
 }
 
-TEST(InBetween, ListsAndRanges) {
+TEST(SqlInBetween, ListsAndRanges) {
   CheckAll({
       {"[Qty] In (1, 12, 30)", T},
       {"[Qty] In (1, 2)", F},
@@ -303,7 +303,7 @@ TEST(InBetween, ListsAndRanges) {
   });
 }
 
-TEST(Arithmetic, ResultTypesAndPromotion) {
+TEST(SqlArithmetic, ResultTypesAndPromotion) {
   CheckAll({
       {"[Tiny] + 1", Variant::FromLong(201)},           // Long literal wins
       {"[Tiny] + [Tiny]", Variant::FromInteger(400)},   // Byte overflows into Integer
@@ -350,7 +350,7 @@ TEST(Arithmetic, ResultTypesAndPromotion) {
       SameValue(Eval("[Price] * 922337203685477"), Variant::FromDouble(2305843009213692.5)));
 }
 
-TEST(Functions, TextFunctions) {
+TEST(SqlFunctions, TextFunctions) {
   CheckAll({
       {"LCase('ČAJ Zelený')", Variant("čaj zelený")},
       {"UCase('žluťoučký kůň')", Variant("ŽLUŤOUČKÝ KŮŇ")},
@@ -391,7 +391,7 @@ TEST(Functions, TextFunctions) {
   EXPECT_EQ(ErrorNumberOf([] { Eval("InStr(Null, 'a', 'b')"); }), dao_error::kInvalidUseOfNull);
 }
 
-TEST(Functions, ConversionsRoundHalfToEven) {
+TEST(SqlFunctions, ConversionsRoundHalfToEven) {
   CheckAll({
       {"CInt(0.5)", Variant::FromInteger(0)},
       {"CInt(1.5)", Variant::FromInteger(2)},
@@ -434,7 +434,7 @@ TEST(Functions, ConversionsRoundHalfToEven) {
   EXPECT_EQ(ErrorNumberOf([] { Eval("Val(Null)"); }), dao_error::kInvalidUseOfNull);
 }
 
-TEST(Functions, NumbersAndConditions) {
+TEST(SqlFunctions, NumbersAndConditions) {
   CheckAll({
       {"Abs(-3)", Variant::FromLong(3)},
       {"Abs([Price] * -1)", Cur(25000)},
@@ -465,7 +465,7 @@ TEST(Functions, NumbersAndConditions) {
   });
 }
 
-TEST(Functions, Dates) {
+TEST(SqlFunctions, Dates) {
   CheckAll({
       {"Year([When])", Variant::FromInteger(2024)},
       {"Month([When])", Variant::FromInteger(3)},
@@ -507,7 +507,7 @@ TEST(Functions, Dates) {
             dao_error::kInvalidProcedureCall);
 }
 
-TEST(Errors, SyntaxErrorsNameTheExpression) {
+TEST(SqlErrors, SyntaxErrorsNameTheExpression) {
   struct BadCase {
     const char* text;
     const char* phrase;
@@ -548,7 +548,7 @@ TEST(Errors, SyntaxErrorsNameTheExpression) {
   }
 }
 
-TEST(Errors, UnknownNamesAndFunctions) {
+TEST(SqlErrors, UnknownNamesAndFunctions) {
   std::string text;
   EXPECT_EQ(
       ErrorNumberOf(
@@ -579,7 +579,7 @@ TEST(Errors, UnknownNamesAndFunctions) {
             dao_error::kQueryExpression);
 }
 
-TEST(Errors, LimitsKeepHostileTextsFromExhaustingTheStackOrMemory) {
+TEST(SqlErrors, LimitsKeepHostileTextsFromExhaustingTheStackOrMemory) {
   // Nesting and long chains are refused before they can recurse too deeply...
   const std::string nested = std::string(300, '(') + "1" + std::string(300, ')');
   EXPECT_EQ(ErrorNumberOf([&] { Eval(nested); }), dao_error::kQueryTooComplex);
@@ -601,7 +601,7 @@ TEST(Errors, LimitsKeepHostileTextsFromExhaustingTheStackOrMemory) {
             dao_error::kOutOfStringSpace);
 }
 
-TEST(Errors, AmbiguousNameInTwoTables) {
+TEST(SqlErrors, AmbiguousNameInTwoTables) {
   const std::vector<ColumnInfo> joined = {{"ID", DataType::kLong, "A"},
                                           {"ID", DataType::kLong, "B"}};
   std::string text;

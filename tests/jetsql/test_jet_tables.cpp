@@ -17,7 +17,7 @@ namespace {
 using core::Variant;
 using testing::Date;
 
-class JetTables : public ::testing::Test {
+class SqlJetTables : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string pattern = (std::filesystem::temp_directory_path() / "jetsql-XXXXXX").string();
@@ -76,7 +76,7 @@ class JetTables : public ::testing::Test {
   MemoryCatalog plain_;
 };
 
-TEST_F(JetTables, IndexRangesFindTheRowsAScanFinds) {
+TEST_F(SqlJetTables, IndexRangesFindTheRowsAScanFinds) {
   struct Case {
     const char* sql;
     const char* plan;
@@ -124,7 +124,7 @@ TEST_F(JetTables, IndexRangesFindTheRowsAScanFinds) {
             std::vector<std::string>{"42"});
 }
 
-TEST_F(JetTables, DynasetReadsRowsByLocator) {
+TEST_F(SqlJetTables, DynasetReadsRowsByLocator) {
   QueryResult r =
       ExecuteSelect("SELECT ID, Name, Amount * 2 AS Twice FROM People WHERE ID = 5", *catalog_);
   ASSERT_EQ(r.RowCount(), 1u);

@@ -92,7 +92,7 @@ struct Fixture {
 
 using Strings = std::vector<std::string>;
 
-TEST(Criteria, EveryShapeTheComponentsBuildSelectsTheRightRows) {
+TEST(SqlCriteria, EveryShapeTheComponentsBuildSelectsTheRightRows) {
   // The comparison texts the locate, key and master-detail builders produce, each wrapped as
   // "(" + name + " " + comparison + ")" and joined by " AND ".
   struct Case {
@@ -146,7 +146,7 @@ TEST(Criteria, EveryShapeTheComponentsBuildSelectsTheRightRows) {
   }
 }
 
-TEST(Select, DetailStatementWithSortClause) {
+TEST(SqlSelect, DetailStatementWithSortClause) {
   Fixture f;
   // The sort clause the table builds: lines joined by ", " and ending in one blank.
   EXPECT_EQ(f.Column("Select * From [People] Where ([City] = \"Brno\") Order By Name ;"),
@@ -164,7 +164,7 @@ TEST(Select, DetailStatementWithSortClause) {
             (Strings{"1", "4", "2", "6", "5", "3"}));
 }
 
-TEST(Select, ProjectionNamesAndTypes) {
+TEST(SqlSelect, ProjectionNamesAndTypes) {
   Fixture f;
   QueryResult r = f.Run("SELECT ID, Name AS Who, Salary * 2, Len(Name), People.City FROM People");
   ASSERT_EQ(r.Columns().size(), 5u);
@@ -202,7 +202,7 @@ TEST(Select, ProjectionNamesAndTypes) {
   EXPECT_TRUE(SameValue(none.Row(0)[1], Variant("xy")));
 }
 
-TEST(Select, DistinctTopAndMaxRecords) {
+TEST(SqlSelect, DistinctTopAndMaxRecords) {
   Fixture f;
   // Duplicates differing in case are one value under the sort order.
   EXPECT_EQ(f.Column("SELECT DISTINCT City FROM People ORDER BY City"),
@@ -226,7 +226,7 @@ TEST(Select, DistinctTopAndMaxRecords) {
             (Strings{"6", "5", "4", "3", "2", "1"}));
 }
 
-TEST(Select, Joins) {
+TEST(SqlSelect, Joins) {
   Fixture f;
   EXPECT_EQ(f.Column("SELECT OrderID FROM People INNER JOIN Orders ON People.ID = Orders.PersonID "
                      "ORDER BY OrderID"),
@@ -258,7 +258,7 @@ TEST(Select, Joins) {
             (Strings{"Novák"}));
 }
 
-TEST(Select, GroupingAndAggregates) {
+TEST(SqlSelect, GroupingAndAggregates) {
   Fixture f;
   QueryResult r = f.Run(
       "SELECT City, Count(*) AS N, Sum(Salary) AS Total, Max(Name), Avg(Score) FROM People "
@@ -289,7 +289,7 @@ TEST(Select, GroupingAndAggregates) {
   EXPECT_EQ(f.Column("SELECT Count(*) FROM People WHERE ID > 100 GROUP BY City").size(), 0u);
 }
 
-TEST(Select, Parameters) {
+TEST(SqlSelect, Parameters) {
   Fixture f;
   PreparedQuery q = PreparedQuery::Prepare(
       "PARAMETERS [Min Salary] Currency, Who Text(20); SELECT ID FROM People WHERE Salary >= "
@@ -325,7 +325,7 @@ TEST(Select, Parameters) {
   EXPECT_EQ(text, "Too few parameters. Expected 1.");
 }
 
-TEST(Select, IndexNarrowsTheScanAndGivesTheSameRows) {
+TEST(SqlSelect, IndexNarrowsTheScanAndGivesTheSameRows) {
   Fixture f;
   // Many rows, then an index on ID: the indexed statement reads only its range.
   for (int i = 7; i <= 2000; ++i) {
@@ -368,7 +368,7 @@ TEST(Select, IndexNarrowsTheScanAndGivesTheSameRows) {
   EXPECT_EQ(f.people->TakeRowsVisited(), 2000u);
 }
 
-TEST(Select, DynasetKeepsLocatorsSnapshotKeepsValues) {
+TEST(SqlSelect, DynasetKeepsLocatorsSnapshotKeepsValues) {
   Fixture f;
   QueryResult dynaset = f.Run("SELECT Name, ID * 10 AS Ten FROM People WHERE City = 'Brno'");
   QueryOptions snap;
@@ -387,7 +387,7 @@ TEST(Select, DynasetKeepsLocatorsSnapshotKeepsValues) {
   EXPECT_TRUE(SameValue(snapshot.Row(0)[0], Variant("čapek")));
 }
 
-TEST(Select, RefineAppliesFilterAndSortToAResult) {
+TEST(SqlSelect, RefineAppliesFilterAndSortToAResult) {
   Fixture f;
   QueryResult base = f.Run("SELECT ID, Name, Salary FROM People");
   QueryResult refined = Refine(base, "Salary > 1000", "Name DESC", ResultKind::kDynaset);
@@ -406,7 +406,7 @@ TEST(Select, RefineAppliesFilterAndSortToAResult) {
             dao_error::kTooFewParameters);
 }
 
-TEST(Select, StoredQueryAsATable) {
+TEST(SqlSelect, StoredQueryAsATable) {
   Fixture f;
   f.catalog.AddQuery("Rich", "SELECT ID, Name, Salary FROM People WHERE Salary > [Limit];");
   QueryOptions o;
@@ -419,7 +419,7 @@ TEST(Select, StoredQueryAsATable) {
   EXPECT_EQ(ErrorNumberOf([&] { f.Run("SELECT * FROM Loop"); }), dao_error::kInputTableNotFound);
 }
 
-TEST(Select, StatementErrors) {
+TEST(SqlSelect, StatementErrors) {
   struct Case {
     const char* sql;
     int number;
