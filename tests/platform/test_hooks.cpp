@@ -81,6 +81,17 @@ TEST_F(HooksTest, AnErrorInsideTheHandlerGoesNoFurther) {
   EXPECT_NO_THROW(HandleApplicationException(std::make_exception_ptr(std::runtime_error("x"))));
 }
 
+TEST_F(HooksTest, AnAbortReachesNoHandler) {
+  int shown = 0;
+  Hooks hooks;
+  hooks.handle_exception = [&](std::exception_ptr) { ++shown; };
+  InstallHooks(hooks);
+  HandleApplicationException(std::make_exception_ptr(core::EAbort()));
+  EXPECT_EQ(shown, 0);
+  HandleApplicationException(std::make_exception_ptr(core::EDatabaseError("x")));
+  EXPECT_EQ(shown, 1);
+}
+
 TEST(ApplicationTitle, IsKeptForTheWindowLayer) {
   std::string old = ApplicationTitle();
   SetApplicationTitle("Datovrat");

@@ -1,5 +1,7 @@
 #include "platform/hooks.h"
 
+#include "core/errors.h"
+
 #include <iostream>
 #include <mutex>
 #include <utility>
@@ -56,6 +58,13 @@ std::string ApplicationErrorText(const std::string& message) {
 
 void HandleApplicationException(std::exception_ptr error) {
   try {
+    // An abort is a deliberate, silent exit from an operation: nothing to show.
+    try {
+      if (error) std::rethrow_exception(error);
+    } catch (const core::EAbort&) {
+      return;
+    } catch (...) {
+    }
     if (Installed().handle_exception) {
       Installed().handle_exception(error);
       return;

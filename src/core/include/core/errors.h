@@ -66,6 +66,13 @@ class EOleException : public Exception {
   std::int32_t help_context_;
 };
 
+// Raised to leave an operation quietly (an error event answered "abort"). The
+// application's top-level handler shows nothing for it.
+class EAbort : public Exception {
+ public:
+  EAbort() : Exception("Operation aborted") {}
+};
+
 // Raises EDatabaseError with the given message.
 [[noreturn]] inline void DatabaseError(const std::string& message) {
   throw EDatabaseError(message);

@@ -142,12 +142,9 @@ class EComponentError : public core::Exception {
   using core::Exception::Exception;
 };
 
-// Raised to leave an operation quietly (an error event answered abort). The application's
+// Raised to leave an operation quietly (an error event answered abort); the application's
 // top-level handler shows nothing for it.
-class EAbort : public core::Exception {
- public:
-  EAbort() : core::Exception("Operation aborted") {}
-};
+using EAbort = core::EAbort;
 [[noreturn]] void Abort();
 
 // ---------------------------------------------------------------------------------------------
