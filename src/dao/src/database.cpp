@@ -145,9 +145,49 @@ jet::Database& DatabaseState::Jet(std::string_view source) {
   return *db;
 }
 
+const std::vector<jet::CatalogEntry>& DatabaseState::Catalog(std::string_view source) {
+  jet::Database& j = Jet(source);
+  if (!catalog_cache) {
+    catalog_cache = j.Catalog();
+    // The Tables container, looked up rather than assumed.
+    tables_container = 0x0F000001;
+    for (const auto& e : *catalog_cache)
+      if (e.parent_id == 0x0F000000 && e.name == "Tables" &&
+          (e.type & 0x7F) == jet::object_type::kContainer)
+        tables_container = e.id;
+  }
+  return *catalog_cache;
+}
+
+std::optional<jet::CatalogEntry> DatabaseState::FindObject(std::string_view name,
+                                                           std::string_view source) {
+  for (const auto& e : Catalog(source))
+    if (e.parent_id == tables_container && SameName(e.name, name)) return e;
+  return std::nullopt;
+}
+
+std::vector<jet::CatalogEntry> DatabaseState::Tables(std::string_view source) {
+  std::vector<jet::CatalogEntry> out;
+  for (const auto& e : Catalog(source)) {
+    if (!(e.IsTable() || e.IsLinked())) continue;
+    if (e.parent_id != tables_container && e.IsTable() && !e.IsSystem()) continue;
+    out.push_back(e);
+  }
+  return out;
+}
+
+std::vector<jet::CatalogEntry> DatabaseState::Queries(std::string_view source) {
+  std::vector<jet::CatalogEntry> out;
+  for (const auto& e : Catalog(source))
+    if (e.IsQuery()) out.push_back(e);
+  return out;
+}
+
 TableState& DatabaseState::Table(std::string_view table_name, std::string_view source) {
   jet::Database& j = Jet(source);
-  std::optional<jet::CatalogEntry> e = j.FindObject(table_name);
+  for (auto& [page, state] : tables)
+    if (SameName(state->name, table_name)) return *state;
+  std::optional<jet::CatalogEntry> e = FindObject(table_name, source);
   if (!e || !e->IsTable()) Raise(*engine, err::kObjectNotFound, source, table_name);
   std::uint32_t page = e->TableDefinitionPage();
   auto it = tables.find(page);
@@ -180,6 +220,7 @@ const std::vector<ColumnRules>& DatabaseState::Rules(TableState& table) {
 
 void DatabaseState::ForgetTable(std::uint32_t page) {
   tables.erase(page);
+  CatalogChanged();
 }
 
 void DatabaseState::CheckWritable(std::string_view source) {
@@ -198,6 +239,7 @@ void DatabaseState::Close() {
     }
   recordsets.clear();
   tables.clear();
+  catalog_cache.reset();
   if (db) {
     std::unique_ptr<jet::Database> closing = std::move(db);
     closing->Close();
@@ -440,7 +482,12 @@ const Error& Errors::Item(int index) const {
 
 DBEngine::DBEngine() : s_(std::make_shared<detail::EngineState>()) {}
 
-DBEngine::~DBEngine() = default;
+DBEngine::~DBEngine() {
+  // Workspaces refer back to the engine's state for its Errors; the engine lets go of them
+  // so that nothing keeps the other alive once the callers are done.
+  s_->default_workspace.reset();
+  s_->workspaces.clear();
+}
 
 std::shared_ptr<DBEngine> DBEngine::Create(jet::FileSystem* files) {
   std::shared_ptr<DBEngine> engine(new DBEngine());
@@ -858,7 +905,7 @@ dao::Containers& Database::Containers() {
     auto s = s_;
     containers_ = std::make_unique<dao::Containers>(s_->engine, source::kContainers, [s] {
       std::vector<std::string> names;
-      for (const auto& e : s->Jet(source::kContainers).Catalog())
+      for (const auto& e : s->Catalog(source::kContainers))
         if ((e.type & 0x7F) == jet::object_type::kContainer) names.push_back(e.name);
       return names;
     });
@@ -871,7 +918,7 @@ dao::Relations& Database::Relations() {
     auto s = s_;
     relations_ = std::make_unique<dao::Relations>(s_->engine, source::kRelations, [s] {
       std::vector<std::string> names;
-      for (const auto& e : s->Jet(source::kRelations).Catalog())
+      for (const auto& e : s->Catalog(source::kRelations))
         if ((e.type & 0x7F) == jet::object_type::kRelationship) names.push_back(e.name);
       return names;
     });
@@ -925,7 +972,7 @@ bool LooksLikeSql(std::string_view text) {
 std::shared_ptr<Recordset> Database::OpenRecordset(const std::string& source_text, int type,
                                                    int options, int lock_edit) {
   return Guard(*s_->engine, source::kDatabase, [&]() -> std::shared_ptr<Recordset> {
-    jet::Database& j = s_->Jet(source::kDatabase);
+    s_->Jet(source::kDatabase);
     if (type == dbOpenDynamic) detail::Raise(*s_->engine, err::kInvalidArgument, source::kDatabase);
     if (type != 0 && type != dbOpenTable && type != dbOpenDynaset && type != dbOpenSnapshot &&
         type != dbOpenForwardOnly)
@@ -935,7 +982,7 @@ std::shared_ptr<Recordset> Database::OpenRecordset(const std::string& source_tex
     if ((options & dbReadOnly) && lock_edit == dbReadOnly)
       detail::Raise(*s_->engine, err::kInvalidArgument, source::kDatabase);
     if (!LooksLikeSql(source_text)) {
-      std::optional<jet::CatalogEntry> e = j.FindObject(source_text);
+      std::optional<jet::CatalogEntry> e = s_->FindObject(source_text, source::kDatabase);
       if (e && e->IsTable()) {
         int t = type == 0 ? dbOpenTable : type;
         return detail::OpenTableRecordset(s_, e->name, t, options, lock_edit, source::kDatabase);

@@ -29,7 +29,7 @@ std::shared_ptr<QueryDef> StoredQuery(const std::shared_ptr<DatabaseState>& db,
 }
 
 std::vector<jet::CatalogEntry> QueryEntries(DatabaseState& db) {
-  std::vector<jet::CatalogEntry> all = db.Jet(source::kQueryDefs).Queries();
+  std::vector<jet::CatalogEntry> all = db.Queries(source::kQueryDefs);
   std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
     return jetsql::CompareText(a.name, b.name) < 0;
   });
@@ -65,7 +65,7 @@ std::shared_ptr<QueryDef> QueryDefs::Item(int index) const {
 
 std::shared_ptr<QueryDef> QueryDefs::Item(std::string_view name) const {
   return Guard(*db_->engine, source::kQueryDefs, [&] {
-    for (const auto& e : db_->Jet(source::kQueryDefs).Queries())
+    for (const auto& e : db_->Queries(source::kQueryDefs))
       if (detail::SameName(e.name, name)) return detail::StoredQuery(db_, e);
     detail::Raise(*db_->engine, err::kItemNotFound, source::kQueryDefs);
   });
@@ -91,7 +91,7 @@ void QueryDefs::Append(const std::shared_ptr<QueryDef>& query) {
 
 void QueryDefs::Delete(std::string_view name) {
   Guard(*db_->engine, source::kQueryDefs, [&] {
-    for (const auto& e : db_->Jet(source::kQueryDefs).Queries())
+    for (const auto& e : db_->Queries(source::kQueryDefs))
       if (detail::SameName(e.name, name)) {
         detail::DeleteStoredQuery(db_, e.name);
         return;

@@ -566,7 +566,7 @@ core::Variant Recordset::DateCreated() const {
     auto& r = *impl_;
     r.CheckOpen();
     r.RequireType(r.IsTable());
-    auto e = r.db->Jet(source::kRecordset).FindObject(r.source_table);
+    auto e = r.db->FindObject(r.source_table, source::kRecordset);
     return e ? core::Variant::FromDate(e->date_create) : core::Variant::Null();
   });
 }
@@ -576,7 +576,7 @@ core::Variant Recordset::LastUpdated() const {
     auto& r = *impl_;
     r.CheckOpen();
     r.RequireType(r.IsTable());
-    auto e = r.db->Jet(source::kRecordset).FindObject(r.source_table);
+    auto e = r.db->FindObject(r.source_table, source::kRecordset);
     return e ? core::Variant::FromDate(e->date_update) : core::Variant::Null();
   });
 }

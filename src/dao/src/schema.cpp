@@ -94,7 +94,7 @@ std::int32_t DaoAttributesOfColumn(const jet::ColumnDefinition& column) {
 // ---- tables ----
 
 std::optional<jet::CatalogEntry> TableDefState::Entry() {
-  auto e = db->Jet(source::kTableDef).FindObject(name);
+  auto e = db->FindObject(name, source::kTableDef);
   if (e && (e->IsTable() || e->IsLinked())) return e;
   return std::nullopt;
 }
@@ -106,7 +106,7 @@ TableState& TableDefState::Table(std::string_view source) {
 void StoreTableProperties(DatabaseState& db, const std::string& table,
                           const jet::PropertyBlob& blob) {
   jet::Database& j = db.Jet(source::kTableDef);
-  std::optional<jet::CatalogEntry> e = j.FindObject(table);
+  std::optional<jet::CatalogEntry> e = db.FindObject(table, source::kTableDef);
   if (!e) Raise(*db.engine, err::kObjectNotFound, source::kTableDef, table);
   db.CheckWritable(source::kTableDef);
   // The catalog row keeps the blob in LvProp; only that and the design date change.
@@ -119,6 +119,7 @@ void StoreTableProperties(DatabaseState& db, const std::string& table,
                                      : core::Variant::FromBytes(jet::EncodePropertyBlob(blob));
   if (updated >= 0) values[updated] = core::Variant::FromDate(Now());
   objects.Update(e->row, values);
+  db.CatalogChanged();
   auto it = db.tables.find(e->TableDefinitionPage());
   if (it != db.tables.end()) it->second->rules_loaded = false;
 }
@@ -1373,7 +1374,7 @@ namespace {
 
 // Tables as DAO lists them: by name in the database's sort order.
 std::vector<jet::CatalogEntry> TableEntries(detail::DatabaseState& db) {
-  std::vector<jet::CatalogEntry> all = db.Jet(source::kTableDefs).Tables(true);
+  std::vector<jet::CatalogEntry> all = db.Tables(source::kTableDefs);
   std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
     return jetsql::CompareText(a.name, b.name) < 0;
   });
@@ -1409,7 +1410,7 @@ std::shared_ptr<TableDef> TableDefs::Item(int index) const {
 
 std::shared_ptr<TableDef> TableDefs::Item(std::string_view name) const {
   return Guard(*db_->engine, source::kTableDefs, [&] {
-    auto e = db_->Jet(source::kTableDefs).FindObject(name);
+    auto e = db_->FindObject(name, source::kTableDefs);
     if (!e || !(e->IsTable() || e->IsLinked()))
       detail::Raise(*db_->engine, err::kItemNotFound, source::kTableDefs);
     return Appended(db_, *e);
@@ -1425,7 +1426,10 @@ std::shared_ptr<TableDef> TableDefs::Item(const core::Variant& index) const {
 }
 
 void TableDefs::Refresh() {
-  Guard(*db_->engine, source::kTableDefs, [&] { db_->Jet(source::kTableDefs); });
+  Guard(*db_->engine, source::kTableDefs, [&] {
+    db_->Jet(source::kTableDefs);
+    db_->CatalogChanged();
+  });
 }
 
 void TableDefs::Append(const std::shared_ptr<TableDef>& table) {
@@ -1438,7 +1442,7 @@ void TableDefs::Append(const std::shared_ptr<TableDef>& table) {
 void TableDefs::Delete(std::string_view name) {
   Guard(*db_->engine, source::kTableDefs, [&] {
     jet::Database& j = db_->Jet(source::kTableDefs);
-    auto e = j.FindObject(name);
+    auto e = db_->FindObject(name, source::kTableDefs);
     if (!e || !(e->IsTable() || e->IsLinked()))
       detail::Raise(*db_->engine, err::kItemNotFound, source::kTableDefs);
     db_->CheckWritable(source::kTableDefs);
@@ -1448,6 +1452,7 @@ void TableDefs::Delete(std::string_view name) {
       detail::Raise(*db_->engine, err::kTableInUse, source::kTableDefs, e->name);
     db_->ForgetTable(page);
     j.DropTable(e->name);
+    db_->CatalogChanged();
   });
 }
 

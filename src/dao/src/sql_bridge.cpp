@@ -185,11 +185,15 @@ void StoreQuery(const std::shared_ptr<DatabaseState>& db, QueryDefState& q) {
   jet::Database& j = db->Jet(source::kQueryDefs);
   db->CheckWritable(source::kQueryDefs);
   jetsql::JetCatalog catalog(j);
-  if (q.stored) catalog.DeleteQuery(q.name);
+  if (q.stored) {
+    catalog.DeleteQuery(q.name);
+    db->CatalogChanged();
+  }
   jetsql::StoredQuery stored = catalog.CreateQuery(q.name, q.sql);
+  db->CatalogChanged();
   q.stored = true;
   q.type = stored.type;
-  if (auto e = j.FindObject(q.name)) {
+  if (auto e = db->FindObject(q.name, source::kQueryDefs)) {
     q.date_created = e->date_create;
     q.date_updated = e->date_update;
   }
@@ -199,6 +203,7 @@ void DeleteStoredQuery(const std::shared_ptr<DatabaseState>& db, const std::stri
   jet::Database& j = db->Jet(source::kQueryDefs);
   db->CheckWritable(source::kQueryDefs);
   jetsql::JetCatalog(j).DeleteQuery(name);
+  db->CatalogChanged();
 }
 
 void ParseQueryParameters(QueryDefState& q) {

@@ -160,6 +160,17 @@ struct DatabaseState : std::enable_shared_from_this<DatabaseState> {
 
   // The open storage; 3420 once the database is closed.
   jet::Database& Jet(std::string_view source);
+  // The catalog as the collections show it, read once and again after every change made
+  // through this database (and on TableDefs.Refresh): listing a hundred tables must not read
+  // the catalog a hundred times.
+  const std::vector<jet::CatalogEntry>& Catalog(std::string_view source);
+  void CatalogChanged() { catalog_cache.reset(); }
+  // An object of the Tables container by name (tables, linked tables, queries).
+  std::optional<jet::CatalogEntry> FindObject(std::string_view name, std::string_view source);
+  std::vector<jet::CatalogEntry> Tables(std::string_view source);
+  std::vector<jet::CatalogEntry> Queries(std::string_view source);
+  std::optional<std::vector<jet::CatalogEntry>> catalog_cache;
+  std::int32_t tables_container = 0x0F000001;
   bool IsOpen() const { return db != nullptr; }
   // The bookkeeping of a local table, opening it in the storage engine; 3011 when missing.
   TableState& Table(std::string_view name, std::string_view source);

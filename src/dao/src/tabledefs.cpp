@@ -43,7 +43,7 @@ void AppendTableDef(const std::shared_ptr<DatabaseState>& db,
               ErrorText(err::kNoInstallableIsam) + " (linked tables cannot be created)");
   if (t->fields.empty()) Raise(e, err::kNoFieldDefined, source::kTableDefs);
   db->CheckWritable(source::kTableDefs);
-  if (auto existing = j.FindObject(t->name)) {
+  if (auto existing = db->FindObject(t->name, source::kTableDefs)) {
     if (existing->IsTable() || existing->IsLinked())
       Raise(e, err::kTableExists, source::kTableDefs, t->name);
     Raise(e, err::kObjectExists, source::kTableDefs, t->name);
@@ -74,6 +74,7 @@ void AppendTableDef(const std::shared_ptr<DatabaseState>& db,
     spec.indexes.push_back(std::move(ni));
   }
   j.CreateTable(spec);
+  db->CatalogChanged();
   // The objects the caller holds now stand for the table in the file.
   t->appended = true;
   for (auto& f : t->fields) {
