@@ -180,12 +180,7 @@ void IndexTree::CheckChild(std::uint32_t parent, std::uint32_t child, std::size_
 }
 
 void IndexTree::CheckKeyLength(std::span<const std::uint8_t> key) const {
-  if (key.size() > kMaxKeyLength) {
-    ThrowJet(ErrorCode::kValueInvalid,
-             context_.file + ": table '" + context_.table + "', index '" + definition_.name +
-                 "': the key is " + std::to_string(key.size()) +
-                 " bytes long; an index key holds at most " + std::to_string(kMaxKeyLength));
-  }
+  CheckIndexKeyLength(definition_, context_, key);
 }
 
 std::vector<std::uint8_t> IndexTree::MakeEntry(std::span<const std::uint8_t> key,
@@ -915,6 +910,101 @@ bool IndexCursor::Seek(SeekComparison comparison, std::span<const std::uint8_t> 
 // ---------------------------------------------------------------------------------------
 // Maintenance
 
+bool RowKeyAllNull(const IndexDefinition& definition, const RowValues& row) {
+  for (const auto& column : definition.columns) {
+    if (column.key.type == key_type::kBoolean) return false;  // a Yes/No value is never Null
+    if (!row(column.column_number).is_null()) return false;
+  }
+  return true;
+}
+
+void CheckIndexKeyLength(const IndexDefinition& definition, const IndexContext& context,
+                         std::span<const std::uint8_t> key) {
+  if (key.size() > kMaxKeyLength) {
+    ThrowJet(ErrorCode::kValueInvalid,
+             context.file + ": table '" + context.table + "', index '" + definition.name +
+                 "': the key is " + std::to_string(key.size()) +
+                 " bytes long; an index key holds at most " + std::to_string(kMaxKeyLength));
+  }
+}
+
+std::optional<std::vector<std::uint8_t>> RowKey(const IndexDefinition& definition,
+                                                const IndexContext& context, const RowValues& row,
+                                                bool check_nulls) {
+  if (definition.IgnoreNulls() && RowKeyAllNull(definition, row)) return std::nullopt;
+  std::vector<std::uint8_t> key;
+  for (const auto& column : definition.columns) {
+    const KeyValue value = row(column.column_number);
+    if (check_nulls && definition.Required() && value.is_null() &&
+        column.key.type != key_type::kBoolean) {
+      ThrowJet(ErrorCode::kNullNotAllowed, kNullKeyMessage);
+    }
+    try {
+      AppendKeySegment(column.key, value, key);
+    } catch (const KeyEncodingError& e) {
+      ThrowJet(ErrorCode::kValueInvalid, context.file + ": table '" + context.table + "', index '" +
+                                             definition.name + "', column '" + column.name +
+                                             "': " + e.what());
+    }
+  }
+  // Checked here, before a row is written, rather than when the entry goes in.
+  CheckIndexKeyLength(definition, context, key);
+  return key;
+}
+
+std::vector<std::vector<std::uint8_t>> CollectIndexEntries(const IndexDefinition& definition,
+                                                           const IndexContext& context,
+                                                           const IndexRowWalk& rows,
+                                                           IndexCounters* counters) {
+  for (const auto& column : definition.columns) {
+    if (!CanEncodeColumn(column.key)) {
+      ThrowJet(ErrorCode::kGeneral,
+               context.file + ": table '" + context.table + "': index '" + definition.name +
+                   "' would sort column '" + column.name + "' in the " +
+                   SortOrderName(column.key.sort_order) +
+                   " sort order, and only the General (1033) sort order can be written");
+    }
+  }
+  struct Item {
+    std::vector<std::uint8_t> entry;
+    bool all_null;
+  };
+  std::vector<Item> items;
+  rows([&](IndexRowPointer where, const RowValues& row) {
+    auto key = RowKey(definition, context, row, true);
+    if (!key) return;
+    items.push_back({IndexTree::MakeEntry(*key, where), RowKeyAllNull(definition, row)});
+  });
+  std::sort(items.begin(), items.end(),
+            [](const Item& a, const Item& b) { return Compare(a.entry, b.entry) < 0; });
+  std::uint32_t distinct = 0;
+  const std::size_t tail = L::kRowPointerSize;
+  std::vector<std::vector<std::uint8_t>> entries;
+  entries.reserve(items.size());
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    const auto key = std::span(items[k].entry).first(items[k].entry.size() - tail);
+    bool same = false;
+    if (k > 0) {
+      // The previous entry has moved to `entries` already.
+      const auto prev = std::span(entries.back()).first(entries.back().size() - tail);
+      same = std::ranges::equal(key, prev);
+      if (same && definition.Unique() && !items[k].all_null)
+        ThrowJet(ErrorCode::kDuplicateKey, kDuplicateKeyMessage);
+      if (Compare(entries.back(), items[k].entry) == 0) {
+        ThrowCorrupt({.file = context.file, .table = context.table},
+                     "two rows share one row pointer");
+      }
+    }
+    distinct += !same;
+    entries.push_back(std::move(items[k].entry));
+  }
+  if (counters) {
+    counters->entries = static_cast<std::uint32_t>(entries.size());
+    counters->distinct = distinct;
+  }
+  return entries;
+}
+
 IndexDefinition DescribeIndex(const TableDefinition& table, std::size_t real_index,
                               const std::string& file, const std::string& table_name) {
   const RealIndexDefinition& real = table.real_indexes.at(real_index);
@@ -1018,36 +1108,13 @@ void IndexMaintainer::RefuseIfUnwritable(std::size_t i) const {
 }
 
 bool IndexMaintainer::AllNull(std::size_t i, const RowValues& row) const {
-  for (const auto& column : trees_[i]->Definition().columns) {
-    if (column.key.type == key_type::kBoolean) return false;  // a Yes/No value is never Null
-    if (!row(column.column_number).is_null()) return false;
-  }
-  return true;
+  return RowKeyAllNull(trees_[i]->Definition(), row);
 }
 
 std::optional<std::vector<std::uint8_t>> IndexMaintainer::KeyFor(std::size_t i,
                                                                  const RowValues& row,
                                                                  bool check_nulls) const {
-  const IndexDefinition& definition = trees_[i]->Definition();
-  if (definition.IgnoreNulls() && AllNull(i, row)) return std::nullopt;
-  std::vector<std::uint8_t> key;
-  for (const auto& column : definition.columns) {
-    const KeyValue value = row(column.column_number);
-    if (check_nulls && definition.Required() && value.is_null() &&
-        column.key.type != key_type::kBoolean) {
-      ThrowJet(ErrorCode::kNullNotAllowed, kNullKeyMessage);
-    }
-    try {
-      AppendKeySegment(column.key, value, key);
-    } catch (const KeyEncodingError& e) {
-      ThrowJet(ErrorCode::kValueInvalid, context_.file + ": table '" + context_.table +
-                                             "', index '" + definition.name + "', column '" +
-                                             column.name + "': " + e.what());
-    }
-  }
-  // Checked here, before the row is written, rather than when the entry goes in.
-  trees_[i]->CheckKeyLength(key);
-  return key;
+  return RowKey(trees_[i]->Definition(), context_, row, check_nulls);
 }
 
 bool IndexMaintainer::SameColumns(std::size_t i, const RowValues& a, const RowValues& b) const {
@@ -1163,48 +1230,12 @@ void IndexMaintainer::Delete(const RowValues& old_row, IndexRowPointer where) {
   }
 }
 
-void IndexMaintainer::BuildFromRows(
-    std::size_t i,
-    const std::function<void(const std::function<void(IndexRowPointer, const RowValues&)>&)>&
-        rows) {
+void IndexMaintainer::BuildFromRows(std::size_t i, const IndexRowWalk& rows) {
   RefuseIfUnwritable(i);
-  struct Item {
-    std::vector<std::uint8_t> entry;
-    bool all_null;
-  };
-  std::vector<Item> items;
-  rows([&](IndexRowPointer where, const RowValues& row) {
-    auto key = KeyFor(i, row, true);
-    if (!key) return;
-    items.push_back({IndexTree::MakeEntry(*key, where), AllNull(i, row)});
-  });
-  std::sort(items.begin(), items.end(),
-            [](const Item& a, const Item& b) { return Compare(a.entry, b.entry) < 0; });
-  std::uint32_t distinct = 0;
-  const std::size_t tail = L::kRowPointerSize;
-  std::vector<std::vector<std::uint8_t>> entries;
-  entries.reserve(items.size());
-  for (std::size_t k = 0; k < items.size(); ++k) {
-    const auto key = std::span(items[k].entry).first(items[k].entry.size() - tail);
-    bool same = false;
-    if (k > 0) {
-      // The previous entry has moved to `entries` already.
-      const auto prev = std::span(entries.back()).first(entries.back().size() - tail);
-      same = std::ranges::equal(key, prev);
-      if (same && trees_[i]->Definition().Unique() && !items[k].all_null)
-        ThrowJet(ErrorCode::kDuplicateKey, kDuplicateKeyMessage);
-      if (Compare(entries.back(), items[k].entry) == 0) {
-        ThrowCorrupt({.file = context_.file, .table = context_.table},
-                     "two rows share one row pointer");
-      }
-    }
-    distinct += !same;
-    entries.push_back(std::move(items[k].entry));
-  }
-  items.clear();
+  IndexCounters counters;
+  const auto entries = CollectIndexEntries(trees_[i]->Definition(), context_, rows, &counters);
   trees_[i]->Build(entries);
-  counters_[i].entries = static_cast<std::uint32_t>(entries.size());
-  counters_[i].distinct = distinct;
+  counters_[i] = counters;
   counters_changed_ = true;
 }
 

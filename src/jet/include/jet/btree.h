@@ -251,6 +251,9 @@ class IndexTree {
 // number (its descriptor's number). The returned views must stay valid until the
 // maintainer call returns.
 using RowValues = std::function<KeyValue(std::uint16_t column_number)>;
+using IndexRowVisitor = std::function<void(IndexRowPointer, const RowValues&)>;
+// Calls its argument once for every live row of a table.
+using IndexRowWalk = std::function<void(const IndexRowVisitor&)>;
 
 // The per-index counters kept in the table definition's statistics block.
 struct IndexCounters {
@@ -331,5 +334,23 @@ class IndexMaintainer {
   std::vector<IndexCounters> counters_;
   bool counters_changed_ = false;
 };
+
+// The key a row gives an index (nothing when ignore-nulls leaves the row out); with
+// `check_nulls`, a Null in a required or primary-key index raises kNullNotAllowed. Raises
+// kValueInvalid for a value no key can hold or a key longer than kMaxKeyLength.
+std::optional<std::vector<std::uint8_t>> RowKey(const IndexDefinition& definition,
+                                                const IndexContext& context, const RowValues& row,
+                                                bool check_nulls);
+bool RowKeyAllNull(const IndexDefinition& definition, const RowValues& row);
+void CheckIndexKeyLength(const IndexDefinition& definition, const IndexContext& context,
+                         std::span<const std::uint8_t> key);
+
+// The sorted entries the rows give an index, checked as a one-pass build checks them
+// (sort order, Nulls, key length, duplicates in a unique index) before anything is
+// written. `counters` receives the entry and distinct-key counts.
+std::vector<std::vector<std::uint8_t>> CollectIndexEntries(const IndexDefinition& definition,
+                                                           const IndexContext& context,
+                                                           const IndexRowWalk& rows,
+                                                           IndexCounters* counters);
 
 }  // namespace jet

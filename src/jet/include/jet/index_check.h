@@ -34,10 +34,6 @@ struct IndexCheck {
   bool Ok() const { return problems.empty(); }
 };
 
-using IndexRowVisitor = std::function<void(IndexRowPointer, const RowValues&)>;
-// Calls its argument once for every live row of the table.
-using IndexRowWalk = std::function<void(const IndexRowVisitor&)>;
-
 // Checks every index `indexes` keeps against the rows `rows` gives.
 std::vector<IndexCheck> CheckIndexes(IndexMaintainer& indexes, Pager& pager,
                                      const IndexRowWalk& rows);
