@@ -3,13 +3,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <set>
 
-#include "core/encoding.h"
+#include "index_rows.h"
 #include "jet/database.h"
-#include "text_util.h"
 
 namespace jet {
 namespace {
@@ -318,40 +316,7 @@ std::vector<IndexCheck> CheckTableIndexes(Database& database, Table& table) {
   if (def.real_indexes.empty() || database.Version() != JetVersion::kJet4) return {};
   Pager& pager = database.PageCache();
   IndexMaintainer indexes(pager, IndexContext{database.Path(), table.Name()}, def);
-  std::vector<int> by_number;
-  for (std::size_t pos = 0; pos < def.columns.size(); ++pos) {
-    const std::uint16_t number = def.columns[pos].number;
-    if (by_number.size() <= number) by_number.resize(number + 1, -1);
-    by_number[number] = static_cast<int>(pos);
-  }
-  return CheckIndexes(indexes, pager, [&](const IndexRowVisitor& visit) {
-    Table::Scan scan = table.StartScan();
-    std::deque<std::u16string> texts;
-    while (scan.Next()) {
-      texts.clear();
-      const auto& slices = scan.Slices();
-      RowValues values = [&](std::uint16_t number) -> KeyValue {
-        if (number >= by_number.size() || by_number[number] < 0) return KeyValue::Null();
-        const std::size_t pos = static_cast<std::size_t>(by_number[number]);
-        const ColumnDefinition& column = def.columns[pos];
-        const ColumnSlice& slice = slices[pos];
-        if (column.IsBoolean()) return KeyValue::Boolean(slice.boolean);
-        if (slice.null) return KeyValue::Null();
-        if (column.IsLongValue()) {
-          if (!column.IsText()) return KeyValue::Null();  // OLE objects are never indexed
-          texts.push_back(core::Utf8ToUtf16(scan.Value(pos).ToString()));
-          return KeyValue::Text(texts.back());
-        }
-        if (column.IsText()) {
-          texts.push_back(DecodeJet4Text(slice.data, slice.size));
-          return KeyValue::Text(texts.back());
-        }
-        return KeyValue::Stored({slice.data, slice.size});
-      };
-      const RowPointer where = scan.Position();
-      visit(IndexRowPointer{where.page, where.row}, values);
-    }
-  });
+  return CheckIndexes(indexes, pager, TableRows(table));
 }
 
 }  // namespace jet
