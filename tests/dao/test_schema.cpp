@@ -227,4 +227,81 @@ TEST_F(SchemaTest, ErrorsHoldTheLastFailureOnly) {
   EXPECT_EQ(engine_->Errors().Item(0).Number, err::kInvalidArgument);
 }
 
+TEST_F(SchemaTest, IndexesAndFieldsChangeOnATableThatExists) {
+  daotest::CreateTable(*db_, "C", {{"ID", dbLong}, {"NAME", dbText, 20}});
+  auto rs = db_->OpenRecordset("C", dbOpenDynaset);
+  for (auto [id, name] : {std::pair{1, "b"}, std::pair{2, "a"}, std::pair{3, "a"}}) {
+    rs->AddNew();
+    rs->Fields().Item("ID")->SetValue(core::Variant(id));
+    rs->Fields().Item("NAME")->SetValue(std::string_view(name));
+    rs->Update();
+  }
+  auto td = db_->TableDefs().Item("C");
+  td->Fields().Item("NAME")->Properties().Append(
+      td->Fields().Item("NAME")->CreateProperty("Caption", dbText, core::Variant("Jméno")));
+  auto unique = td->CreateIndex("ByName");
+  unique->SetUnique(true);
+  unique->Fields().Append(unique->CreateField("NAME"));
+  // Design changes wait until no recordset uses the table.
+  EXPECT_EQ(ErrorOf([&] { td->Indexes().Append(unique); }), err::kTableInUse);
+  rs->Close();
+  // The rows break the new unique index: nothing changes.
+  EXPECT_EQ(ErrorOf([&] { td->Indexes().Append(unique); }), err::kDuplicateKey);
+  EXPECT_EQ(td->Indexes().Count(), 0);
+  EXPECT_EQ(td->RecordCount(), 3);
+
+  auto pk = td->CreateIndex("PrimaryKey");
+  pk->SetPrimary(true);
+  pk->Fields().Append(pk->CreateField("ID"));
+  td->Indexes().Append(pk);
+  ASSERT_EQ(td->Indexes().Count(), 1);
+  EXPECT_TRUE(td->Indexes().Item("PrimaryKey")->Primary());
+  auto second = td->CreateIndex("Other");
+  second->SetPrimary(true);
+  second->Fields().Append(second->CreateField("NAME"));
+  EXPECT_EQ(ErrorOf([&] { td->Indexes().Append(second); }), err::kPrimaryKeyExists);
+
+  // The rows and the field's properties stay; the index works.
+  auto table = db_->OpenRecordset("C", dbOpenTable);
+  table->SetIndex("PrimaryKey");
+  table->Seek("=", {core::Variant(2)});
+  ASSERT_FALSE(table->NoMatch());
+  EXPECT_EQ(table->Fields().Item("NAME")->Value().ToString(), "a");
+  table->AddNew();
+  table->Fields().Item("ID")->SetValue(core::Variant(2));
+  EXPECT_EQ(ErrorOf([&] { table->Update(); }), err::kDuplicateKey);
+  table->Close();
+  EXPECT_EQ(td->Fields().Item("NAME")->Properties().Item("Caption")->Value().ToString(), "Jméno");
+
+  // A column added to rows that exist is Null in them; a column removed takes its index along.
+  auto note = td->CreateField("NOTE", dbText, 10);
+  note->SetDefaultValue("\"?\"");
+  td->Fields().Append(note);
+  EXPECT_EQ(ErrorOf([&] { td->Fields().Append(td->CreateField("note", dbLong)); }),
+            err::kNameExists);
+  EXPECT_EQ(td->Fields().Count(), 3);
+  EXPECT_EQ(td->Fields().Item("NOTE")->DefaultValue(), "\"?\"");
+  auto check = db_->OpenRecordset("C", dbOpenSnapshot);
+  EXPECT_TRUE(check->Fields().Item("NOTE")->Value().IsNull());
+  EXPECT_EQ(check->Fields().Item("ID")->Value().ToLong(), 1);
+  check->Close();
+  td->Fields().Delete("ID");
+  EXPECT_EQ(td->Fields().Count(), 2);
+  EXPECT_EQ(td->Indexes().Count(), 0);
+  EXPECT_EQ(td->RecordCount(), 3);
+  td->Indexes().Append(unique = [&] {
+    auto i = td->CreateIndex("ByNote");
+    i->Fields().Append(i->CreateField("NOTE"));
+    return i;
+  }());
+  EXPECT_EQ(td->Indexes().Item(0)->Name(), "ByNote");
+  td->Indexes().Delete("ByNote");
+  EXPECT_EQ(td->Indexes().Count(), 0);
+  // No scratch table is left behind.
+  int user_tables = 0;
+  for (int i = 0; i < db_->TableDefs().Count(); ++i)
+    if ((db_->TableDefs().Item(i)->Attributes() & dbSystemObject) == 0) ++user_tables;
+  EXPECT_EQ(user_tables, 1);
+}
+
 }  // namespace

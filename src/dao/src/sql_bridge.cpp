@@ -1,5 +1,4 @@
-// Where recordsets meet the SQL layer: statements, stored queries and their parameters; and
-// where tables that exist would change their design.
+// Where recordsets meet the SQL layer: statements, stored queries and their parameters.
 #include <atomic>
 
 #include "jetsql/jet_catalog.h"
@@ -228,32 +227,6 @@ std::vector<ColumnInfo> QueryColumns(QueryDefState& q) {
     out.push_back(std::move(info));
   }
   return out;
-}
-
-// ---- design changes of existing tables ----
-
-void AddIndexToTable(TableDefState& table, const std::shared_ptr<Index>& index) {
-  (void)index;
-  Unavailable(*table.engine, source::kIndexes,
-              "the storage engine cannot add an index to a table that exists");
-}
-
-void DropIndexFromTable(TableDefState& table, const std::string& name) {
-  (void)name;
-  Unavailable(*table.engine, source::kIndexes,
-              "the storage engine cannot remove an index from a table that exists");
-}
-
-void AddFieldToTable(TableDefState& table, const std::shared_ptr<Field>& field) {
-  (void)field;
-  Unavailable(*table.engine, source::kFields,
-              "the storage engine cannot add a column to a table that exists");
-}
-
-void DropFieldFromTable(TableDefState& table, const std::string& name) {
-  (void)name;
-  Unavailable(*table.engine, source::kFields,
-              "the storage engine cannot remove a column from a table that exists");
 }
 
 }  // namespace dao::detail
