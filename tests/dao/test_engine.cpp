@@ -59,6 +59,11 @@ TEST(Engine, OpenDatabaseReportsWhatIsWrongWithTheFile) {
     std::ofstream(dir.Path("text.mdb"))
         << "This is no database, just some text that is long enough.";
     std::ofstream(dir.Path("empty.mdb"));
+    // A real database cut after its header page.
+    std::ifstream whole(std::string(DATOVRAT_TESTDATA) + "/dao/adox_jet4.mdb", std::ios::binary);
+    std::string bytes(4096, '\0');
+    whole.read(bytes.data(), 4096);
+    std::ofstream(dir.Path("cut.mdb"), std::ios::binary) << bytes;
   }
   engine->CreateDatabase(dir.Path("good.mdb"), dbLangGeneral);
   struct Case {
@@ -74,6 +79,8 @@ TEST(Engine, OpenDatabaseReportsWhatIsWrongWithTheFile) {
       {dir.Path("text.mdb"), "", err::kUnrecognizedFormat,
        "Unrecognized database format '" + dir.Path("text.mdb") + "'."},
       {dir.Path("empty.mdb"), "", err::kUnrecognizedFormat, dir.Path("empty.mdb")},
+      {dir.Path("cut.mdb"), "", err::kCorruptDatabase,
+       "Cannot open database '" + dir.Path("cut.mdb") + "'"},
       {dir.Path("good.mdb"), "dBASE IV;", err::kNoInstallableIsam,
        "Could not find installable ISAM."},
       {"", "", err::kFileNotFound, "Could not find file"},

@@ -203,7 +203,7 @@ const std::vector<ColumnRules>& DatabaseState::Rules(TableState& table) {
   if (table.rules_loaded) return table.rules;
   const jet::TableDefinition& def = table.table->Definition();
   table.rules.assign(def.columns.size(), ColumnRules{});
-  jet::PropertyBlob blob = table.table->Properties();
+  const jet::PropertyBlob& blob = table.Blob();
   for (std::size_t i = 0; i < def.columns.size(); ++i) {
     const jet::PropertyMap* map = blob.Find(def.columns[i].name);
     if (!map) continue;

@@ -121,7 +121,7 @@ void StoreTableProperties(DatabaseState& db, const std::string& table,
   objects.Update(e->row, values);
   db.CatalogChanged();
   auto it = db.tables.find(e->TableDefinitionPage());
-  if (it != db.tables.end()) it->second->rules_loaded = false;
+  if (it != db.tables.end()) it->second->PropertiesChanged();
 }
 
 namespace {
@@ -154,7 +154,7 @@ const ColumnRules& RulesOf(FieldState& f, std::string_view source) {
 void SetStoredProperty(TableDefState& t, const std::string& column, const jet::Property* value,
                        const std::string& name) {
   TableState& ts = t.Table(source::kTableDef);
-  jet::PropertyBlob blob = ts.table->Properties();
+  jet::PropertyBlob blob = ts.Blob();
   std::string map_name = column;
   if (!column.empty())
     if (const jet::ColumnDefinition* c = ts.table->Definition().FindColumn(column))
@@ -285,7 +285,7 @@ struct FieldHost final : PropertyHost {
     }
     if (table && table->appended) {
       TableState& ts = table->Table(source::kField);
-      jet::PropertyBlob blob = ts.table->Properties();
+      const jet::PropertyBlob& blob = ts.Blob();
       if (const jet::PropertyMap* map = blob.Find(column))
         for (const auto& p : map->properties)
           if (!IsRuleProperty(p.name))
@@ -1256,7 +1256,7 @@ struct TableDefHost final : PropertyHost {
     };
     if (t->appended && t->Entry() && t->Entry()->IsTable()) {
       TableState& ts = t->Table(source::kTableDef);
-      jet::PropertyBlob blob = ts.table->Properties();
+      const jet::PropertyBlob& blob = ts.Blob();
       if (const jet::PropertyMap* map = blob.Find(""))
         for (const auto& p : map->properties)
           out.push_back(PropertyInfo{p.name, DaoTypeOfProperty(p.type), p.Value(), false});

@@ -93,6 +93,16 @@ struct TableState {
   std::uint64_t version = 0;  // bumped by every row written through this layer
   bool rules_loaded = false;
   std::vector<ColumnRules> rules;  // by position in Definition().columns
+  // The table's property blob, decoded once; property lists ask for it again and again.
+  std::optional<jet::PropertyBlob> blob;
+  const jet::PropertyBlob& Blob() {
+    if (!blob) blob = table->Properties();
+    return *blob;
+  }
+  void PropertiesChanged() {
+    blob.reset();
+    rules_loaded = false;
+  }
 
   std::uint32_t Generation(std::uint32_t ptr) const {
     if (generations.empty()) return 0;

@@ -90,7 +90,7 @@ void Rebuild(TableDefState& t, std::string_view source,
   const std::string name = ts.name;
   jet::NewTable spec = SpecOf(*ts.table);
   change(spec);
-  jet::PropertyBlob blob = ts.table->Properties();
+  jet::PropertyBlob blob = ts.Blob();
   if (properties) properties(blob);
   const bool has_rows = ts.table->RowCount() > 0;
   std::string scratch;
