@@ -18,170 +18,14 @@
 #include "jet/column_spec.h"
 #include "jet/database.h"
 #include "jet_test_util.h"
+#include "oracle_util.h"
 
 namespace jet {
 namespace {
 
 namespace fs = std::filesystem;
 using core::Variant;
-
-std::string Shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!p) return out;
-  std::array<char, 65536> buf;
-  std::size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-  int rc = pclose(p);
-  if (status) *status = rc;
-  return out;
-}
-
-std::string Quote(const std::string& s) {
-  return "'" + s + "'";
-}
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char t[] = "/tmp/jetoracleXXXXXX";
-    path = mkdtemp(t);
-  }
-  ~TempDir() { fs::remove_all(path); }
-};
-
-// RFC 4180 records of mdb-export's output; each field says whether it was quoted.
-struct Field {
-  std::string text;
-  bool quoted = false;
-};
-std::vector<std::vector<Field>> ParseCsv(const std::string& s) {
-  std::vector<std::vector<Field>> rows(1);
-  Field f;
-  std::size_t i = 0;
-  auto end_field = [&] {
-    rows.back().push_back(f);
-    f = Field{};
-  };
-  while (i < s.size()) {
-    char c = s[i];
-    if (c == '"' && f.text.empty() && !f.quoted) {
-      f.quoted = true;
-      ++i;
-      while (i < s.size()) {
-        if (s[i] == '"' && i + 1 < s.size() && s[i + 1] == '"') {
-          f.text += '"';
-          i += 2;
-        } else if (s[i] == '"') {
-          ++i;
-          break;
-        } else {
-          f.text += s[i++];
-        }
-      }
-    } else if (c == ',') {
-      end_field();
-      ++i;
-    } else if (c == '\n') {
-      end_field();
-      rows.emplace_back();
-      ++i;
-    } else {
-      f.text += c;
-      ++i;
-    }
-  }
-  if (!rows.back().empty() || !f.text.empty()) end_field();
-  if (rows.back().empty()) rows.pop_back();
-  return rows;
-}
-
-std::string Hex(const std::vector<std::uint8_t>& b) {
-  static const char* d = "0123456789ABCDEF";
-  std::string s;
-  for (auto x : b) {
-    s += d[x >> 4];
-    s += d[x & 15];
-  }
-  return s;
-}
-
-std::string Unhex(const std::string& h) {
-  std::string s;
-  for (std::size_t i = 0; i + 1 < h.size(); i += 2)
-    s += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
-  return s;
-}
-
-std::string Unescape(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '\\' || i + 1 == s.size()) {
-      out += s[i];
-      continue;
-    }
-    char c = s[++i];
-    out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-  }
-  return out;
-}
-
-std::vector<std::string> Split(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (true) {
-    std::size_t e = s.find(sep, start);
-    out.push_back(s.substr(start, e - start));
-    if (e == std::string::npos) break;
-    start = e + 1;
-  }
-  return out;
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Guid(const Variant& v) {
-  std::string s = Upper(v.ToString());
-  if (s.size() == 38) s = s.substr(1, 36);
-  return s;
-}
-
-// mdb-reader's tables: name -> rows of tagged values (see the script's header).
-std::map<std::string, std::vector<std::vector<std::string>>> MdbReaderTables(
-    const std::string& file, std::vector<std::string>* names) {
-  int status = 0;
-  std::string out = Shell(
-      "node " + Quote(std::string(DATOVRAT_SOURCE_DIR) + "/tests/oracles/mdb_reader_dump.mjs") +
-          " " + Quote(file),
-      &status);
-  EXPECT_EQ(status, 0) << "mdb-reader failed on " << file;
-  std::map<std::string, std::vector<std::vector<std::string>>> tables;
-  std::string current;
-  for (const auto& line : Split(out, '\n')) {
-    if (line.empty()) continue;
-    auto cells = Split(line, '\t');
-    if (cells[0] == "#tables") {
-      if (names) names->assign(cells.begin() + 1, cells.end());
-    } else if (cells[0] == "#table") {
-      current = cells[1];
-      tables[current];
-    } else if (cells[0] != "#columns") {
-      tables[current].push_back(cells);
-    }
-  }
-  return tables;
-}
-
-bool ToolsPresent() {
-  int a = 0, b = 0;
-  Shell("mdb-export --version", &a);
-  Shell("node --version", &b);
-  return a == 0 && b == 0 &&
-         fs::exists(fs::path(DATOVRAT_SOURCE_DIR) / "tests/oracles/node_modules/mdb-reader");
-}
+using namespace oracle;
 
 // What mdb-reader shows for a value we wrote.
 void ExpectMdbReaderValue(std::uint8_t type, const Variant& written, const std::string& cell) {
@@ -370,34 +214,6 @@ TEST(Oracles, EveryTypeReadsBackIdenticallyInMdbtoolsAndMdbReader) {
   }
 }
 
-// Everything every reader shows of a file's tables, as text.
-std::map<std::string, std::string> Snapshot(const std::string& file) {
-  std::map<std::string, std::string> out;
-  for (const auto& name : Split(Shell("mdb-tables -1 " + Quote(file)), '\n')) {
-    if (name.empty()) continue;
-    out["mdbtools " + name] = Shell("mdb-export -b hex " + Quote(file) + " " + Quote(name));
-    out["count " + name] = Shell("mdb-count " + Quote(file) + " " + Quote(name));
-  }
-  std::vector<std::string> names;
-  for (auto& [name, rows] : MdbReaderTables(file, &names)) {
-    std::string text;
-    for (const auto& r : rows)
-      for (const auto& c : r) text += c + "\t";
-    out["mdb-reader " + name] = text;
-  }
-  auto db = Database::Open(file, {.read_only = true});
-  for (const auto& e : db->Tables(false)) {
-    if (!e.IsTable()) continue;
-    Table& t = db->OpenTable(e.name);
-    std::string text;
-    auto scan = t.StartScan();
-    while (scan.Next())
-      for (const auto& v : scan.Values()) text += (v.IsNull() ? "<null>" : v.ToString()) + "\t";
-    out["ours " + e.name] = text;
-  }
-  return out;
-}
-
 TEST(Oracles, AddingATableToAccessMadeFilesLeavesTheirTablesAsTheyWere) {
   ASSERT_TRUE(ToolsPresent())
       << "mdbtools, node and tests/oracles/node_modules are needed (make deps)";
@@ -544,6 +360,146 @@ TEST(Oracles, UpdatedAndMovedRowsReadBackInBothReaders) {
   EXPECT_EQ(by_mdbtools, expected);
   EXPECT_EQ(by_reader, expected);
   EXPECT_EQ(Shell("mdb-count " + Quote(file) + " U"), std::to_string(expected.size()) + "\n");
+}
+
+}  // namespace
+}  // namespace jet
+
+namespace jet {
+namespace {
+
+using namespace oracle;
+
+// mdb-schema's PostgreSQL output: the CREATE INDEX and PRIMARY KEY lines of one table.
+std::set<std::string> SchemaIndexLines(const std::string& file, const std::string& table) {
+  std::set<std::string> out;
+  for (const auto& line :
+       Split(Shell("mdb-schema -T " + Quote(table) + " " + Quote(file) + " postgres"), '\n'))
+    if (line.find("CREATE INDEX") == 0 || line.find("PRIMARY KEY") != std::string::npos)
+      out.insert(line);
+  return out;
+}
+
+// What mdbtools needs to show a table's indexes: with n logical indexes outside
+// relationships, it reads real index k (k < n) as the one of such a logical index
+// numbered k.
+bool IndexesPaired(const TableDefinition& def) {
+  std::uint32_t n = 0;
+  for (const auto& li : def.indexes) n += li.kind != index_kind::kForeignKey;
+  for (std::uint32_t k = 0; k < n; ++k) {
+    bool found = false;
+    for (const auto& li : def.indexes)
+      found = found || (li.kind != index_kind::kForeignKey && li.number == k && li.real_index == k);
+    if (!found) return false;
+  }
+  return true;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+TEST(Oracles, IndexesAddedToAndDroppedFromAccessMadeTables) {
+  ASSERT_TRUE(ToolsPresent())
+      << "mdbtools, node and tests/oracles/node_modules are needed (make deps)";
+  TempDir dir;
+  fs::path corpus = fs::path(DATOVRAT_TESTDATA) / "jet" / "access";
+  std::vector<fs::path> files(fs::directory_iterator(corpus), fs::directory_iterator{});
+  std::sort(files.begin(), files.end());
+  int files_changed = 0;
+  for (const auto& source : files) {
+    SCOPED_TRACE(source.filename().string());
+    std::string file = (dir.path / source.filename()).string();
+    fs::copy_file(source, file, fs::copy_options::overwrite_existing);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    auto before = Snapshot(file);
+    std::map<std::string, std::vector<std::uint8_t>> definitions;
+    std::set<std::string> paired;  // tables whose logical numbers follow their real indexes
+    std::set<std::string> shown;   // tables whose new index mdbtools can show
+    std::map<std::string, std::set<std::string>> schema;
+    std::map<std::string, std::pair<std::string, bool>> added;  // table -> column, ascending
+    {
+      auto db = Database::Open(file);
+      for (const auto& e : db->Tables(false)) {
+        if (!e.IsTable()) continue;
+        Table& t = db->OpenTable(e.name);
+        definitions[e.name] = ReadTableDefinitionBytes(db->PageCache(), t.Definition());
+        if (IndexesPaired(t.Definition())) paired.insert(e.name);
+        schema[e.name] = SchemaIndexLines(file, e.name);
+        for (const auto& c : t.Definition().columns) {
+          if (c.IsLongValue() || c.type == column_type::kBinary ||
+              (c.IsText() && !IsGeneralSortOrder(c.TextSortOrder())))
+            continue;
+          // A column list no index has yet: an identical one would share its tree, and
+          // mdbtools shows only one logical index per tree.
+          bool ascending = false;
+          for (const auto& ri : t.Definition().real_indexes)
+            if (ri.columns == std::vector<IndexColumn>{{c.number, false}}) ascending = true;
+          added[e.name] = {c.name, ascending};  // before the definition is replaced
+          NewIndex index;
+          index.name = "DatovratIdx";
+          index.columns = {added[e.name]};
+          db->AddIndex(e.name, index);
+          const TableDefinition& def = db->OpenTable(e.name).Definition();
+          bool relationships = false;
+          for (const auto& li : def.indexes)
+            relationships = relationships || li.kind == index_kind::kForeignKey;
+          // mdbtools can show the new index unless relationship indexes hold the number
+          // it looks for (their numbers are referred to from other tables and stay).
+          if (IndexesPaired(def)) shown.insert(e.name);
+          EXPECT_TRUE(relationships || shown.count(e.name)) << e.name;
+          break;
+        }
+      }
+      db->Close();
+    }
+    if (added.empty()) continue;  // no user tables
+    files_changed++;
+    EXPECT_EQ(Snapshot(file), before);
+    {
+      auto db = Database::Open(file, {.read_only = true});
+      for (const auto& p : CheckDatabase(*db).problems) ADD_FAILURE() << "with the index: " << p;
+    }
+    for (const auto& [table, column] : added) {
+      SCOPED_TRACE(table);
+      auto lines = SchemaIndexLines(file, table);
+      std::string expected = "CREATE INDEX \"" + Lower(table) + "_datovratidx_idx\" ON \"" +
+                             Lower(table) + "\" (\"" + Lower(column.first) + "\"" +
+                             (column.second ? "" : " DESC") + ");";
+      if (!shown.count(table)) continue;
+      EXPECT_EQ(lines.count(expected), 1u) << expected;
+      // What mdbtools showed before is still there, and the indexes of tables that confused
+      // it (logical numbers with gaps, from indexes Access dropped) now show their columns.
+      if (paired.count(table)) {
+        for (const auto& line : schema[table]) EXPECT_EQ(lines.count(line), 1u) << line;
+      } else {
+        for (const auto& line : lines) EXPECT_EQ(line.find("()"), std::string::npos) << line;
+      }
+    }
+    {
+      auto db = Database::Open(file);
+      for (const auto& [table, column] : added) db->DropIndex(table, "DatovratIdx");
+      db->Close();
+    }
+    EXPECT_EQ(Snapshot(file), before);
+    auto db = Database::Open(file, {.read_only = true});
+    for (const auto& p : CheckDatabase(*db).problems) ADD_FAILURE() << "dropped again: " << p;
+    for (const auto& [table, column] : added) {
+      SCOPED_TRACE(table);
+      Table& t = db->OpenTable(table);
+      if (paired.count(table)) {
+        EXPECT_TRUE(ReadTableDefinitionBytes(db->PageCache(), t.Definition()) == definitions[table])
+            << "the definition is not what Access wrote";
+        EXPECT_EQ(SchemaIndexLines(file, table), schema[table]);
+      } else {
+        EXPECT_TRUE(IndexesPaired(t.Definition()));
+        for (const auto& line : SchemaIndexLines(file, table))
+          EXPECT_EQ(line.find("()"), std::string::npos) << line;
+      }
+    }
+  }
+  EXPECT_GE(files_changed, 12);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "catalog_util.h"
 #include "core/datetime.h"
 #include "core/encoding.h"
 #include "jet/btree.h"
@@ -15,6 +16,7 @@
 #include "text_util.h"
 
 namespace jet {
+using namespace catalog_util;
 namespace {
 
 constexpr std::int32_t kRootId = 0x0F000000;
@@ -22,8 +24,6 @@ constexpr std::int32_t kTablesId = 0x0F000001;
 constexpr std::int32_t kDatabasesId = 0x0F000002;
 constexpr std::int32_t kRelationshipsId = 0x0F000003;
 constexpr std::int32_t kMSysDbId = 0x10000000;
-constexpr std::uint16_t kMapRowLength = 69;  // type 0, start page, 64-byte bitmap
-constexpr int kMaxMapRowsPerPage = 57;
 constexpr std::uint32_t kFullAccess = 0x000FFFFF;
 // Catalog dates of the engine-made reference (the same moment as its header date).
 constexpr std::uint8_t kCatalogDate[8] = {0x4E, 0xFB, 0xD3, 0x3B, 0x3E, 0xAB, 0xE4, 0x40};
@@ -184,50 +184,6 @@ TableDefinition MSysRelationshipsDefinition() {
                            {"szReferencedObject", 2, {6}, 0x82, index_kind::kNormal},
                            {"szRelationship", 0, {0}, 0x82, index_kind::kNormal}},
                           3);
-}
-
-void FormatMapPage(std::uint8_t* page, int rows) {
-  DataPage::Format(page, JetVersion::kJet4, 0);
-  DataPage dp(page, JetVersion::kJet4);
-  for (int r = 0; r < rows; ++r) {
-    int slot;
-    dp.AddRow(kMapRowLength, 0, &slot);  // type 0, start 0, empty bitmap
-  }
-}
-
-void FormatEmptyLeaf(std::uint8_t* page, std::uint32_t table_page) {
-  std::memset(page, 0, kJet4PageSize);
-  page[0] = page_type::kIndexLeaf;
-  page[1] = 0x01;
-  PutLe16(page + 2, 0x0E20);  // everything after the 0x1E0-byte header is free
-  PutLe32(page + 4, table_page);
-}
-
-double NowAsDate() {
-  std::time_t t = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&t, &local);
-  core::DateParts parts{local.tm_year + 1900,
-                        local.tm_mon + 1,
-                        local.tm_mday,
-                        local.tm_hour,
-                        local.tm_min,
-                        local.tm_sec,
-                        0};
-  return core::EncodeDateTime(parts);
-}
-
-bool ValidObjectName(const std::string& name, std::string& why) {
-  std::u16string u = core::Utf8ToUtf16(name);
-  if (u.empty()) return why = "the name is empty", false;
-  if (u.size() > 64) return why = "the name is longer than 64 characters", false;
-  if (u[0] == u' ') return why = "the name starts with a space", false;
-  for (char16_t c : u) {
-    if (c < 0x20) return why = "the name contains a control character", false;
-    if (c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']')
-      return why = std::string("the name contains '") + static_cast<char>(c) + "'", false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -798,9 +754,8 @@ Table& Database::CreateTable(const NewTable& spec) {
     def.indexes.push_back(li);
   }
   // Access stores logical indexes sorted by name.
-  std::stable_sort(def.indexes.begin(), def.indexes.end(), [](const auto& a, const auto& b) {
-    return FoldCase(core::Utf8ToUtf16(a.name)) < FoldCase(core::Utf8ToUtf16(b.name));
-  });
+  std::stable_sort(def.indexes.begin(), def.indexes.end(),
+                   [](const auto& a, const auto& b) { return IndexNameLess(a.name, b.name); });
 
   // Pages: the definition first, then the map page(s), then the index roots.
   std::size_t tdef_pages;
@@ -955,27 +910,7 @@ void Database::DropTable(std::string_view name) {
     map_rows.push_back(c.lv_owned_map);
     map_rows.push_back(c.lv_free_map);
   }
-  for (RowPointer r : map_rows) {
-    if (r.IsNull()) continue;
-    pager.DropMap(r);
-    PageRef p = pager.Write(r.page);
-    DataPage dp(p.MutableData(), pager.Version());
-    if (p.Data()[0] != page_type::kData || r.row >= dp.RowCount()) continue;
-    dp.SetSlotFlags(r.row, DataPageLayout::kSlotFlags);
-  }
-  std::sort(map_rows.begin(), map_rows.end());
-  for (RowPointer r : map_rows) {
-    if (r.IsNull() || pager.IsFree(r.page)) continue;
-    bool empty = true;
-    {
-      PageRef p = pager.Read(r.page);
-      DataPage dp(const_cast<std::uint8_t*>(p.Data()), pager.Version());
-      if (p.Data()[0] != page_type::kData || Le32(p.Data() + DataPageLayout::kOwner) != 0) continue;
-      for (int i = 0; i < dp.RowCount(); ++i)
-        if (dp.SlotFlags(i) != DataPageLayout::kSlotFlags) empty = false;
-    }
-    if (empty) pager.Release(r.page, nullptr);
-  }
+  FreeMapRows(map_rows);
   for (std::uint32_t p : def.pages) pager.Release(p, nullptr);
 
   Table& aces = SystemTable("MSysACEs", 3);

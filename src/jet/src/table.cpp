@@ -86,6 +86,13 @@ Table::Table(Database& db, std::string name, TableDefinition def, RowPointer cat
 
 Table::~Table() = default;
 
+void Table::Redefine(TableDefinition def) {
+  StoreCounters();
+  def_ = std::move(def);
+  indexes_.reset();
+  long_values_.clear();
+}
+
 int Table::ColumnIndex(std::string_view name) const {
   for (std::size_t i = 0; i < def_.columns.size(); ++i)
     if (NamesEqual(def_.columns[i].name, name)) return static_cast<int>(i);
@@ -309,6 +316,31 @@ class KeyValues {
 };
 
 }  // namespace
+
+void Table::BuildIndex(IndexMaintainer& indexes, std::size_t i) {
+  // Memo columns of the index need their whole text; nothing else is read beyond the row.
+  std::vector<std::size_t> memos;
+  for (const auto& column : indexes.Tree(i).Definition().columns) {
+    int pos = column.column_number < by_number_.size() ? by_number_[column.column_number] : -1;
+    if (pos >= 0 && def_.columns[pos].IsLongValue()) memos.push_back(static_cast<std::size_t>(pos));
+  }
+  std::vector<std::vector<std::uint8_t>> payloads(def_.columns.size());
+  indexes.BuildFromRows(i, [&](const auto& each) {
+    Scan scan = StartScan();
+    while (scan.Next()) {
+      const RowPointer where = scan.Position();
+      const auto& slices = scan.Slices();
+      for (std::size_t pos : memos) {
+        payloads[pos].clear();
+        if (slices[pos].null) continue;
+        Location at{.file = db_.Path(), .table = name_, .page = where.page, .row = where.row};
+        payloads[pos] = ReadLongValue(db_.PageCache(), {slices[pos].data, slices[pos].size}, at);
+      }
+      KeyValues keys(def_, by_number_, slices.data(), &payloads);
+      each(IndexRowPointer{where.page, where.row}, std::ref(keys));
+    }
+  });
+}
 
 std::uint32_t Table::PageForInsert(std::size_t length) {
   Pager& pager = db_.PageCache();

@@ -88,6 +88,59 @@ void AppendName(std::vector<std::uint8_t>& out, const std::string& name) {
   }
 }
 
+// Jet 4 real-index descriptor (52 bytes).
+struct RealIndexLayout {
+  static constexpr std::uint16_t kMagic = 0;      // u32 1923
+  static constexpr std::uint16_t kColumns = 4;    // 10 x (u16 column number, u8 1 = ascending)
+  static constexpr std::uint16_t kUsageMap = 34;  // row pointer
+  static constexpr std::uint16_t kRoot = 38;      // u32 first page, never moves
+  static constexpr std::uint16_t kUnknown = 42;   // u32, Access leaves junk here
+  static constexpr std::uint16_t kFlags = 46;     // u8 index_flag bits; 5 zero bytes follow
+};
+
+// Jet 4 logical-index descriptor (28 bytes).
+struct LogicalIndexLayout {
+  static constexpr std::uint16_t kMagic = 0;           // u32 1625
+  static constexpr std::uint16_t kNumber = 4;          // u32 logical number
+  static constexpr std::uint16_t kRealIndex = 8;       // u32 position of its real index
+  static constexpr std::uint16_t kFkRole = 12;         // u8
+  static constexpr std::uint16_t kFkOtherIndex = 13;   // u32
+  static constexpr std::uint16_t kFkOtherTable = 17;   // u32
+  static constexpr std::uint16_t kCascadeUpdate = 21;  // u8
+  static constexpr std::uint16_t kCascadeDelete = 22;  // u8
+  static constexpr std::uint16_t kKind = 23;           // u8 index_kind; 4 zero bytes follow
+};
+
+void PutRealIndex(std::uint8_t* d, const RealIndexDefinition& ri) {
+  PutLe32(d + RealIndexLayout::kMagic, TdefLayout::kMagic1923);
+  for (int i = 0; i < kIndexColumnSlots; ++i) {
+    std::uint8_t* slot = d + RealIndexLayout::kColumns + 3 * i;
+    if (i < static_cast<int>(ri.columns.size())) {
+      PutLe16(slot, ri.columns[i].column_number);
+      slot[2] = ri.columns[i].ascending ? 0x01 : 0x00;
+    } else {
+      PutLe16(slot, kUnusedIndexColumn);
+      slot[2] = 0;
+    }
+  }
+  ri.usage_map.Write(d + RealIndexLayout::kUsageMap);
+  PutLe32(d + RealIndexLayout::kRoot, ri.root_page);
+  PutLe32(d + RealIndexLayout::kUnknown, ri.unknown42);
+  d[RealIndexLayout::kFlags] = ri.flags;
+}
+
+void PutLogicalIndex(std::uint8_t* d, const LogicalIndexDefinition& li) {
+  PutLe32(d + LogicalIndexLayout::kMagic, TdefLayout::kMagic1625);
+  PutLe32(d + LogicalIndexLayout::kNumber, li.number);
+  PutLe32(d + LogicalIndexLayout::kRealIndex, li.real_index);
+  d[LogicalIndexLayout::kFkRole] = li.fk_role;
+  PutLe32(d + LogicalIndexLayout::kFkOtherIndex, li.fk_other_index);
+  PutLe32(d + LogicalIndexLayout::kFkOtherTable, li.fk_other_table);
+  d[LogicalIndexLayout::kCascadeUpdate] = li.fk_cascade_update;
+  d[LogicalIndexLayout::kCascadeDelete] = li.fk_cascade_delete;
+  d[LogicalIndexLayout::kKind] = li.kind;
+}
+
 }  // namespace
 
 std::string ColumnTypeName(std::uint8_t type) {
@@ -198,6 +251,7 @@ TableDefinition ParseTableDefinition(std::span<const std::uint8_t> bytes, JetVer
                          " logical indexes");
 
   const std::size_t stats_size = jet3 ? Jet3TdefLayout::kStatsSize : TdefLayout::kStatsSize;
+  def.sections.stats = c.Pos();
   def.real_indexes.resize(n_real);
   for (auto& ri : def.real_indexes) {
     const std::uint8_t* s = c.Take(stats_size, "the index statistics");
@@ -208,6 +262,7 @@ TableDefinition ParseTableDefinition(std::span<const std::uint8_t> bytes, JetVer
   const ColumnLayout& cl = jet3 ? kJet3Column : kJet4Column;
   const std::size_t column_size = jet3 ? Jet3TdefLayout::kColumnSize : TdefLayout::kColumnSize;
   def.columns.resize(n_columns);
+  def.sections.columns = c.Pos();
   for (auto& col : def.columns) {
     const std::uint8_t* d = c.Take(column_size, "a column descriptor");
     col.type = d[cl.type];
@@ -230,7 +285,9 @@ TableDefinition ParseTableDefinition(std::span<const std::uint8_t> bytes, JetVer
     col.fixed_offset = Le16(d + cl.fixed_offset);
     col.length = Le16(d + cl.length);
   }
+  def.sections.column_names = c.Pos();
   for (auto& col : def.columns) col.name = ReadName(c, version, "the column names");
+  def.sections.real_indexes = c.Pos();
 
   const std::size_t real_size = jet3 ? Jet3TdefLayout::kRealIndexSize : TdefLayout::kRealIndexSize;
   for (auto& ri : def.real_indexes) {
@@ -255,6 +312,7 @@ TableDefinition ParseTableDefinition(std::span<const std::uint8_t> bytes, JetVer
   const std::size_t logical_size =
       jet3 ? Jet3TdefLayout::kLogicalIndexSize : TdefLayout::kLogicalIndexSize;
   def.indexes.resize(n_logical);
+  def.sections.logical_indexes = c.Pos();
   for (auto& li : def.indexes) {
     const std::uint8_t* d = c.Take(logical_size, "a logical index descriptor");
     const std::uint8_t* p = jet3 ? d : d + 4;
@@ -267,7 +325,10 @@ TableDefinition ParseTableDefinition(std::span<const std::uint8_t> bytes, JetVer
     li.fk_cascade_delete = p[18];
     li.kind = p[19];
   }
+  def.sections.logical_names = c.Pos();
   for (auto& li : def.indexes) li.name = ReadName(c, version, "the index names");
+  def.sections.lv_list = c.Pos();
+  def.sections.end = bytes.size();
 
   // Long-value column maps, then FF FF. Old files may end without the list.
   def.has_lv_list = false;
@@ -388,36 +449,8 @@ std::vector<std::uint8_t> SerializeTableDefinition(const TableDefinition& def) {
     PutLe16(d + kJet4Column.length, col.length);
   }
   for (const auto& col : def.columns) AppendName(out, col.name);
-  for (const auto& ri : def.real_indexes) {
-    std::uint8_t* d = put(TdefLayout::kRealIndexSize);
-    PutLe32(d, TdefLayout::kMagic1923);
-    for (int i = 0; i < kIndexColumnSlots; ++i) {
-      std::uint8_t* slot = d + 4 + 3 * i;
-      if (i < static_cast<int>(ri.columns.size())) {
-        PutLe16(slot, ri.columns[i].column_number);
-        slot[2] = ri.columns[i].ascending ? 0x01 : 0x00;
-      } else {
-        PutLe16(slot, kUnusedIndexColumn);
-        slot[2] = 0;
-      }
-    }
-    ri.usage_map.Write(d + 34);
-    PutLe32(d + 38, ri.root_page);
-    PutLe32(d + 42, ri.unknown42);
-    d[46] = ri.flags;
-  }
-  for (const auto& li : def.indexes) {
-    std::uint8_t* d = put(TdefLayout::kLogicalIndexSize);
-    PutLe32(d, TdefLayout::kMagic1625);
-    PutLe32(d + 4, li.number);
-    PutLe32(d + 8, li.real_index);
-    d[12] = li.fk_role;
-    PutLe32(d + 13, li.fk_other_index);
-    PutLe32(d + 17, li.fk_other_table);
-    d[21] = li.fk_cascade_update;
-    d[22] = li.fk_cascade_delete;
-    d[23] = li.kind;
-  }
+  for (const auto& ri : def.real_indexes) PutRealIndex(put(TdefLayout::kRealIndexSize), ri);
+  for (const auto& li : def.indexes) PutLogicalIndex(put(TdefLayout::kLogicalIndexSize), li);
   for (const auto& li : def.indexes) AppendName(out, li.name);
   for (const auto& col : def.columns) {
     if (!col.IsLongValue() || !col.has_lv_maps) continue;
@@ -434,16 +467,43 @@ std::vector<std::uint8_t> SerializeTableDefinition(const TableDefinition& def) {
 
 void WriteTableDefinition(Pager& pager, TableDefinition& def) {
   std::vector<std::uint8_t> bytes = SerializeTableDefinition(def);
+  RewriteTableDefinition(pager, def, bytes);
+}
+
+std::vector<std::uint8_t> ReadTableDefinitionBytes(Pager& pager, const TableDefinition& def) {
+  const std::uint32_t ps = pager.PageSize();
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < def.pages.size(); ++i) {
+    PageRef p = pager.Read(def.pages[i]);
+    const std::size_t skip = i == 0 ? 0 : TdefLayout::kPageHeaderSize;
+    bytes.insert(bytes.end(), p.Data() + skip, p.Data() + ps);
+  }
+  const std::uint32_t length =
+      bytes.size() >= TdefLayout::kLength + 4 ? Le32(bytes.data() + TdefLayout::kLength) : 0;
+  if (length < TdefLayout::kSections || length > bytes.size())
+    ThrowCorrupt({.file = pager.FileName(), .page = def.FirstPage()},
+                 "the table definition claims " + std::to_string(length) + " bytes but its " +
+                     std::to_string(def.pages.size()) + " pages hold " +
+                     std::to_string(bytes.size()));
+  bytes.resize(length);
+  return bytes;
+}
+
+void RewriteTableDefinition(Pager& pager, TableDefinition& def,
+                            std::span<const std::uint8_t> bytes) {
   const std::uint32_t ps = pager.PageSize();
   const std::uint32_t body = ps - TdefLayout::kPageHeaderSize;
   std::size_t pages_needed = 1;
   if (bytes.size() > ps) pages_needed += (bytes.size() - ps + body - 1) / body;
-  if (def.pages.empty()) {
-    for (std::size_t i = 0; i < pages_needed; ++i)
-      def.pages.push_back(pager.Allocate(nullptr).Number());
+  if (pages_needed > kMaxTdefPages)
+    ThrowJet(ErrorCode::kInvalidDefinition, pager.FileName() + ": a table definition of " +
+                                                std::to_string(bytes.size()) +
+                                                " bytes is longer than Jet can chain");
+  while (def.pages.size() < pages_needed) def.pages.push_back(pager.Allocate(nullptr).Number());
+  while (def.pages.size() > pages_needed) {
+    pager.Release(def.pages.back(), nullptr);
+    def.pages.pop_back();
   }
-  if (def.pages.size() != pages_needed)
-    throw std::logic_error("rewriting a table definition with a different page count");
   std::size_t pos = 0;
   for (std::size_t i = 0; i < def.pages.size(); ++i) {
     PageRef p = pager.Write(def.pages[i]);
@@ -470,6 +530,84 @@ void WriteTableDefinition(Pager& pager, TableDefinition& def) {
             static_cast<std::uint16_t>(std::max<std::int64_t>(free_space, 0)));
     PutLe32(d + TdefLayout::kNextPage, last ? 0 : def.pages[i + 1]);
   }
+}
+
+namespace {
+
+// The byte ranges of the logical-index names, in stored order.
+std::vector<std::pair<std::size_t, std::size_t>> NameRanges(std::span<const std::uint8_t> bytes,
+                                                            std::size_t from, std::size_t count) {
+  std::vector<std::pair<std::size_t, std::size_t>> out;
+  std::size_t pos = from;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (pos + 2 > bytes.size()) throw std::logic_error("index names beyond the definition");
+    std::size_t n = 2 + Le16(bytes.data() + pos);
+    out.emplace_back(pos, n);
+    pos += n;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ReplaceIndexSections(std::span<const std::uint8_t> old_bytes,
+                                               const TableDefinition& old_def,
+                                               const TableDefinition& new_def,
+                                               std::span<const int> real_from,
+                                               std::span<const int> logical_from) {
+  if (old_def.version != JetVersion::kJet4 || old_def.sections.end != old_bytes.size() ||
+      real_from.size() != new_def.real_indexes.size() ||
+      logical_from.size() != new_def.indexes.size())
+    throw std::logic_error("ReplaceIndexSections: arguments do not match");
+  const TdefSections& at = old_def.sections;
+  const auto old_names = NameRanges(old_bytes, at.logical_names, old_def.indexes.size());
+  std::vector<std::uint8_t> out(old_bytes.begin(), old_bytes.begin() + at.stats);
+  auto put = [&](std::size_t n) {
+    out.resize(out.size() + n, 0);
+    return out.data() + out.size() - n;
+  };
+  auto copy = [&](std::size_t from, std::size_t n) {
+    out.insert(out.end(), old_bytes.begin() + from, old_bytes.begin() + from + n);
+    return out.data() + out.size() - n;
+  };
+  for (std::size_t k = 0; k < new_def.real_indexes.size(); ++k) {
+    const RealIndexDefinition& ri = new_def.real_indexes[k];
+    std::uint8_t* s = real_from[k] >= 0 ? copy(at.stats + real_from[k] * TdefLayout::kStatsSize,
+                                               TdefLayout::kStatsSize)
+                                        : put(TdefLayout::kStatsSize);
+    PutLe32(s, ri.entry_count);
+    PutLe32(s + 4, ri.distinct_keys);
+  }
+  copy(at.columns, at.real_indexes - at.columns);  // column descriptors and names
+  for (std::size_t k = 0; k < new_def.real_indexes.size(); ++k) {
+    if (real_from[k] >= 0)
+      copy(at.real_indexes + real_from[k] * TdefLayout::kRealIndexSize, TdefLayout::kRealIndexSize);
+    else
+      PutRealIndex(put(TdefLayout::kRealIndexSize), new_def.real_indexes[k]);
+  }
+  for (std::size_t k = 0; k < new_def.indexes.size(); ++k) {
+    const LogicalIndexDefinition& li = new_def.indexes[k];
+    if (logical_from[k] >= 0) {
+      std::uint8_t* d = copy(at.logical_indexes + logical_from[k] * TdefLayout::kLogicalIndexSize,
+                             TdefLayout::kLogicalIndexSize);
+      PutLe32(d + LogicalIndexLayout::kNumber, li.number);
+      PutLe32(d + LogicalIndexLayout::kRealIndex, li.real_index);
+    } else {
+      PutLogicalIndex(put(TdefLayout::kLogicalIndexSize), li);
+    }
+  }
+  for (std::size_t k = 0; k < new_def.indexes.size(); ++k) {
+    if (logical_from[k] >= 0)
+      copy(old_names[logical_from[k]].first, old_names[logical_from[k]].second);
+    else
+      AppendName(out, new_def.indexes[k].name);
+  }
+  copy(at.lv_list, at.end - at.lv_list);
+  std::uint8_t* h = out.data();
+  PutLe32(h + TdefLayout::kLogicalCount, static_cast<std::uint32_t>(new_def.indexes.size()));
+  PutLe32(h + TdefLayout::kRealCount, static_cast<std::uint32_t>(new_def.real_indexes.size()));
+  PutLe32(h + TdefLayout::kLength, static_cast<std::uint32_t>(out.size()));
+  return out;
 }
 
 void StoreTableCounters(Pager& pager, const TableDefinition& def) {

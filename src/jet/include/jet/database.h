@@ -112,12 +112,12 @@ struct NewColumn {
 };
 
 struct NewIndex {
-  std::string name;
-  std::vector<std::pair<std::string, bool>> columns;  // name, ascending
-  bool primary_key = false;
+  std::string name = {};
+  std::vector<std::pair<std::string, bool>> columns = {};  // name, ascending
+  bool primary_key = false;                                // also unique and required
   bool unique = false;
-  bool ignore_nulls = false;
-  bool required = false;
+  bool ignore_nulls = false;  // rows whose index columns are all Null get no entry
+  bool required = false;      // no index column may be Null
 };
 
 struct NewTable {
@@ -177,6 +177,10 @@ class Table {
  private:
   friend class Database;
   Table(Database& db, std::string name, TableDefinition def, RowPointer catalog_row);
+  // Takes the definition after its indexes changed; the index trees are opened afresh.
+  void Redefine(TableDefinition def);
+  // Fills index i of `indexes` from every live row, in one pass.
+  void BuildIndex(IndexMaintainer& indexes, std::size_t i);
   struct Content;   // where a row's bytes are
   struct RowDraft;  // a row being written
   Content Locate(RowPointer where, bool for_write);
@@ -250,6 +254,18 @@ class Database {
   Table& CreateTable(const NewTable& spec);
   void DropTable(std::string_view name);
 
+  // Adds an index to a table, built at once over the rows the table has. An index whose
+  // columns and flags equal an existing one's shares that one's B-tree, as Access does.
+  // Raises JetError, having changed nothing: kNotFound (no such table or column),
+  // kAlreadyExists (the name is taken; a second primary key: drop the first one),
+  // kInvalidDefinition (a bad name or column list, too many indexes), kGeneral (a text
+  // column in a sort order other than General), kDuplicateKey or kNullNotAllowed (rows
+  // already there break a unique or required index; DAO's texts).
+  void AddIndex(std::string_view table, const NewIndex& index);
+  // Removes an index; its pages are freed unless another index shares its B-tree. Raises
+  // JetError kNotFound, or kInvalidDefinition for an index that belongs to a relationship.
+  void DropIndex(std::string_view table, std::string_view index);
+
   // Writes every change to the file.
   void Flush();
   // Flushes, releases the lock and removes the .ldb file. Errors are raised; the
@@ -265,6 +281,15 @@ class Database {
   std::int32_t TablesContainerId();
   std::vector<std::uint8_t> OwnerSid();
   void InsertAces(std::int32_t object_id);
+  // A table whose definition is about to change; `what` names the change in errors.
+  Table& TableForDesign(std::string_view name, const std::string& what);
+  // Marks the table's catalog row as changed in design (MSysObjects.DateUpdate).
+  void TouchDesignDate(Table& table);
+  // A new, empty inline usage-map row: on page `near` when it is a map page with room,
+  // else on a new map page.
+  RowPointer NewMapRow(std::uint32_t near);
+  // Forgets these usage maps and deletes their rows; map pages left empty are released.
+  void FreeMapRows(std::vector<RowPointer> rows);
 
   std::string path_;
   FileSystem& fs_;

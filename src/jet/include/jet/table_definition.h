@@ -4,9 +4,11 @@
 // A definition may span several pages; `ReadTableDefinition` joins the chain and
 // `ParseTableDefinition` decodes the joined bytes (Jet 3 and Jet 4). New tables get their
 // bytes from `SerializeTableDefinition` (Jet 4 only) and are written by
-// `WriteTableDefinition`. Existing definitions are never re-serialised to change a counter:
-// `StoreTableCounters` patches the row count, the AutoNumber and the index statistics in
-// place, so bytes Access left that we do not understand stay exactly as they were.
+// `WriteTableDefinition`. Existing definitions are never re-serialised: `StoreTableCounters`
+// patches the row count, the AutoNumber and the index statistics in place, and an index
+// added or dropped replaces only the index sections of the stored bytes
+// (`ReplaceIndexSections`), so bytes Access left that we do not understand stay exactly as
+// they were.
 //
 // The index module reads index descriptors through these types; it owns the B-trees that
 // `RealIndexDefinition::root_page` and `usage_map` point at.
@@ -137,6 +139,18 @@ struct LogicalIndexDefinition {
   std::uint8_t kind = index_kind::kNormal;
 };
 
+// Where the sections of a definition start in its joined bytes, as parsing found them.
+struct TdefSections {
+  std::size_t stats = 0;            // real-index statistics
+  std::size_t columns = 0;          // column descriptors
+  std::size_t column_names = 0;     // column names
+  std::size_t real_indexes = 0;     // real-index descriptors
+  std::size_t logical_indexes = 0;  // logical-index descriptors
+  std::size_t logical_names = 0;    // logical-index names
+  std::size_t lv_list = 0;          // Jet 4: long-value map list and what follows it
+  std::size_t end = 0;              // the definition's length
+};
+
 inline constexpr std::uint8_t kUserTable = 0x4E;    // 'N'
 inline constexpr std::uint8_t kSystemTable = 0x53;  // 'S'
 
@@ -155,6 +169,7 @@ struct TableDefinition {
   std::vector<LogicalIndexDefinition> indexes;
   RowPointer free_map;  // data pages with room for rows
   bool has_lv_list = true;
+  TdefSections sections;  // filled by ParseTableDefinition
 
   std::uint32_t FirstPage() const { return pages.empty() ? 0 : pages[0]; }
   // Case-insensitive, as Jet compares names.
@@ -205,6 +220,23 @@ TableDefinition ReadTableDefinition(Pager& pager, std::uint32_t first_page,
 std::vector<std::uint8_t> SerializeTableDefinition(const TableDefinition& def);
 // Writes a new definition: allocates its pages (def.pages is filled in) and links them.
 void WriteTableDefinition(Pager& pager, TableDefinition& def);
+// The joined bytes of a stored definition (its `length` bytes, first page header included).
+std::vector<std::uint8_t> ReadTableDefinitionBytes(Pager& pager, const TableDefinition& def);
+// Writes `bytes` over the definition's pages, chaining more pages on when it has grown and
+// releasing the pages it no longer needs; def.pages follows.
+void RewriteTableDefinition(Pager& pager, TableDefinition& def,
+                            std::span<const std::uint8_t> bytes);
+// Jet 4: the stored bytes `old_bytes` of `old_def` with the index sections (statistics,
+// real and logical descriptors, logical names) replaced by those of `new_def`, whose columns
+// must be the old ones. `real_from[k]` / `logical_from[k]` give the old position of new real
+// / logical index k, or -1 for a new one: an old descriptor is copied byte for byte (a
+// logical one with its number and real index patched, statistics with the counters of
+// `new_def`), a new one is written from `new_def`. Everything outside those sections is kept.
+std::vector<std::uint8_t> ReplaceIndexSections(std::span<const std::uint8_t> old_bytes,
+                                               const TableDefinition& old_def,
+                                               const TableDefinition& new_def,
+                                               std::span<const int> real_from,
+                                               std::span<const int> logical_from);
 // Patches row count, AutoNumber and index statistics in the first TDEF page.
 void StoreTableCounters(Pager& pager, const TableDefinition& def);
 

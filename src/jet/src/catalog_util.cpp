@@ -1,0 +1,66 @@
+#include "catalog_util.h"
+
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "core/datetime.h"
+#include "core/encoding.h"
+#include "jet/data_page.h"
+#include "jet/format.h"
+#include "jet/sort_order.h"
+
+namespace jet::catalog_util {
+
+void FormatMapPage(std::uint8_t* page, int rows) {
+  DataPage::Format(page, JetVersion::kJet4, 0);
+  DataPage dp(page, JetVersion::kJet4);
+  for (int r = 0; r < rows; ++r) {
+    int slot;
+    dp.AddRow(kMapRowLength, 0, &slot);  // type 0, start 0, empty bitmap
+  }
+}
+
+void FormatEmptyLeaf(std::uint8_t* page, std::uint32_t table_page) {
+  std::memset(page, 0, kJet4PageSize);
+  page[0] = page_type::kIndexLeaf;
+  page[1] = 0x01;
+  PutLe16(page + 2, 0x0E20);  // everything after the 0x1E0-byte header is free
+  PutLe32(page + 4, table_page);
+}
+
+double NowAsDate() {
+  std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  core::DateParts parts{local.tm_year + 1900,
+                        local.tm_mon + 1,
+                        local.tm_mday,
+                        local.tm_hour,
+                        local.tm_min,
+                        local.tm_sec,
+                        0};
+  return core::EncodeDateTime(parts);
+}
+
+bool ValidObjectName(const std::string& name, std::string& why) {
+  std::u16string u = core::Utf8ToUtf16(name);
+  if (u.empty()) return why = "the name is empty", false;
+  if (u.size() > 64) return why = "the name is longer than 64 characters", false;
+  if (u[0] == u' ') return why = "the name starts with a space", false;
+  for (char16_t c : u) {
+    if (c < 0x20) return why = "the name contains a control character", false;
+    if (c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']')
+      return why = std::string("the name contains '") + static_cast<char>(c) + "'", false;
+  }
+  return true;
+}
+
+bool IndexNameLess(const std::string& a, const std::string& b) {
+  std::vector<std::uint8_t> ka, kb;
+  AppendGeneralTextKey(core::Utf8ToUtf16(a), false, ka);
+  AppendGeneralTextKey(core::Utf8ToUtf16(b), false, kb);
+  return ka < kb;
+}
+
+}  // namespace jet::catalog_util
