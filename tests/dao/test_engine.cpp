@@ -32,6 +32,14 @@ TEST(Engine, DefaultsAndWorkspaces) {
   auto twin = engine->CreateWorkspace("RENAMED", "Admin", "");
   EXPECT_EQ(ErrorOf([&] { engine->Workspaces().Append(twin); }), err::kNameExists);
   EXPECT_EQ(ErrorOf([&] { engine->CreateWorkspace("x", "Admin", "", 7); }), err::kInvalidArgument);
+  // A closed workspace leaves the collection, so one of the same name can be appended again
+  // (as the database component does every time it rebuilds its workspace).
+  ws->Close();
+  EXPECT_EQ(engine->Workspaces().Count(), 1);
+  EXPECT_EQ(ErrorOf([&] { engine->Workspaces().Item("Renamed"); }), err::kItemNotFound);
+  EXPECT_EQ(ErrorOf([&] { ws->OpenDatabase("/x.mdb"); }), err::kObjectInvalid);
+  engine->Workspaces().Append(twin);
+  EXPECT_EQ(engine->Workspaces().Item("renamed"), twin);
   engine->Idle(dbFreeLocks);
   engine->Idle(dbRefreshCache);
 }

@@ -779,6 +779,14 @@ void Workspace::Close() {
       }
     }
     s_->databases.clear();
+    // A closed workspace leaves the Workspaces collection; a closed default workspace is made
+    // again when next asked for.
+    auto& e = *s_->engine;
+    if (e.default_workspace && e.default_workspace->State() == s_) e.default_workspace.reset();
+    e.workspaces.erase(std::remove_if(e.workspaces.begin(), e.workspaces.end(),
+                                      [&](const auto& w) { return w->State() == s_; }),
+                       e.workspaces.end());
+    s_->appended = false;
     if (failure) std::rethrow_exception(failure);
   });
 }
