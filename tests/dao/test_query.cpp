@@ -282,6 +282,7 @@ TEST_F(QueryTest, StoredQueriesWithParameters) {
   // The collection keeps the value: the query fetched again by name runs with it.
   EXPECT_EQ(db_->QueryDefs().Item("ByValue")->Parameters().Item("value")->Value().ToLong(), 10);
   EXPECT_EQ(Ids(*db_->OpenRecordset("ByValue", dbOpenDynaset)), (std::vector<int>{2, 4}));
+  EXPECT_EQ(stored->OpenRecordset()->Name(), "ByValue");
   stored->SetMaxRecords(1);
   EXPECT_EQ(Ids(*stored->OpenRecordset()), (std::vector<int>{2}));
   EXPECT_EQ(ErrorOf([&] { p->SetValue(core::Variant("ten")); }), err::kConversionError);

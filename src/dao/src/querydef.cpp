@@ -250,8 +250,11 @@ std::shared_ptr<Recordset> QueryDef::OpenRecordset(int type, int options, int lo
     if (missing > 0)
       detail::Raise(*s_->engine, err::kTooFewParameters, source::kQueryDef,
                     std::to_string(missing));
-    return detail::OpenSqlRecordset(s_->db, s_->sql, type, options, lock_edit, s_->parameters,
-                                    s_->max_records);
+    auto rs = detail::OpenSqlRecordset(s_->db, s_->sql, type, options, lock_edit, s_->parameters,
+                                       s_->max_records);
+    // A stored query's recordset carries the query's name.
+    if (s_->stored) rs->Impl().name = s_->name;
+    return rs;
   });
 }
 

@@ -1049,6 +1049,9 @@ std::shared_ptr<Recordset> Recordset::Clone() {
     impl->filter_text = r.filter_text;
     impl->sort_text = r.sort_text;
     impl->derived = r.derived;
+    impl->source_sql = r.source_sql;
+    impl->source_parameters = r.source_parameters;
+    impl->max_records = r.max_records;
     auto rs = std::make_shared<Recordset>(std::move(impl));
     auto& c = rs->Impl();
     c.self = rs;
