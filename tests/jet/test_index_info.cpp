@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "jet/database.h"
+#include "jet/index_check.h"
 #include "jet/index_info.h"
 #include "test_index_util.h"
 
@@ -91,6 +92,77 @@ TEST(IndexInfo, ParsesColumnLists) {
       EXPECT_EQ(e.Code(), jet::ErrorCode::kInvalidDefinition);
       EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
     }
+  }
+}
+
+// A new primary key replaces the old one; a refused one leaves the old one in place.
+TEST(IndexInfo, PrimaryKeyReplacement) {
+  jet::MemoryFileSystem fs;
+  jet::OpenOptions options;
+  options.file_system = &fs;
+  auto db = jet::Database::Create("pk.mdb", options);
+  jet::NewTable t;
+  t.name = "T";
+  for (const char* name : {"id", "code", "note"}) {
+    jet::NewColumn c;
+    c.name = name;
+    c.type = std::string(name) == "id" ? jet::column_type::kLong : jet::column_type::kText;
+    c.size = 20;
+    t.columns.push_back(c);
+  }
+  jet::NewIndex pk;
+  pk.name = "PrimaryKey";
+  pk.columns = {{"id", true}};
+  pk.primary_key = true;
+  t.indexes = {pk};
+  jet::Table& table = db->CreateTable(t);
+  const char* codes[] = {"a", "b", "A", "c"};  // "A" equals "a" in a key
+  for (int i = 0; i < 4; ++i) {
+    table.Insert(std::vector<core::Variant>{
+        core::Variant::FromLong(i), core::Variant::FromString(codes[i]),
+        i == 3 ? core::Variant::Null() : core::Variant::FromString("x")});
+  }
+  auto primary = [&] {
+    std::string out;
+    for (const auto& info : jet::ListIndexes(db->OpenTable("T").Definition(), "pk.mdb", "T")) {
+      out += info.name + "(" + jet::IndexColumnsText(info) + (info.primary_key ? ", primary" : "") +
+             ") ";
+    }
+    return out;
+  };
+  auto spec = [](const char* name, std::vector<std::pair<std::string, bool>> columns,
+                 bool primary) {
+    jet::NewIndex x;
+    x.name = name;
+    x.columns = std::move(columns);
+    x.primary_key = primary;
+    return x;
+  };
+  const struct {
+    jet::NewIndex index;
+    const char* refusal;  // "" when it is accepted
+    const char* replaced;
+    const char* after;
+  } steps[] = {
+      {spec("ByCode", {{"code", true}}, true), "duplicate", "", "PrimaryKey(id, primary) "},
+      {spec("ByNote", {{"note", true}, {"id", true}}, true), "Null", "",
+       "PrimaryKey(id, primary) "},
+      {spec("Both", {{"code", true}, {"id", false}}, true), "", "PrimaryKey",
+       "Both(code, id DESC, primary) "},
+      {spec("Plain", {{"note", true}}, false), "", "", "Both(code, id DESC, primary) Plain(note) "},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.index.name);
+    try {
+      EXPECT_EQ(jet::AddIndexReplacingPrimaryKey(*db, "T", step.index), step.replaced);
+      EXPECT_STREQ(step.refusal, "");
+    } catch (const jet::JetError& e) {
+      EXPECT_NE(std::string(step.refusal), "");
+      EXPECT_NE(std::string(e.what()).find(step.refusal), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(primary(), step.after);
+    for (const auto& c : jet::CheckTableIndexes(*db, db->OpenTable("T")))
+      EXPECT_TRUE(c.Ok()) << c.index;
   }
 }
 

@@ -2,6 +2,7 @@
 #include "jet/index_info.h"
 
 #include <cctype>
+#include <optional>
 
 #include "jet/errors.h"
 #include "text_util.h"
@@ -118,6 +119,33 @@ std::vector<std::pair<std::string, bool>> ParseIndexColumns(std::string_view tex
   }
   if (columns.size() > 10) refuse("an index has at most 10 columns");
   return columns;
+}
+
+std::string AddIndexReplacingPrimaryKey(Database& db, std::string_view table_name,
+                                        const NewIndex& spec) {
+  std::optional<NewIndex> old;
+  if (spec.primary_key) {
+    Table& table = db.OpenTable(table_name);
+    for (const auto& info : ListIndexes(table.Definition(), db.Path(), table.Name())) {
+      if (!info.primary_key) continue;
+      NewIndex back;
+      back.name = info.name;
+      back.columns = info.columns;
+      back.primary_key = true;
+      back.unique = info.unique;
+      back.ignore_nulls = info.ignore_nulls;
+      back.required = info.required;
+      old = back;
+    }
+  }
+  if (old) db.DropIndex(table_name, old->name);
+  try {
+    db.AddIndex(table_name, spec);
+  } catch (...) {
+    if (old) db.AddIndex(table_name, *old);  // it held before, so it holds again
+    throw;
+  }
+  return old ? old->name : std::string();
 }
 
 }  // namespace jet

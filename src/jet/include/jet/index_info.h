@@ -1,6 +1,6 @@
 // Index definitions as a user sees them (name, columns with their direction, kind and
-// flags), read from a table definition, and the column-list text the command line takes
-// to create one ("NAME, BORN DESC").
+// flags), read from a table definition; the column-list text the command line takes to
+// create one ("NAME, BORN DESC"); and adding one where a new primary key replaces the old.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "jet/database.h"
 #include "jet/table_definition.h"
 
 namespace jet {
@@ -41,5 +42,10 @@ std::string IndexFlagsText(const IndexInfo& index);
 // ignored; ASC and DESC in any case). Raises JetError kInvalidDefinition saying what is
 // wrong: an empty list, an empty name, more than 10 columns, a column named twice.
 std::vector<std::pair<std::string, bool>> ParseIndexColumns(std::string_view text);
+
+// Database::AddIndex, except that a new primary key replaces the table's old one instead of
+// being refused: the old one is dropped first and put back if the new one is refused (the
+// refusal is then raised). Returns the name of the primary key replaced, or "".
+std::string AddIndexReplacingPrimaryKey(Database& db, std::string_view table, const NewIndex& spec);
 
 }  // namespace jet
