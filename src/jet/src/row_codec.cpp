@@ -74,6 +74,21 @@ RowFormat::RowFormat(const TableDefinition& def)
       by_var_index_[c.var_index] = static_cast<int>(columns_.size());
     columns_.push_back(col);
   }
+  variables_.assign(var_columns_, Placement{kNoColumn});
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    const Column& c = columns_[i];
+    Placement p{static_cast<std::uint16_t>(i), c.fixed_offset, c.length,
+                static_cast<std::uint16_t>(c.number / 8),
+                static_cast<std::uint8_t>(1u << (c.number % 8))};
+    if (c.number >= max_columns_) continue;  // outside the mask: never written
+    if (c.boolean) {
+      booleans_.push_back(p);
+    } else if (c.fixed) {
+      if (std::uint32_t{c.fixed_offset} + c.length <= fixed_size_) fixed_.push_back(p);
+    } else if (c.var_index < var_columns_) {
+      variables_[c.var_index] = p;
+    }
+  }
 }
 
 void RowFormat::Decode(std::span<const std::uint8_t> row, ColumnSlice* out,
@@ -178,38 +193,67 @@ std::size_t RowFormat::EncodedSize(const ColumnSlice* values) const {
   return size;
 }
 
+namespace {
+
+// Fixed values are 1 to 17 bytes: copies of a known size compile to plain moves.
+inline void CopyFixed(std::uint8_t* to, const std::uint8_t* from, std::size_t n) {
+  switch (n) {
+    case 1:
+      *to = *from;
+      break;
+    case 2:
+      std::memcpy(to, from, 2);
+      break;
+    case 4:
+      std::memcpy(to, from, 4);
+      break;
+    case 8:
+      std::memcpy(to, from, 8);
+      break;
+    case 16:
+      std::memcpy(to, from, 16);
+      break;
+    default:
+      std::memcpy(to, from, n);
+  }
+}
+
+}  // namespace
+
 void RowFormat::Encode(const ColumnSlice* values, std::uint8_t* out, std::size_t total) const {
   const std::size_t mask_len = MaskSize(max_columns_);
   PutLe16(out, max_columns_);
-  std::memset(out + 2, 0, fixed_size_);
+  std::uint8_t* fixed = out + 2;
+  std::memset(fixed, 0, fixed_size_);
   std::uint8_t* mask = out + total - mask_len;
   std::memset(mask, 0, mask_len);
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    const Column& c = columns_[i];
-    const ColumnSlice& v = values[i];
-    if (c.boolean) {
-      if (!v.null && v.boolean)
-        mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
-      continue;
-    }
+  for (const Placement& f : fixed_) {
+    const ColumnSlice& v = values[f.pos];
     if (v.null) continue;
-    mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
-    if (c.fixed)
-      std::memcpy(out + 2 + c.fixed_offset, v.data, std::min<std::uint32_t>(v.size, c.length));
+    mask[f.mask_byte] |= f.mask_bit;
+    CopyFixed(fixed + f.offset, v.data, std::min<std::uint32_t>(v.size, f.length));
+  }
+  for (const Placement& b : booleans_) {
+    const ColumnSlice& v = values[b.pos];
+    if (!v.null && v.boolean) mask[b.mask_byte] |= b.mask_bit;
   }
   if (var_columns_ == 0) return;
   std::size_t pos = 2 + fixed_size_;
-  std::uint8_t* table_end = mask;  // nvar sits just before the mask
-  PutLe16(table_end - 2, var_columns_);
-  for (std::uint16_t k = 0; k < var_columns_; ++k) {
-    PutLe16(table_end - 4 - 2 * k, static_cast<std::uint16_t>(pos));
-    int p = by_var_index_[k];
-    if (p >= 0 && !values[p].null && values[p].size > 0) {
-      std::memcpy(out + pos, values[p].data, values[p].size);
-      pos += values[p].size;
+  PutLe16(mask - 2, var_columns_);  // nvar sits just before the mask
+  std::uint8_t* offsets = mask - 4;
+  for (const Placement& p : variables_) {
+    PutLe16(offsets, static_cast<std::uint16_t>(pos));
+    offsets -= 2;
+    if (p.pos == kNoColumn) continue;
+    const ColumnSlice& v = values[p.pos];
+    if (v.null) continue;
+    mask[p.mask_byte] |= p.mask_bit;
+    if (v.size > 0) {
+      std::memcpy(out + pos, v.data, v.size);
+      pos += v.size;
     }
   }
-  PutLe16(table_end - 4 - 2 * var_columns_, static_cast<std::uint16_t>(pos));
+  PutLe16(offsets, static_cast<std::uint16_t>(pos));
 }
 
 // ---- values ----
@@ -253,16 +297,35 @@ bool TryParseGuid(std::string_view text, std::uint8_t out[16]) {
   return byte == 16;
 }
 
-EncodedValue EncodeColumnValue(const ColumnDefinition& column, const core::Variant& value,
-                               std::vector<std::uint8_t>& scratch) {
+namespace {
+
+// Where encoded values go: a vector (callers outside the row layer) or an EncodeBuffer.
+struct VectorSink {
+  std::vector<std::uint8_t>& bytes;
+  std::size_t size() const { return bytes.size(); }
+  std::uint8_t* Append(std::size_t n) {
+    bytes.resize(bytes.size() + n);
+    return bytes.data() + bytes.size() - n;
+  }
+  void Truncate(std::size_t n) { bytes.resize(n); }
+};
+
+struct BufferSink {
+  EncodeBuffer& bytes;
+  std::size_t size() const { return bytes.size(); }
+  std::uint8_t* Append(std::size_t n) { return bytes.Append(n); }
+  void Truncate(std::size_t n) { bytes.Truncate(n); }
+};
+
+template <typename Sink>
+EncodedValue EncodeValue(const ColumnDefinition& column, const core::Variant& value, Sink scratch) {
   EncodedValue r;
   r.offset = scratch.size();
   if (value.IsNullOrEmpty()) return r;
   r.null = false;
   auto put = [&](std::size_t n) {
-    scratch.resize(scratch.size() + n);
     r.size = static_cast<std::uint32_t>(n);
-    return scratch.data() + r.offset;
+    return scratch.Append(n);
   };
   try {
     switch (column.type) {
@@ -332,20 +395,21 @@ EncodedValue EncodeColumnValue(const ColumnDefinition& column, const core::Varia
       }
       case column_type::kText:
       case column_type::kMemo: {
-        std::string utf8 = value.ToString();
+        const std::string utf8 = value.ToString();
         // Compressed memo text is limited to 1024 characters (what Access reads back); the
         // character count is known only after conversion, so a long memo is redone plainly.
-        bool compress = column.CompressedUnicode();
-        std::size_t chars = AppendJet4TextUtf8(utf8, compress, scratch);
-        if (column.type == column_type::kMemo && compress && chars > 1024) {
-          scratch.resize(r.offset);
-          AppendJet4TextUtf8(utf8, false, scratch);
-        }
+        const bool compress = column.CompressedUnicode();
+        std::size_t written = 0;
+        std::uint8_t* out = scratch.Append(Jet4TextBound(utf8.size()));
+        std::size_t chars = WriteJet4TextUtf8(utf8, compress, out, &written);
+        if (column.type == column_type::kMemo && compress && chars > 1024)
+          WriteJet4TextUtf8(utf8, false, out, &written);
+        scratch.Truncate(r.offset + written);
         if (column.type == column_type::kText && chars * 2 > column.length)
           BadValue(column, "the text has " + std::to_string(chars) +
                                " characters; the column holds " +
                                std::to_string(column.length / 2));
-        r.size = static_cast<std::uint32_t>(scratch.size() - r.offset);
+        r.size = static_cast<std::uint32_t>(written);
         break;
       }
       case column_type::kBinary:
@@ -377,11 +441,33 @@ EncodedValue EncodeColumnValue(const ColumnDefinition& column, const core::Varia
                                                   ", which cannot be written");
     }
   } catch (const core::EVariantError& e) {
+    scratch.Truncate(r.offset);
     BadValue(column, e.what());
   } catch (const core::EConvertError& e) {
+    scratch.Truncate(r.offset);
     BadValue(column, e.what());
   }
   return r;
+}
+
+}  // namespace
+
+EncodedValue EncodeColumnValue(const ColumnDefinition& column, const core::Variant& value,
+                               std::vector<std::uint8_t>& scratch) {
+  return EncodeValue(column, value, VectorSink{scratch});
+}
+
+EncodedValue EncodeColumnValue(const ColumnDefinition& column, const core::Variant& value,
+                               EncodeBuffer& scratch) {
+  return EncodeValue(column, value, BufferSink{scratch});
+}
+
+void EncodeBuffer::Grow(std::size_t n) {
+  std::size_t capacity = std::max<std::size_t>({capacity_ * 2, size_ + n, 4096});
+  auto bigger = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+  if (size_) std::memcpy(bigger.get(), data_.get(), size_);
+  data_ = std::move(bigger);
+  capacity_ = capacity;
 }
 
 core::Variant DecodeColumnValue(const ColumnDefinition& column, const ColumnSlice& slice,

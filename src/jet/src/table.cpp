@@ -43,14 +43,16 @@ void RandomGuid(std::uint8_t out[16]) {
 struct Table::RowDraft {
   std::vector<EncodedValue> encoded;
   std::vector<ColumnSlice> slices;
-  std::vector<std::vector<std::uint8_t>> payloads;  // long values: the payload
-  std::vector<std::vector<std::uint8_t>> in_row;    // long values: header (+ inline data)
-  std::vector<bool> keep_old;                       // Update: the column keeps its old bytes
+  std::vector<std::vector<std::uint8_t>> payloads;           // long values: the payload
+  std::vector<std::span<const std::uint8_t>> payload_views;  // Insert: payloads in scratch_
+  std::vector<std::vector<std::uint8_t>> in_row;             // long values: header (+ inline data)
+  std::vector<bool> keep_old;  // Update: the column keeps its old bytes
 
   void Reset(std::size_t n) {
     encoded.assign(n, EncodedValue{});
     slices.assign(n, ColumnSlice{});
     payloads.resize(n);
+    payload_views.assign(n, {});
     in_row.resize(n);
     for (auto& p : payloads) p.clear();
     for (auto& r : in_row) r.clear();
@@ -82,6 +84,10 @@ Table::Table(Database& db, std::string name, TableDefinition def, RowPointer cat
       by_number_[def_.columns[i].number] = static_cast<int>(i);
   std::vector<ColumnSlice> nulls(def_.columns.size());
   min_row_size_ = format_.EncodedSize(nulls.data());
+  for (std::size_t i = 0; i < def_.columns.size(); ++i) {
+    if (def_.columns[i].IsBoolean()) booleans_.push_back(i);
+    if (def_.columns[i].IsLongValue()) long_values_at_.push_back(i);
+  }
 }
 
 Table::~Table() = default;
@@ -90,7 +96,9 @@ void Table::Redefine(TableDefinition def) {
   StoreCounters();
   def_ = std::move(def);
   indexes_.reset();
+  write_refusal_.clear();
   long_values_.clear();
+  free_map_ = nullptr;
 }
 
 int Table::ColumnIndex(std::string_view name) const {
@@ -106,22 +114,22 @@ void Table::CheckWritable() {
 
 IndexMaintainer* Table::Indexes() {
   if (def_.real_indexes.empty()) return nullptr;
-  if (!indexes_)
+  if (!indexes_) {
     indexes_ =
         std::make_unique<IndexMaintainer>(db_.PageCache(), IndexContext{db_.Path(), name_}, def_);
+    write_refusal_ = indexes_->WriteRefusal();
+  }
   return indexes_.get();
 }
 
 LongValueStore& Table::LongValues(std::size_t column) {
-  auto it = long_values_.find(column);
-  if (it == long_values_.end()) {
+  if (long_values_.size() <= column) long_values_.resize(def_.columns.size());
+  auto& store = long_values_[column];
+  if (!store) {
     Location at{.file = db_.Path(), .table = name_};
-    it = long_values_
-             .emplace(column,
-                      std::make_unique<LongValueStore>(db_.PageCache(), def_.columns[column], at))
-             .first;
+    store = std::make_unique<LongValueStore>(db_.PageCache(), def_.columns[column], at);
   }
-  return *it->second;
+  return *store;
 }
 
 core::Variant Table::ToVariant(std::size_t column, const ColumnSlice& slice, int row,
@@ -279,11 +287,13 @@ PropertyBlob Table::Properties() {
 
 namespace {
 
-// The keys' view of a row: column values by column number.
+// The keys' view of a row: column values by column number. Long values come from
+// `payloads` (owned bytes or views), by column position.
+template <typename Payloads>
 class KeyValues {
  public:
   KeyValues(const TableDefinition& def, const std::vector<int>& by_number,
-            const ColumnSlice* slices, const std::vector<std::vector<std::uint8_t>>* payloads)
+            const ColumnSlice* slices, const Payloads* payloads)
       : def_(def), by_number_(by_number), slices_(slices), payloads_(payloads) {}
 
   KeyValue operator()(std::uint16_t number) {
@@ -311,7 +321,7 @@ class KeyValues {
   const TableDefinition& def_;
   const std::vector<int>& by_number_;
   const ColumnSlice* slices_;
-  const std::vector<std::vector<std::uint8_t>>* payloads_;
+  const Payloads* payloads_;
   std::deque<std::u16string> texts_;
 };
 
@@ -340,6 +350,12 @@ void Table::BuildIndex(IndexMaintainer& indexes, std::size_t i) {
       each(IndexRowPointer{where.page, where.row}, std::ref(keys));
     }
   });
+}
+
+UsageMap* Table::FreeMap() {
+  // Some Access tables have no free-space map; nothing is recorded for them then.
+  if (!free_map_ && !def_.free_map.IsNull()) free_map_ = &db_.PageCache().Map(def_.free_map);
+  return free_map_;
 }
 
 std::uint32_t Table::PageForInsert(std::size_t length) {
@@ -384,8 +400,7 @@ RowPointer Table::PlaceEncoded(std::size_t length, std::uint16_t flags, Fill&& f
         page.Fits(length)) {
       int slot;
       fill(page.AddRow(length, flags, &slot));
-      if (!page.Fits(min_row_size_) && !def_.free_map.IsNull())
-        pager.Map(def_.free_map).Remove(insert_page_);
+      if (!page.Fits(min_row_size_) && FreeMap()) FreeMap()->Remove(insert_page_);
       return RowPointer{insert_page_, static_cast<std::uint8_t>(slot)};
     }
   }
@@ -394,8 +409,7 @@ RowPointer Table::PlaceEncoded(std::size_t length, std::uint16_t flags, Fill&& f
   DataPage page(p.MutableData(), db_.Version());
   int slot;
   fill(page.AddRow(length, flags, &slot));
-  if (!page.Fits(min_row_size_) && !def_.free_map.IsNull())
-    db_.PageCache().Map(def_.free_map).Remove(number);
+  if (!page.Fits(min_row_size_) && FreeMap()) FreeMap()->Remove(number);
   return RowPointer{number, static_cast<std::uint8_t>(slot)};
 }
 
@@ -404,7 +418,7 @@ void Table::CheckRequired(const std::vector<ColumnSlice>& slices) {
   // catalog row's blob, read once.
   if (!required_loaded_) {
     required_loaded_ = true;
-    required_.assign(def_.columns.size(), false);
+    required_.clear();
     PropertyBlob blob;
     try {
       blob = Properties();
@@ -414,11 +428,11 @@ void Table::CheckRequired(const std::vector<ColumnSlice>& slices) {
     for (std::size_t i = 0; i < def_.columns.size(); ++i) {
       const PropertyMap* map = blob.Find(def_.columns[i].name);
       const Property* p = map ? map->Find("Required") : nullptr;
-      required_[i] = p && p->Value().ToBoolean();
+      if (p && p->Value().ToBoolean() && !def_.columns[i].IsBoolean()) required_.push_back(i);
     }
   }
-  for (std::size_t i = 0; i < slices.size(); ++i)
-    if (required_[i] && slices[i].null && !def_.columns[i].IsBoolean())
+  for (std::size_t i : required_)
+    if (slices[i].null)
       ThrowJet(ErrorCode::kNullNotAllowed, db_.Path() + ": table '" + name_ + "': the field '" +
                                                def_.columns[i].name +
                                                "' is required and cannot be left empty (Null)");
@@ -443,34 +457,37 @@ RowPointer Table::Insert(std::span<const core::Variant> values) {
                                            std::to_string(n) + " columns, " +
                                            std::to_string(values.size()) + " values given");
   IndexMaintainer* indexes = Indexes();
-  if (indexes) {
-    std::string refusal = indexes->WriteRefusal();
-    if (!refusal.empty()) ThrowJet(ErrorCode::kReadOnly, refusal);
+  if (indexes && !write_refusal_.empty()) ThrowJet(ErrorCode::kReadOnly, write_refusal_);
+  if (!insert_draft_) {
+    // One draft for every insert: each row overwrites what it uses, nothing is cleared.
+    insert_draft_ = std::make_unique<RowDraft>();
+    insert_draft_->Reset(n);
   }
-  if (!insert_draft_) insert_draft_ = std::make_unique<RowDraft>();
   RowDraft& d = *insert_draft_;
-  d.Reset(n);
   scratch_.clear();
   std::uint32_t next_autonumber = def_.autonumber;
   for (std::size_t i = 0; i < n; ++i) {
     const ColumnDefinition& col = def_.columns[i];
     const core::Variant* v = &values[i];
-    core::Variant generated;
     if (v->IsNullOrEmpty() && col.IsAutoNumber() && col.type == column_type::kLong) {
       if (next_autonumber >= 0x7FFFFFFFu)
         ThrowJet(ErrorCode::kValueInvalid, db_.Path() + ": table '" + name_ +
                                                "': the AutoNumber column '" + col.name +
                                                "' is exhausted");
-      generated = core::Variant::FromLong(static_cast<std::int32_t>(++next_autonumber));
-      v = &generated;
-    } else if (v->IsNullOrEmpty() && col.IsGuidAutoNumber() && col.type == column_type::kGuid) {
-      std::uint8_t g[16];
-      RandomGuid(g);
-      generated = core::Variant::FromBytes(std::vector<std::uint8_t>(g, g + 16));
-      v = &generated;
+      ++next_autonumber;
+      d.encoded[i] = EncodedValue{false, false, scratch_.size(), 4};
+      PutLe32(scratch_.Append(4), next_autonumber);
+      continue;
     }
     try {
-      d.encoded[i] = EncodeColumnValue(col, *v, scratch_);
+      if (v->IsNullOrEmpty() && col.IsGuidAutoNumber() && col.type == column_type::kGuid) {
+        std::uint8_t g[16];
+        RandomGuid(g);
+        d.encoded[i] = EncodeColumnValue(
+            col, core::Variant::FromBytes(std::vector<std::uint8_t>(g, g + 16)), scratch_);
+      } else {
+        d.encoded[i] = EncodeColumnValue(col, *v, scratch_);
+      }
     } catch (const JetError& e) {
       ThrowJet(e.Code(), db_.Path() + ": table '" + name_ + "', " + e.what());
     }
@@ -480,42 +497,35 @@ RowPointer Table::Insert(std::span<const core::Variant> values) {
         next_autonumber = static_cast<std::uint32_t>(value);
     }
   }
-  // Slices, with each long value first counted at its 12-byte out-of-row size.
-  std::size_t size = 0;
+  // Slices, now that scratch_ no longer moves; each long value is first counted at its
+  // 12-byte out-of-row size.
+  const std::uint8_t* base = scratch_.data();
   for (std::size_t i = 0; i < n; ++i) {
-    const ColumnDefinition& col = def_.columns[i];
     const EncodedValue& e = d.encoded[i];
+    d.slices[i] = ColumnSlice{e.null, e.boolean, base + e.offset, e.size};
+  }
+  for (std::size_t i : booleans_) d.slices[i].null = false;  // a Jet Boolean is never Null
+  for (std::size_t i : long_values_at_) {
     ColumnSlice& s = d.slices[i];
-    s.null = e.null;
-    s.boolean = e.boolean;
-    if (col.IsBoolean()) s.null = false;  // a Jet Boolean is never Null
-    if (e.null || col.IsBoolean()) continue;
-    if (col.IsLongValue()) {
-      d.payloads[i].assign(scratch_.begin() + e.offset, scratch_.begin() + e.offset + e.size);
-      d.in_row[i].assign(LongValueLayout::kHeaderSize, 0);
-      s.data = d.in_row[i].data();
-      s.size = LongValueLayout::kHeaderSize;
-    } else {
-      s.data = scratch_.data() + e.offset;
-      s.size = e.size;
-    }
+    if (s.null) continue;
+    d.payload_views[i] = {s.data, s.size};
+    s.size = LongValueLayout::kHeaderSize;
   }
   CheckRequired(d.slices);
-  size = format_.EncodedSize(d.slices.data());
+  std::size_t size = format_.EncodedSize(d.slices.data());
   if (size > kMaxRowSize)
     ThrowJet(ErrorCode::kRowTooLarge, db_.Path() + ": table '" + name_ + "': a row of " +
                                           std::to_string(size) + " bytes is larger than the " +
                                           std::to_string(kMaxRowSize) + " a page holds");
   std::optional<IndexMaintainer::Prepared> prepared;
   if (indexes) {
-    KeyValues keys(def_, by_number_, d.slices.data(), &d.payloads);
+    KeyValues keys(def_, by_number_, d.slices.data(), &d.payload_views);
     prepared = indexes->PrepareInsert(std::ref(keys));
   }
   // Long values: small ones inline while the row stays within its limit.
-  for (std::size_t i = 0; i < n; ++i) {
-    const ColumnDefinition& col = def_.columns[i];
-    if (!col.IsLongValue() || d.slices[i].null) continue;
-    const auto& payload = d.payloads[i];
+  for (std::size_t i : long_values_at_) {
+    if (d.slices[i].null) continue;
+    const auto payload = d.payload_views[i];
     bool inline_ok = size + payload.size() <= kMaxRowSize;
     LongValues(i).Store(payload, inline_ok, d.in_row[i]);
     size += d.in_row[i].size() - LongValueLayout::kHeaderSize;
@@ -540,10 +550,7 @@ void Table::Update(RowPointer where, std::span<const core::Variant> values) {
                                            std::to_string(n) + " columns, " +
                                            std::to_string(values.size()) + " values given");
   IndexMaintainer* indexes = Indexes();
-  if (indexes) {
-    std::string refusal = indexes->WriteRefusal();
-    if (!refusal.empty()) ThrowJet(ErrorCode::kReadOnly, refusal);
-  }
+  if (indexes && !write_refusal_.empty()) ThrowJet(ErrorCode::kReadOnly, write_refusal_);
   Content old = Locate(where, true);
   Location at{.file = db_.Path(), .table = name_, .page = where.page, .row = where.row};
   std::vector<ColumnSlice> old_slices(n);
@@ -587,7 +594,7 @@ void Table::Update(RowPointer where, std::span<const core::Variant> values) {
     if (col.IsBoolean()) s.null = false;
     if (e.null || col.IsBoolean()) continue;
     if (col.IsLongValue()) {
-      d.payloads[i].assign(scratch_.begin() + e.offset, scratch_.begin() + e.offset + e.size);
+      d.payloads[i].assign(scratch_.data() + e.offset, scratch_.data() + e.offset + e.size);
       d.in_row[i].assign(LongValueLayout::kHeaderSize, 0);
       s.data = d.in_row[i].data();
       s.size = LongValueLayout::kHeaderSize;

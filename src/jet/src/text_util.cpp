@@ -68,50 +68,116 @@ void AppendJet4Text(std::u16string_view text, bool compress, std::vector<std::ui
   }
 }
 
-std::size_t AppendJet4TextUtf8(std::string_view utf8, bool compress,
-                               std::vector<std::uint8_t>& out) {
-  // Decoded into a buffer kept per thread: the insert path converts every text value.
-  thread_local std::u16string units;
-  units.clear();
-  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
-  const std::size_t n = utf8.size();
-  std::size_t i = 0;
-  while (i < n) {
-    unsigned char c = p[i];
-    if (c < 0x80) {
-      units.push_back(c);
-      ++i;
-      continue;
+namespace {
+
+// One code point from p (p < end); an invalid or cut sequence gives U+FFFD and consumes its
+// longest valid-looking prefix, at least one byte.
+std::size_t ReadCodePoint(const unsigned char* p, const unsigned char* end, char32_t& cp) {
+  const unsigned char lead = p[0];
+  std::size_t need;
+  unsigned char lo = 0x80, hi = 0xBF;  // what the second byte may be
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    cp = lead & 0x0F;
+    if (lead == 0xE0) lo = 0xA0;  // overlong
+    if (lead == 0xED) hi = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    cp = lead & 0x07;
+    if (lead == 0xF0) lo = 0x90;  // overlong
+    if (lead == 0xF4) hi = 0x8F;  // beyond U+10FFFF
+  } else {
+    cp = 0xFFFD;
+    return 1;
+  }
+  std::size_t used = 1;
+  for (std::size_t k = 0; k < need; ++k, ++used) {
+    const unsigned char c = p + used < end ? p[used] : 0;
+    const bool ok = p + used < end && (k == 0 ? c >= lo && c <= hi : (c & 0xC0) == 0x80);
+    if (!ok) {
+      cp = 0xFFFD;
+      return used;
     }
-    int extra = c >= 0xF0 && c < 0xF8 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : -1;
-    char32_t cp = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : c & 0x1F;
-    bool ok = extra > 0 && i + extra < n + 1;
-    for (int k = 1; ok && k <= extra; ++k) {
-      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) {
-        ok = false;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  return used;
+}
+
+}  // namespace
+
+std::size_t WriteJet4TextUtf8(std::string_view utf8, bool compress, std::uint8_t* out,
+                              std::size_t* written) {
+  const auto* begin = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* end = begin + utf8.size();
+  // Most texts qualify for the one-byte form: write it straight away and fall back to
+  // UCS-2 at the first character that does not fit it.
+  if (compress && utf8.size() >= 3) {
+    std::uint8_t* q = out;
+    *q++ = 0xFF;
+    *q++ = 0xFE;
+    const unsigned char* p = begin;
+    bool fits = true;
+    while (p != end) {
+      if (*p < 0x80) {
+        if (*p == 0) {
+          fits = false;
+          break;
+        }
+        *q++ = *p++;
+        continue;
+      }
+      char32_t cp;
+      const std::size_t n = ReadCodePoint(p, end, cp);
+      if (cp > 0xFF) {
+        fits = false;
         break;
       }
-      cp = (cp << 6) | (p[i + k] & 0x3F);
+      *q++ = static_cast<std::uint8_t>(cp);
+      p += n;
     }
-    if (ok && ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-               (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))))
-      ok = false;
-    if (!ok) {
-      units.push_back(0xFFFD);
-      ++i;
-      continue;
+    const std::size_t units = static_cast<std::size_t>(q - out) - 2;
+    if (fits && units >= 3) {
+      *written = static_cast<std::size_t>(q - out);
+      return units;
+    }
+  }
+  std::uint8_t* q = out;
+  const unsigned char* p = begin;
+  while (p != end) {
+    char32_t cp = *p;
+    if (cp < 0x80) {
+      ++p;
+    } else {
+      p += ReadCodePoint(p, end, cp);
     }
     if (cp >= 0x10000) {
-      cp -= 0x10000;
-      units.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      units.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      const char32_t v = cp - 0x10000;
+      const auto high = static_cast<char16_t>(0xD800 + (v >> 10));
+      const auto low = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+      *q++ = static_cast<std::uint8_t>(high);
+      *q++ = static_cast<std::uint8_t>(high >> 8);
+      *q++ = static_cast<std::uint8_t>(low);
+      *q++ = static_cast<std::uint8_t>(low >> 8);
     } else {
-      units.push_back(static_cast<char16_t>(cp));
+      *q++ = static_cast<std::uint8_t>(cp);
+      *q++ = static_cast<std::uint8_t>(cp >> 8);
     }
-    i += extra + 1;
   }
-  AppendJet4Text(units, compress, out);
-  return units.size();
+  *written = static_cast<std::size_t>(q - out);
+  return *written / 2;
+}
+
+std::size_t AppendJet4TextUtf8(std::string_view utf8, bool compress,
+                               std::vector<std::uint8_t>& out) {
+  const std::size_t at = out.size();
+  out.resize(at + Jet4TextBound(utf8.size()));
+  std::size_t written = 0;
+  const std::size_t units = WriteJet4TextUtf8(utf8, compress, out.data() + at, &written);
+  out.resize(at + written);
+  return units;
 }
 
 std::u16string FoldCase(std::u16string_view text) {

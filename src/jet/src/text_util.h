@@ -22,9 +22,17 @@ bool CanCompress(std::u16string_view text);
 void AppendJet4Text(std::u16string_view text, bool compress, std::vector<std::uint8_t>& out);
 
 // The same from UTF-8 text; returns the number of characters (UTF-16 units). Invalid
-// UTF-8 becomes U+FFFD.
+// UTF-8 becomes U+FFFD, one for each maximal invalid part, as Unicode recommends.
 std::size_t AppendJet4TextUtf8(std::string_view utf8, bool compress,
                                std::vector<std::uint8_t>& out);
+// The same into `out`, which has room for Jet4TextBound(utf8.size()) bytes; `written`
+// receives the bytes used.
+std::size_t WriteJet4TextUtf8(std::string_view utf8, bool compress, std::uint8_t* out,
+                              std::size_t* written);
+// Never more than two bytes per UTF-8 byte (plus the compression mark).
+inline std::size_t Jet4TextBound(std::size_t utf8_bytes) {
+  return 2 * utf8_bytes + 2;
+}
 
 // Jet compares object names without regard to case.
 bool NamesEqual(std::string_view a, std::string_view b);

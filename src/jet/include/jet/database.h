@@ -191,6 +191,7 @@ class Table {
   template <typename Fill>
   RowPointer PlaceEncoded(std::size_t length, std::uint16_t flags, Fill&& fill);
   IndexMaintainer* Indexes();
+  UsageMap* FreeMap();
   LongValueStore& LongValues(std::size_t column);
   void CheckWritable();
   void CheckRequired(const std::vector<ColumnSlice>& slices);
@@ -205,13 +206,17 @@ class Table {
   std::vector<int> order_;
   std::vector<int> by_number_;  // column position by column number, -1 for gaps
   std::unique_ptr<IndexMaintainer> indexes_;
-  std::map<std::size_t, std::unique_ptr<LongValueStore>> long_values_;
+  std::vector<std::unique_ptr<LongValueStore>> long_values_;  // by column position
+  std::vector<std::size_t> booleans_;                         // positions of Boolean columns
+  std::vector<std::size_t> long_values_at_;                   // positions of Memo and OLE columns
+  std::string write_refusal_;  // why rows cannot be written (an index's sort order), or empty
+  UsageMap* free_map_ = nullptr;
   std::uint32_t insert_page_ = 0;
   bool counters_dirty_ = false;
   std::unique_ptr<RowDraft> insert_draft_;
-  std::vector<bool> required_;
+  std::vector<std::size_t> required_;  // positions of columns that refuse Null
   bool required_loaded_ = false;
-  std::vector<std::uint8_t> scratch_;
+  EncodeBuffer scratch_;
   std::vector<std::uint8_t> row_buffer_;
   std::size_t min_row_size_ = 0;
 };

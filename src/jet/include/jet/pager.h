@@ -177,6 +177,8 @@ class Pager {
  private:
   friend class PageRef;
   Pager(std::unique_ptr<File> file, JetVersion version, const PagerOptions& options, bool fresh);
+  // The frame of a page, read from the file when `load`; otherwise a page not yet cached
+  // comes with undefined bytes, for a caller that fills all of them.
   PageFrame* Fetch(std::uint32_t page, bool load);
   void Unpin(PageFrame* frame);
   void EvictIfNeeded();
@@ -197,6 +199,14 @@ class Pager {
   std::uint32_t page_count_ = 0;
   std::uint32_t encryption_key_ = 0;
 
+  // Memory for one more frame; frames are never given back before the pager goes.
+  std::uint8_t* NewFrameData();
+  struct FreeBlock {
+    void operator()(std::uint8_t* p) const;
+  };
+  std::vector<std::unique_ptr<std::uint8_t, FreeBlock>> blocks_;
+  std::size_t frames_per_block_ = 0;
+  std::size_t block_used_ = 0;
   std::vector<std::unique_ptr<PageFrame>> frames_;        // by page number; null = not cached
   std::vector<PageFrame*> resident_;                      // clock list for eviction
   std::vector<std::unique_ptr<PageFrame>> spare_frames_;  // evicted, ready for reuse

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -56,12 +57,24 @@ class RowFormat {
     std::uint16_t fixed_offset;
     std::uint16_t length;
   };
+  // What Encode walks, worked out once: where each value goes and which mask bit it sets.
+  struct Placement {
+    std::uint16_t pos = 0;     // column position; kNoColumn for a deleted variable slot
+    std::uint16_t offset = 0;  // fixed columns: offset in the fixed area
+    std::uint16_t length = 0;  // fixed columns: bytes
+    std::uint16_t mask_byte = 0;
+    std::uint8_t mask_bit = 0;
+  };
+  static constexpr std::uint16_t kNoColumn = 0xFFFF;
   JetVersion version_;
   std::uint16_t max_columns_;
   std::uint16_t var_columns_;
   std::uint16_t fixed_size_;
   std::vector<Column> columns_;
-  std::vector<int> by_var_index_;  // column position of each variable slot, -1 for gaps
+  std::vector<int> by_var_index_;     // column position of each variable slot, -1 for gaps
+  std::vector<Placement> fixed_;      // fixed columns other than Boolean
+  std::vector<Placement> booleans_;   // Boolean columns (their mask bit is the value)
+  std::vector<Placement> variables_;  // by variable index
 };
 
 // Largest row Jet accepts.
@@ -86,6 +99,32 @@ struct EncodedValue {
 };
 EncodedValue EncodeColumnValue(const ColumnDefinition& column, const core::Variant& value,
                                std::vector<std::uint8_t>& scratch);
+
+// A byte buffer that does not zero what it grows by: the row encoder writes every byte it
+// appends, once per value of every row inserted.
+class EncodeBuffer {
+ public:
+  std::size_t size() const { return size_; }
+  std::uint8_t* data() { return data_.get(); }
+  const std::uint8_t* data() const { return data_.get(); }
+  void clear() { size_ = 0; }
+  // n more bytes, uninitialised; earlier pointers into the buffer may be invalidated.
+  std::uint8_t* Append(std::size_t n) {
+    if (capacity_ - size_ < n) Grow(n);
+    std::uint8_t* p = data_.get() + size_;
+    size_ += n;
+    return p;
+  }
+  void Truncate(std::size_t n) { size_ = n < size_ ? n : size_; }
+
+ private:
+  void Grow(std::size_t n);
+  std::unique_ptr<std::uint8_t[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+EncodedValue EncodeColumnValue(const ColumnDefinition& column, const core::Variant& value,
+                               EncodeBuffer& scratch);
 // The Variant of a stored value (for Memo/OLE: of the whole payload).
 // Raises CorruptDatabase (located by `at`) when the stored bytes cannot be this type.
 core::Variant DecodeColumnValue(const ColumnDefinition& column, const ColumnSlice& slice,
