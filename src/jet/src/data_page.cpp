@@ -115,15 +115,20 @@ int DataPage::ChooseSlot(Slot slot) const {
   return first_deleted;
 }
 
-bool DataPage::FitsRepacked(std::size_t length, Slot slot) const {
+std::size_t DataPage::RoomRepacked(Slot slot) const {
   const int target = ChooseSlot(slot);
-  if (target < 0) return false;
+  if (target < 0) return 0;
   std::array<Piece, kMaxRowsPerPage> pieces;
   std::uint16_t count;
   std::size_t live, deleted;
-  if (!Measure(page_, layout_, pieces, &count, &live, &deleted)) return false;
+  if (!Measure(page_, layout_, pieces, &count, &live, &deleted)) return 0;
   const std::size_t rows = target == count ? count + 1u : count;
-  return layout_.first_slot + 2 * rows + live + length <= layout_.page_size;
+  const std::size_t used = layout_.first_slot + 2 * rows + live;
+  return used < layout_.page_size ? layout_.page_size - used : 0;
+}
+
+bool DataPage::FitsRepacked(std::size_t length, Slot slot) const {
+  return length > 0 && RoomRepacked(slot) >= length;
 }
 
 bool DataPage::Repack(int grow, std::size_t length, std::uint16_t flags) {

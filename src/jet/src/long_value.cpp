@@ -102,14 +102,19 @@ RowPointer LongValueStore::AddRow(std::span<const std::uint8_t> link,
     PageRef p = pager_.Read(number);
     const std::uint8_t* d = p.Data();
     if (d[0] != page_type::kData || Le32(d + DataPageLayout::kOwner) != kLongValueOwner) return -1;
-    if (!DataPage(const_cast<std::uint8_t*>(d), version).Fits(length)) return -1;
+    DataPage view(const_cast<std::uint8_t*>(d), version);
+    if (!view.Fits(length) && !view.FitsRepacked(length, DataPage::Slot::kDeleted)) return -1;
     PageRef w = pager_.Write(number);
     DataPage page(w.MutableData(), version);
     int row;
-    std::uint8_t* dest = page.AddRow(length, 0, &row);
+    // Deleted rows give their bytes and slots back: nothing refers to them any more.
+    std::uint8_t* dest = page.AddRowRepacking(length, 0, DataPage::Slot::kDeleted, &row);
+    if (!dest) return -1;
     if (!link.empty()) std::memcpy(dest, link.data(), link.size());
     if (!bytes.empty()) std::memcpy(dest + link.size(), bytes.data(), bytes.size());
-    if (page.FreeSpace() < kUsefulRoom + 2 && free_) free_->Remove(number);
+    if (free_ && !page.Fits(kUsefulRoom) &&
+        !page.FitsRepacked(kUsefulRoom, DataPage::Slot::kDeleted))
+      free_->Remove(number);
     return row;
   };
   if (!own_page) {
@@ -117,14 +122,37 @@ RowPointer LongValueStore::AddRow(std::span<const std::uint8_t> link,
       int row = try_page(current_page_);
       if (row >= 0) return RowPointer{current_page_, static_cast<std::uint8_t>(row)};
     }
-    // Pages with room from earlier sessions: try the most recent one.
-    std::uint32_t candidate = free_ ? free_->Pages().Max() : kNoPage;
-    if (candidate != kNoPage && candidate != current_page_ && owned_->Contains(candidate)) {
-      int row = try_page(candidate);
-      if (row >= 0) {
-        current_page_ = candidate;
-        return RowPointer{candidate, static_cast<std::uint8_t>(row)};
+    // Pages with room (from earlier sessions, or that deletes left): a few, most recent
+    // first. Those without useful room leave the map.
+    // Walked downwards from where the last search stopped, round again from the top.
+    int tried = 0, examined = 0;
+    std::uint32_t candidate = kNoPage;
+    if (free_) {
+      candidate = cursor_ == 0 ? kNoPage : free_->Pages().Prev(cursor_ - 1);
+      if (candidate == kNoPage) candidate = free_->Pages().Max();
+    }
+    while (candidate != kNoPage && tried < 8 && ++examined <= 32) {
+      std::uint32_t next = candidate == 0 ? kNoPage : free_->Pages().Prev(candidate - 1);
+      if (next == kNoPage) next = free_->Pages().Max();
+      if (next == candidate) next = kNoPage;
+      cursor_ = candidate;
+      if (candidate != current_page_ && owned_->Contains(candidate) &&
+          candidate < pager_.PageCount()) {
+        ++tried;
+        int row = try_page(candidate);
+        if (row >= 0) {
+          current_page_ = candidate;
+          return RowPointer{candidate, static_cast<std::uint8_t>(row)};
+        }
+        PageRef p = pager_.Read(candidate);
+        DataPage view(const_cast<std::uint8_t*>(p.Data()), pager_.Version());
+        if (p.Data()[0] != page_type::kData ||
+            (!view.Fits(kUsefulRoom) && !view.FitsRepacked(kUsefulRoom, DataPage::Slot::kDeleted)))
+          free_->Remove(candidate);
+      } else if (!owned_->Contains(candidate)) {
+        free_->Remove(candidate);
       }
+      candidate = next;
     }
   }
   PageRef fresh = pager_.Allocate(owned_);
@@ -183,8 +211,15 @@ void LongValueStore::DeleteRow(RowPointer where) {
   DataPage page(d, pager_.Version());
   if (where.row >= page.RowCount()) return;
   page.SetSlotFlags(where.row, DataPageLayout::kSlotFlags);
-  for (int r = 0; r < page.RowCount(); ++r)
-    if (page.SlotFlags(r) != DataPageLayout::kSlotFlags) return;
+  bool live = false;
+  for (int r = 0; r < page.RowCount() && !live; ++r) live = !page.IsDeleted(r);
+  if (live) {
+    // The page keeps other values; its freed bytes can take new ones.
+    if (free_ && owned_->Contains(where.page) && !free_->Contains(where.page) &&
+        page.FitsRepacked(kUsefulRoom, DataPage::Slot::kDeleted))
+      free_->Add(where.page);
+    return;
+  }
   // Nothing live is left on the page: give it back.
   w = PageRef();
   if (free_) free_->Remove(where.page);

@@ -77,6 +77,18 @@ std::uint32_t PageSet::Next(std::uint32_t from) const {
   }
 }
 
+std::uint32_t PageSet::Prev(std::uint32_t from) const {
+  if (words_.empty()) return kNoPage;
+  std::size_t w = std::min<std::size_t>(from / 64, words_.size() - 1);
+  std::uint64_t bits = words_[w];
+  if (w == from / 64 && from % 64 != 63) bits &= (std::uint64_t{2} << (from % 64)) - 1;
+  while (true) {
+    if (bits != 0) return static_cast<std::uint32_t>(w * 64 + 63 - std::countl_zero(bits));
+    if (w == 0) return kNoPage;
+    bits = words_[--w];
+  }
+}
+
 std::uint32_t PageSet::Max() const {
   for (std::size_t w = words_.size(); w-- > 0;)
     if (words_[w] != 0)

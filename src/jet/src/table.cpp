@@ -99,6 +99,7 @@ void Table::Redefine(TableDefinition def) {
   write_refusal_.clear();
   long_values_.clear();
   free_map_ = nullptr;
+  free_cursor_ = 0;
 }
 
 int Table::ColumnIndex(std::string_view name) const {
@@ -358,29 +359,62 @@ UsageMap* Table::FreeMap() {
   return free_map_;
 }
 
+std::size_t Table::RoomOn(std::uint32_t number) {
+  Pager& pager = db_.PageCache();
+  if (number == 0 || number == kNoPage || number >= pager.PageCount()) return 0;
+  PageRef p = pager.Read(number);
+  const std::uint8_t* d = p.Data();
+  if (d[0] != page_type::kData || Le32(d + DataPageLayout::kOwner) != def_.FirstPage()) return 0;
+  return DataPage(const_cast<std::uint8_t*>(d), pager.Version()).RoomRepacked(DataPage::Slot::kNew);
+}
+
 std::uint32_t Table::PageForInsert(std::size_t length) {
   Pager& pager = db_.PageCache();
   UsageMap& owned = pager.Map(def_.owned_map);
-  // Some Access tables have no free-space map; nothing is recorded for them then.
-  UsageMap* free = def_.free_map.IsNull() ? nullptr : &pager.Map(def_.free_map);
-  auto usable = [&](std::uint32_t number) {
-    if (number == 0 || number == kNoPage || !owned.Contains(number) || number >= pager.PageCount())
-      return false;
-    PageRef p = pager.Read(number);
-    const std::uint8_t* d = p.Data();
-    if (d[0] != page_type::kData || Le32(d + DataPageLayout::kOwner) != def_.FirstPage())
-      return false;
-    return DataPage(const_cast<std::uint8_t*>(d), pager.Version()).Fits(length);
+  UsageMap* free = FreeMap();
+  auto room = [&](std::uint32_t number) -> std::size_t {
+    return number != 0 && number != kNoPage && owned.Contains(number) ? RoomOn(number) : 0;
   };
-  if (usable(insert_page_)) return insert_page_;
-  if (insert_page_ != 0 && free) free->Remove(insert_page_);  // it is full
-  std::uint32_t last = free ? free->Pages().Max() : owned.Pages().Max();
-  if (last != kNoPage && usable(last)) return insert_page_ = last;
-  if (last != kNoPage && free) free->Remove(last);
+  // A page stays in the free-space map while it has room worth coming back for; pages
+  // filled by inserts leave it when full, and deletes put pages with room back.
+  const std::size_t worth = std::max<std::size_t>(min_row_size_, kRoomWorthKeeping);
+  if (room(insert_page_) >= length) return insert_page_;
+  if (free) {
+    if (insert_page_ != 0 && room(insert_page_) < worth) free->Remove(insert_page_);
+    // Pages with room, walked downwards from where the last search stopped (so that pages
+    // too full for one long row are not the only ones ever looked at); a few too full for
+    // this row are passed over before a new page is taken.
+    int passed = 0;
+    std::uint32_t candidate = free_cursor_ == 0 ? kNoPage : free->Pages().Prev(free_cursor_ - 1);
+    if (candidate == kNoPage) candidate = free->Pages().Max();
+    while (candidate != kNoPage && passed < 8) {
+      const std::size_t here = room(candidate);
+      if (here >= length) return insert_page_ = free_cursor_ = candidate;
+      std::uint32_t next = candidate == 0 ? kNoPage : free->Pages().Prev(candidate - 1);
+      if (next == kNoPage) next = free->Pages().Max();  // round again from the top
+      if (here >= worth)
+        ++passed;
+      else
+        free->Remove(candidate);
+      free_cursor_ = candidate;
+      if (next == candidate) break;
+      candidate = next;
+    }
+  } else {
+    const std::uint32_t last = owned.Pages().Max();
+    if (room(last) >= length) return insert_page_ = last;
+  }
   PageRef fresh = pager.Allocate(&owned);
   DataPage::Format(fresh.MutableData(), pager.Version(), def_.FirstPage());
   if (free) free->Add(fresh.Number());
   return insert_page_ = fresh.Number();
+}
+
+void Table::NoteRoom(std::uint32_t number) {
+  UsageMap* free = FreeMap();
+  if (!free || free->Contains(number) || !db_.PageCache().Map(def_.owned_map).Contains(number))
+    return;
+  if (RoomOn(number) >= std::max<std::size_t>(min_row_size_, kRoomWorthKeeping)) free->Add(number);
 }
 
 RowPointer Table::PlaceRow(std::span<const std::uint8_t> row, std::uint16_t flags) {
@@ -400,7 +434,9 @@ RowPointer Table::PlaceEncoded(std::size_t length, std::uint16_t flags, Fill&& f
         page.Fits(length)) {
       int slot;
       fill(page.AddRow(length, flags, &slot));
-      if (!page.Fits(min_row_size_) && FreeMap()) FreeMap()->Remove(insert_page_);
+      if (!page.Fits(min_row_size_) && !page.FitsRepacked(min_row_size_, DataPage::Slot::kNew) &&
+          FreeMap())
+        FreeMap()->Remove(insert_page_);
       return RowPointer{insert_page_, static_cast<std::uint8_t>(slot)};
     }
   }
@@ -408,8 +444,14 @@ RowPointer Table::PlaceEncoded(std::size_t length, std::uint16_t flags, Fill&& f
   PageRef p = db_.PageCache().Write(number);
   DataPage page(p.MutableData(), db_.Version());
   int slot;
-  fill(page.AddRow(length, flags, &slot));
-  if (!page.Fits(min_row_size_) && FreeMap()) FreeMap()->Remove(number);
+  // Room that deleted rows left is taken back by moving the other rows together; every row
+  // keeps its slot, so nothing that points at rows changes.
+  std::uint8_t* dest = page.AddRowRepacking(length, flags, DataPage::Slot::kNew, &slot);
+  if (!dest) throw std::logic_error("a page chosen for a row has no room for it");
+  fill(dest);
+  if (!page.Fits(min_row_size_) && !page.FitsRepacked(min_row_size_, DataPage::Slot::kNew) &&
+      FreeMap())
+    FreeMap()->Remove(number);
   return RowPointer{number, static_cast<std::uint8_t>(slot)};
 }
 
@@ -647,9 +689,12 @@ void Table::Update(RowPointer where, std::span<const core::Variant> values) {
     // slot forwards to it, so that the row keeps its address.
     RowPointer target = PlaceRow(row_buffer_, DataPageLayout::kSlotDeleted);
     if (old.forwarded) {
-      PageRef t = pager.Write(old.content.page);
-      DataPage(t.MutableData(), db_.Version())
-          .SetSlotFlags(old.content.row, DataPageLayout::kSlotFlags);
+      {
+        PageRef t = pager.Write(old.content.page);
+        DataPage(t.MutableData(), db_.Version())
+            .SetSlotFlags(old.content.row, DataPageLayout::kSlotFlags);
+      }
+      NoteRoom(old.content.page);
     }
     PageRef p = pager.Write(where.page);
     Pager::RowSpan span =
@@ -698,8 +743,13 @@ void Table::Delete(RowPointer where) {
     DataPage(t.MutableData(), db_.Version())
         .SetSlotFlags(old.content.row, DataPageLayout::kSlotFlags);
   }
-  PageRef p = pager.Write(where.page);
-  DataPage(p.MutableData(), db_.Version()).SetSlotFlags(where.row, DataPageLayout::kSlotFlags);
+  {
+    PageRef p = pager.Write(where.page);
+    DataPage(p.MutableData(), db_.Version()).SetSlotFlags(where.row, DataPageLayout::kSlotFlags);
+  }
+  // The freed bytes can take new rows.
+  NoteRoom(where.page);
+  if (old.forwarded) NoteRoom(old.content.page);
   if (def_.row_count > 0) --def_.row_count;
   MarkChanged();
 }

@@ -54,6 +54,8 @@ class DataPage {
   std::size_t DeletedBytes() const;
   // Whether a row of `length` bytes fits once the page is repacked.
   bool FitsRepacked(std::size_t length, Slot slot) const;
+  // The longest row that fits once the page is repacked (0 when none does).
+  std::size_t RoomRepacked(Slot slot) const;
   // Adds a row as Fits + AddRow do, repacking the page first when it does not fit
   // otherwise; nullptr (and nothing changed) when it does not fit even then, or when the
   // slot table is inconsistent (a damaged page is never rearranged).

@@ -187,6 +187,13 @@ class Table {
   core::Variant ToVariant(std::size_t column, const ColumnSlice& slice, int row,
                           std::uint32_t page);
   std::uint32_t PageForInsert(std::size_t length);
+  // The longest row this data page of the table can take, counting the bytes of its
+  // deleted rows; 0 for a page that is not one of the table's data pages.
+  std::size_t RoomOn(std::uint32_t page);
+  // Room for which a page stays in (or goes back into) the free-space map.
+  static constexpr std::size_t kRoomWorthKeeping = 512;
+  // Puts a page that rows were deleted from back into the free-space map if it has room.
+  void NoteRoom(std::uint32_t page);
   RowPointer PlaceRow(std::span<const std::uint8_t> row, std::uint16_t flags);
   template <typename Fill>
   RowPointer PlaceEncoded(std::size_t length, std::uint16_t flags, Fill&& fill);
@@ -211,6 +218,7 @@ class Table {
   std::vector<std::size_t> long_values_at_;                   // positions of Memo and OLE columns
   std::string write_refusal_;  // why rows cannot be written (an index's sort order), or empty
   UsageMap* free_map_ = nullptr;
+  std::uint32_t free_cursor_ = 0;  // where the last search of the free-space map stopped
   std::uint32_t insert_page_ = 0;
   bool counters_dirty_ = false;
   std::unique_ptr<RowDraft> insert_draft_;

@@ -63,6 +63,7 @@ class LongValueStore {
   Location at_;
   std::string column_name_;
   std::uint32_t current_page_ = 0;  // the page single-row values go to while it has room
+  std::uint32_t cursor_ = 0;        // where the last search of the free-space map stopped
 };
 
 }  // namespace jet

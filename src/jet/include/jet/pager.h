@@ -45,6 +45,8 @@ class PageSet {
   void Erase(std::uint32_t page);
   // The smallest member >= from, or kNoPage.
   std::uint32_t Next(std::uint32_t from) const;
+  // The largest member <= from, or kNoPage.
+  std::uint32_t Prev(std::uint32_t from) const;
   std::uint32_t Min() const { return Next(0); }
   std::uint32_t Max() const;  // kNoPage when empty
   std::size_t Count() const;
