@@ -47,6 +47,9 @@ inline bool CheckValueText(const std::uint8_t* data, std::size_t size) {
   if ((type == dao::dbText || type == dao::dbMemo) && out.ToString() != text) return false;
   if (type == dao::dbGUID && out.Bytes().size() != 16) return false;
   if (type == dao::dbCurrency) {
+    // The fast reader and the core's general one agree on every text both take.
+    core::Currency reference;
+    if (!core::TryTextToCurrency(text, reference) || !(reference == out.ToCurrency())) return false;
     core::Currency back;
     if (!core::TryTextToCurrency(core::CurrencyToText(out.ToCurrency()), back)) return false;
     if (!(back == out.ToCurrency())) return false;

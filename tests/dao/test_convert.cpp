@@ -74,6 +74,11 @@ TEST(Convert, TextToEveryType) {
       {dbCurrency, 0, "1.00005", Cur(10000)},
       {dbCurrency, 0, "1.00015", Cur(10002)},
       {dbCurrency, 0, "-12,3456", Cur(-123456)},
+      {dbCurrency, 0, "12.", Cur(120000)},
+      {dbCurrency, 0, "-.5", Cur(-5000)},
+      {dbCurrency, 0, "+7", Cur(70000)},
+      {dbCurrency, 0, "-", no, err::kConversionError},
+      {dbCurrency, 0, "1.2.3", no, err::kConversionError},
       {dbCurrency, 0, "12 Kč", no, err::kConversionError},
       // Floating point.
       {dbSingle, 0, "1.5", core::Variant::FromSingle(1.5f)},

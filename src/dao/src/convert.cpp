@@ -73,6 +73,39 @@ bool SimpleInteger(std::string_view s, std::int64_t& out) {
   return true;
 }
 
+// Plain currency texts ("-1234.5678", "12,5") read exactly without a detour; false for
+// anything else (more than four decimals, exponents, blanks), which the general reader takes.
+bool SimpleCurrency(std::string_view s, std::int64_t& out) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  std::size_t int_start = i;
+  std::int64_t whole = 0;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+    if (i - int_start >= 15) return false;
+    whole = whole * 10 + (s[i++] - '0');
+  }
+  std::size_t int_digits = i - int_start;
+  std::int64_t fraction = 0;
+  std::size_t frac_digits = 0;
+  if (i < s.size() && (s[i] == '.' || s[i] == ',')) {
+    ++i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+      if (++frac_digits > 4) return false;
+      fraction = fraction * 10 + (s[i++] - '0');
+    }
+  }
+  if (i != s.size() || int_digits + frac_digits == 0) return false;
+  for (std::size_t k = frac_digits; k < 4; ++k) fraction *= 10;
+  // 15 integer digits times 10,000 fit in 64 bits only up to the Currency limit.
+  const std::int64_t limit_whole = 922337203685477;
+  if (whole > limit_whole) return false;
+  if (whole == limit_whole && fraction > (negative ? 5808 : 5807)) return false;
+  std::int64_t magnitude = whole * 10000;
+  out = negative ? -magnitude - fraction : magnitude + fraction;
+  return true;
+}
+
 // UTF-16 units of a UTF-8 text: Text sizes count them.
 std::size_t Utf16Length(std::string_view s) {
   std::size_t n = 0;
@@ -177,6 +210,10 @@ int TextToFieldValue(std::string_view text, int dao_type, std::uint32_t size, co
     }
     case dbCurrency: {
       core::Currency c;
+      if (SimpleCurrency(text, c.scaled)) {
+        out = core::Variant::FromCurrency(c);
+        return kOk;
+      }
       if (core::TryTextToCurrency(text, c)) {
         out = core::Variant::FromCurrency(c);
         return kOk;

@@ -148,7 +148,9 @@ std::vector<jetsql::ColumnInfo> RecordsetImpl::SqlColumns() const {
 
 core::Variant RecordsetImpl::Value(int column) {
   CheckOpen();
-  if (edit_mode != dbEditNone) return OutputForm(buffer[column], rows->columns[column].type);
+  if (edit_mode != dbEditNone)
+    return filled[column] ? OutputForm(buffer[column], rows->columns[column].type)
+                          : core::Variant::Null();
   RequireCurrent(source::kField);
   return OutputForm(CurrentRow(source::kField)[column], rows->columns[column].type);
 }
@@ -169,6 +171,7 @@ void RecordsetImpl::SetText(int column, std::string_view text) {
   int e = TextToFieldValue(text, c.type, static_cast<std::uint32_t>(c.size), buffer[column]);
   if (e != 0) Fail(e, source::kField);
   touched[column] = 1;
+  filled[column] = 1;
   empty_text[column] = text.empty() && (c.type == dbText || c.type == dbMemo);
 }
 
@@ -178,6 +181,7 @@ void RecordsetImpl::SetValue(int column, const core::Variant& value) {
   int e = ConvertToFieldType(value, c.type, static_cast<std::uint32_t>(c.size), buffer[column]);
   if (e != 0) Fail(e, source::kField);
   touched[column] = 1;
+  filled[column] = 1;
   empty_text[column] = buffer[column].Type() == core::VarType::String &&
                        (c.type == dbText || c.type == dbMemo) && buffer[column].ToString().empty();
 }
@@ -215,6 +219,7 @@ void RecordsetImpl::Initialise() {
   buffer.assign(n, core::Variant::Null());
   touched.assign(n, 0);
   chunked.assign(n, 0);
+  filled.assign(n, 0);
   empty_text.assign(n, 0);
   storage_order = rows->table && rows->table->table->Definition().columns.size() == n;
   for (std::size_t c = 0; c < n && storage_order; ++c)
@@ -747,25 +752,26 @@ void Recordset::AddNew() {
     if (!r.updatable) r.Fail(err::kReadOnly);
     const auto& cols = r.rows->columns;
     for (std::size_t c = 0; c < cols.size(); ++c) {
+      r.filled[c] = 0;
+      r.empty_text[c] = 0;
+      if (!r.defaults[c]) continue;
+      // The column's DefaultValue is in the new record from the start.
       core::Variant& v = r.buffer[c];
       v = core::Variant::Null();
-      if (r.defaults[c]) {
-        try {
-          core::Variant d = r.defaults[c]->Evaluate(jetsql::ValuesRow(r.row_scratch));
-          core::Variant converted;
-          if (ConvertToFieldType(d, cols[c].type, static_cast<std::uint32_t>(cols[c].size),
-                                 converted) == 0)
-            v = std::move(converted);
-        } catch (const std::exception&) {
-          // As no default at all.
-        }
+      r.filled[c] = 1;
+      try {
+        core::Variant d = r.defaults[c]->Evaluate(jetsql::ValuesRow(r.row_scratch));
+        core::Variant converted;
+        if (ConvertToFieldType(d, cols[c].type, static_cast<std::uint32_t>(cols[c].size),
+                               converted) == 0)
+          v = std::move(converted);
+      } catch (const std::exception&) {
+        // As no default at all.
       }
+      r.empty_text[c] = v.Type() == core::VarType::String && v.ToString().empty();
     }
     std::fill(r.touched.begin(), r.touched.end(), 0);
     std::fill(r.chunked.begin(), r.chunked.end(), 0);
-    for (std::size_t c = 0; c < cols.size(); ++c)
-      r.empty_text[c] = r.defaults[c] && r.buffer[c].Type() == core::VarType::String &&
-                        r.buffer[c].ToString().empty();
     r.edit_mode = dbEditAdd;
   });
 }
@@ -782,6 +788,7 @@ void Recordset::Edit() {
     r.buffer.assign(row.begin(), row.end());
     std::fill(r.touched.begin(), r.touched.end(), 0);
     std::fill(r.chunked.begin(), r.chunked.end(), 0);
+    std::fill(r.filled.begin(), r.filled.end(), 1);
     for (std::size_t c = 0; c < r.buffer.size(); ++c)
       r.empty_text[c] =
           r.buffer[c].Type() == core::VarType::String && r.buffer[c].ToString().empty();
@@ -799,6 +806,12 @@ void Recordset::Update(int update_type, bool force) {
     detail::TableState& ts = *r.rows->table;
     const auto& rules = r.db->Rules(ts);
     const auto& cols = r.rows->columns;
+    for (std::size_t c = 0; c < cols.size(); ++c) {
+      if (!r.filled[c]) {
+        if (!r.buffer[c].IsNull()) r.buffer[c] = core::Variant::Null();
+        r.filled[c] = 1;
+      }
+    }
     for (std::size_t c = 0; c < cols.size(); ++c) {
       const int st = cols[c].storage;
       if (st < 0) continue;

@@ -114,7 +114,10 @@ struct RecordsetImpl {
   int edit_mode = dbEditNone;
   std::vector<core::Variant> buffer;
   std::vector<std::uint8_t> touched;
-  std::vector<std::uint8_t> chunked;          // AppendChunk: later chunks append
+  std::vector<std::uint8_t> chunked;  // AppendChunk: later chunks append
+  // The buffer's entry holds this edit's value; an AddNew leaves the others as they were and
+  // they count as Null (resetting every field per record is what a copy loop cannot afford).
+  std::vector<std::uint8_t> filled;
   std::vector<std::uint8_t> empty_text;       // the buffer holds "" (for AllowZeroLength)
   bool storage_order = false;                 // column c is storage column c: the buffer is the row
   std::size_t last_modified = 0;              // ordinal + 1; 0: none

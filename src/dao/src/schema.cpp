@@ -744,6 +744,7 @@ void Field::AppendChunk(const core::Variant& data) {
     }
     r.chunked[c] = 1;
     r.touched[c] = 1;
+    r.filled[c] = 1;
   });
 }
 
