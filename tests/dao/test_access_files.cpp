@@ -167,7 +167,23 @@ TEST(AccessFiles, ATableAddedThroughDaoLeavesTheRestAlone) {
       rs->Fields().Item("Text")->SetValue(std::string_view(text));
       rs->Update();
     }
+    rs->Close();
+    // An index added to the table that now has rows, as the table manager adds them.
+    auto td = db->TableDefs().Item("Nová");
+    auto pk = td->CreateIndex("PrimaryKey");
+    pk->SetPrimary(true);
+    pk->Fields().Append(pk->CreateField("ID"));
+    td->Indexes().Append(pk);
+    auto by_text = td->CreateIndex("Text");
+    by_text->SetUnique(true);
+    by_text->Fields().Append(by_text->CreateField("Text"));
+    td->Indexes().Append(by_text);
+    EXPECT_EQ(db->TableDefs().Item("Nová")->Indexes().Count(), 2);
   }
+  std::string schema =
+      daotest::Run("mdb-schema --indexes -T 'Nová' '" + copy + "' postgres 2>/dev/null");
+  EXPECT_NE(schema.find("PRIMARY KEY (\"id\")"), std::string::npos) << schema;
+  EXPECT_NE(schema.find("CREATE UNIQUE INDEX"), std::string::npos) << schema;
   int i = 0;
   for (const char* t : {"Table1", "Table2", "Table3"})
     EXPECT_EQ(daotest::MdbExport(copy, t), before[static_cast<std::size_t>(i++)]) << t;

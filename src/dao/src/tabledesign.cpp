@@ -1,7 +1,7 @@
 // Design changes to a table that exists: an index or a column added or removed.
 //
-// The storage engine creates a table with all its columns and indexes at once and cannot yet
-// change one in place, so the table is made again: the new definition is created under a
+// Indexes are added and dropped in place by the storage engine. Columns it cannot add or
+// drop in place yet, so for those the table is made again: the new definition is created under a
 // scratch name and filled with the rows (which also proves a new unique index holds), the
 // old table is dropped, the table is created again under its own name, filled, and given back
 // its property blob; the scratch table goes. A table without rows (the table manager adds its
@@ -124,43 +124,42 @@ void Rebuild(TableDefState& t, std::string_view source,
   StoreTableProperties(db, name, blob);
 }
 
-int IndexOfIndex(const jet::NewTable& spec, std::string_view name) {
-  for (std::size_t i = 0; i < spec.indexes.size(); ++i)
-    if (SameName(spec.indexes[i].name, name)) return static_cast<int>(i);
-  return -1;
-}
-
 }  // namespace
 
 void AddIndexToTable(TableDefState& t, const std::shared_ptr<Index>& index) {
   EngineState& e = *t.engine;
+  DatabaseState& db = *t.db;
   const IndexState& s = *index->State();
+  jet::Database& j = db.Jet(source::kIndexes);
+  db.CheckWritable(source::kIndexes);
+  TableState& ts = t.Table(source::kIndexes);
+  if (ts.open_recordsets > 0) Raise(e, err::kTableInUse, source::kIndexes, ts.name);
   if (s.fields.size() > 10) Raise(e, err::kTooManyIndexFields, source::kIndexes);
-  Rebuild(t, source::kIndexes, [&](jet::NewTable& spec) {
-    jet::NewIndex ni;
-    ni.name = s.name;
-    for (const auto& f : s.fields) {
-      const FieldState& fs = *f->State();
-      bool known = std::any_of(spec.columns.begin(), spec.columns.end(),
-                               [&](const jet::NewColumn& c) { return SameName(c.name, fs.name); });
-      if (!known) Raise(e, err::kItemNotFound, source::kIndexes);
-      ni.columns.emplace_back(fs.name, (fs.attributes & dbDescending) == 0);
-    }
-    ni.primary_key = s.primary;
-    ni.unique = s.unique || s.primary;
-    ni.ignore_nulls = s.ignore_nulls;
-    ni.required = s.required;
-    spec.indexes.push_back(std::move(ni));
-  });
+  jet::NewIndex ni;
+  ni.name = s.name;
+  for (const auto& f : s.fields) {
+    const FieldState& fs = *f->State();
+    if (!ts.table->Definition().FindColumn(fs.name)) Raise(e, err::kItemNotFound, source::kIndexes);
+    ni.columns.emplace_back(fs.name, (fs.attributes & dbDescending) == 0);
+  }
+  ni.primary_key = s.primary;
+  ni.unique = s.unique || s.primary;
+  ni.ignore_nulls = s.ignore_nulls;
+  ni.required = s.required;
+  // Built in place over the rows there are; rows that break a unique index refuse it.
+  j.AddIndex(ts.name, ni);
+  db.CatalogChanged();
   index->State()->appended = true;
 }
 
 void DropIndexFromTable(TableDefState& t, const std::string& name) {
-  Rebuild(t, source::kIndexes, [&](jet::NewTable& spec) {
-    int i = IndexOfIndex(spec, name);
-    if (i < 0) Raise(*t.engine, err::kItemNotFound, source::kIndexes);
-    spec.indexes.erase(spec.indexes.begin() + i);
-  });
+  DatabaseState& db = *t.db;
+  jet::Database& j = db.Jet(source::kIndexes);
+  db.CheckWritable(source::kIndexes);
+  TableState& ts = t.Table(source::kIndexes);
+  if (ts.open_recordsets > 0) Raise(*t.engine, err::kTableInUse, source::kIndexes, ts.name);
+  j.DropIndex(ts.name, name);
+  db.CatalogChanged();
 }
 
 void AddFieldToTable(TableDefState& t, const std::shared_ptr<Field>& field) {
