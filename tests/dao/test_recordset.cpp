@@ -279,9 +279,13 @@ TEST_F(RecordsetTest, DeletingTheOnlyRecordLeavesTheFlagsUntilTheNextMove) {
 TEST_F(RecordsetTest, ADynasetSeesEditsAndDeletesButNotOthersNewRows) {
   auto dyn = Open(dbOpenDynaset);
   auto snap = Open(dbOpenSnapshot);
-  core::Variant second_dyn, second_snap;
+  core::Variant second_dyn, second_snap, third_dyn;
   dyn->MoveNext();
   second_dyn = dyn->Bookmark();
+  dyn->MoveNext();
+  third_dyn = dyn->Bookmark();
+  auto on_third = dyn->Clone();
+  on_third->SetBookmark(third_dyn);
   snap->MoveNext();
   second_snap = snap->Bookmark();
   EXPECT_EQ(snap->Fields().Item("NAME")->Value().ToString(), "b");
@@ -297,6 +301,9 @@ TEST_F(RecordsetTest, ADynasetSeesEditsAndDeletesButNotOthersNewRows) {
   writer->Fields().Item("ID")->SetValue(core::Variant(6));
   writer->Update();
 
+  // A row deleted by someone else since: 3167 through its bookmark and where it stood.
+  EXPECT_EQ(ErrorOf([&] { on_third->Fields().Item("NAME")->Value(); }), err::kRecordDeleted);
+  EXPECT_EQ(ErrorOf([&] { dyn->SetBookmark(third_dyn); }), err::kRecordDeleted);
   dyn->SetBookmark(second_dyn);
   EXPECT_EQ(dyn->Fields().Item("NAME")->Value().ToString(), "B!");
   snap->SetBookmark(second_snap);
