@@ -1,0 +1,142 @@
+// `datovrat-cli copy tables`: source tables into an Access database, read back by mdbtools.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;
+  std::string output;
+};
+
+Result Shell(const std::string& command) {
+  Result r;
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+  int raw = pclose(p);
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return r;
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+class CopyTables : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("datovrat-copy-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    db_ = (dir_ / "dest.mdb").string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  static std::string Source(const std::string& relative) {
+    return std::string(DATOVRAT_TESTDATA) + "/bde/" + relative;
+  }
+  Result Copy(const std::string& arguments) {
+    return Shell(std::string(DATOVRAT_CLI) + " copy tables " + Quote(db_) + " " + arguments);
+  }
+  std::string Export(const std::string& table) {
+    return Shell("mdb-export " + Quote(db_) + " " + Quote(table)).output;
+  }
+  std::string Count(const std::string& table) {
+    return Shell("mdb-count " + Quote(db_) + " " + Quote(table)).output;
+  }
+  void ExpectCleanCheck() {
+    Result check = Shell(std::string(DATOVRAT_CLI) + " mdb check " + Quote(db_));
+    EXPECT_EQ(check.status, 0) << check.output;
+  }
+
+  fs::path dir_;
+  std::string db_;
+};
+
+TEST_F(CopyTables, EverySourceArrivesWholeInANewDatabase) {
+  Result r = Copy(Quote(Source("synthetic/czech852.dbf")) + " " +
+                  Quote(Source("synthetic/czech1250.db")) + " " +
+                  Quote(Source("synthetic/types4.dbf")) + " " +
+                  Quote(Source("synthetic/memo3.dbf")) + " " + Quote(Source("synthetic/empty.dbf")));
+  ASSERT_EQ(r.status, 0) << r.output;
+
+  std::string tables = Shell("mdb-tables -1 " + Quote(db_)).output;
+  for (const char* name : {"czech852", "czech1250", "types4", "memo3", "empty"})
+    EXPECT_NE(tables.find(name), std::string::npos) << name << " missing from:\n" << tables;
+
+  // The deleted source record stays behind; the Czech text arrives in every letter.
+  EXPECT_EQ(Count("czech852"), "2\n");
+  std::string czech = Export("czech852");
+  EXPECT_NE(czech.find("Příliš žluťoučký kůň úpěl ďábelské ódy"), std::string::npos) << czech;
+  EXPECT_NE(czech.find("PŘÍLIŠ ŽLUŤOUČKÝ KŮŇ ÚPĚL ĎÁBELSKÉ ÓDY"), std::string::npos) << czech;
+  // Paradox: memos in the leader, in a suballocated block and a 5,000-byte blob.
+  EXPECT_EQ(Count("czech1250"), "4\n");
+  // dBase IV numbers, the 200-line memo over eleven blocks, the empty table.
+  std::string types = Export("types4");
+  EXPECT_NE(types.find("-999,99999,999999999,9999999999,12345.67,-0.125"), std::string::npos)
+      << types;
+  EXPECT_NE(types.find("line 0200 of a long memo"), std::string::npos);
+  EXPECT_EQ(Count("empty"), "0\n");
+  ExpectCleanCheck();
+}
+
+TEST_F(CopyTables, ATableOfTheSameNameInAnyCaseIsReplaced) {
+  ASSERT_EQ(Copy(Quote(Source("synthetic/czech852.dbf"))).status, 0);
+  ASSERT_EQ(Shell("printf 'A\\nx\\n' | " + std::string(DATOVRAT_CLI) + " mdb import " +
+                Quote(db_) + " Other \"A TEXT(5)\"")
+                .status,
+            0);
+  // Copied again, the table is dropped and made anew; other tables stay.
+  fs::path upper = dir_ / "CZECH852.DBF";
+  fs::copy_file(Source("synthetic/czech852.dbf"), upper);
+  fs::copy_file(Source("synthetic/czech852.fpt"), dir_ / "CZECH852.FPT");
+  Result r = Copy(Quote(upper.string()));
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::string tables = Shell("mdb-tables -1 " + Quote(db_)).output;
+  EXPECT_EQ(tables.find("czech852"), std::string::npos) << tables;
+  EXPECT_NE(tables.find("CZECH852"), std::string::npos) << tables;
+  EXPECT_NE(tables.find("Other"), std::string::npos) << tables;
+  EXPECT_EQ(Count("CZECH852"), "2\n");
+  ExpectCleanCheck();
+}
+
+TEST_F(CopyTables, AValueTheDestinationRefusesStopsTheRunUnlessSkipped) {
+  // The first file arrives complete; the bad date of the second stops the run there, and the
+  // error names the file, the record and the field.
+  Result stopped = Copy(Quote(Source("synthetic/czech852.dbf")) + " " +
+                        Quote(Source("dbase/dbfread/invalid_value.dbf")) + " " +
+                        Quote(Source("synthetic/memo3.dbf")));
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_NE(stopped.output.find("invalid_value.dbf"), std::string::npos) << stopped.output;
+  EXPECT_NE(stopped.output.find("BIRTHDATE"), std::string::npos) << stopped.output;
+  EXPECT_EQ(Count("czech852"), "2\n");
+  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(db_)).output.find("memo3"), std::string::npos);
+
+  // Skipping keeps the record with the field left empty.
+  Result skipped = Copy("--skip-bad-values " + Quote(Source("dbase/dbfread/invalid_value.dbf")));
+  EXPECT_EQ(skipped.status, 0) << skipped.output;
+  EXPECT_NE(skipped.output.find("(skipped)"), std::string::npos) << skipped.output;
+  EXPECT_EQ(Count("invalid_value"), "2\n");
+  ExpectCleanCheck();
+}
+
+TEST_F(CopyTables, SourcesThatCannotBeReadAreNamedInTheError) {
+  Result r = Copy(Quote(Source("dbase/infused-dbf/dbase_83_missing_memo.dbf")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("dbase_83_missing_memo.dbt"), std::string::npos) << r.output;
+  Result wrong = Copy(Quote((dir_ / "notes.txt").string()));
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.output.find("notes.txt"), std::string::npos) << wrong.output;
+}
+
+}  // namespace
