@@ -338,7 +338,7 @@ void Pager::EvictIfNeeded() {
 void Pager::WriteFrames(std::vector<PageFrame*>& frames) {
   std::sort(frames.begin(), frames.end(),
             [](const PageFrame* a, const PageFrame* b) { return a->number < b->number; });
-  std::vector<std::uint8_t> run;
+  std::vector<std::span<const std::uint8_t>> run;
   std::size_t i = 0;
   while (i < frames.size()) {
     std::size_t j = i + 1;
@@ -346,10 +346,10 @@ void Pager::WriteFrames(std::vector<PageFrame*>& frames) {
     if (j - i == 1) {
       file_->WriteAt(std::uint64_t{frames[i]->number} * page_size_, {frames[i]->data, page_size_});
     } else {
-      run.resize((j - i) * page_size_);
-      for (std::size_t k = i; k < j; ++k)
-        std::memcpy(run.data() + (k - i) * page_size_, frames[k]->data, page_size_);
-      file_->WriteAt(std::uint64_t{frames[i]->number} * page_size_, run);
+      // Consecutive pages go out in one write, straight from their frames.
+      run.clear();
+      for (std::size_t k = i; k < j; ++k) run.emplace_back(frames[k]->data, page_size_);
+      file_->WriteAtGathered(std::uint64_t{frames[i]->number} * page_size_, run);
     }
     for (std::size_t k = i; k < j; ++k) frames[k]->dirty = false;
     i = j;

@@ -39,6 +39,11 @@ class File {
   virtual std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
   // Writes every byte or raises.
   virtual void WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) = 0;
+  // Writes the pieces one after another from `offset`, as one write: every byte or raises.
+  // This one joins them and calls WriteAt; a file that can hand the system all pieces at
+  // once does that instead.
+  virtual void WriteAtGathered(std::uint64_t offset,
+                               std::span<const std::span<const std::uint8_t>> pieces);
   virtual std::uint64_t Size() = 0;
   virtual void Truncate(std::uint64_t size) = 0;
   virtual void Sync() = 0;
