@@ -378,9 +378,10 @@ std::uint32_t Table::PageForInsert(std::size_t length) {
   // A page stays in the free-space map while it has room worth coming back for; pages
   // filled by inserts leave it when full, and deletes put pages with room back.
   const std::size_t worth = std::max<std::size_t>(min_row_size_, kRoomWorthKeeping);
-  if (room(insert_page_) >= length) return insert_page_;
+  const std::size_t room_here = room(insert_page_);
+  if (room_here >= length) return insert_page_;
   if (free) {
-    if (insert_page_ != 0 && room(insert_page_) < worth) free->Remove(insert_page_);
+    if (insert_page_ != 0 && room_here < worth) free->Remove(insert_page_);
     // Pages with room, walked downwards from where the last search stopped (so that pages
     // too full for one long row are not the only ones ever looked at); a few too full for
     // this row are passed over before a new page is taken.
