@@ -285,6 +285,27 @@ TEST(Rows, RequiredColumnsRefuseNullOnInsertAndUpdate) {
   }
   EXPECT_EQ(t.RowCount(), 1u);
   EXPECT_EQ(t.Read(ok)[0].ToString(), "x");
+
+  // The property blob rewritten behind the table's back (as the DAO layer does when a
+  // field's Required changes): the table enforces the new flags once told.
+  t.Insert(std::vector<Variant>{Variant::FromString("y"), Variant::Null()});
+  PropertyBlob blob = t.Properties();
+  blob.Get("May").properties.push_back(Property::Boolean("Required", true, true));
+  Table& objects = db->OpenTable("MSysObjects");
+  std::vector<Variant> change(objects.Definition().columns.size());
+  change[objects.ColumnIndex("LvProp")] = Variant::FromBytes(EncodePropertyBlob(blob));
+  RowPointer catalog_row;
+  for (auto scan = objects.StartScan(); scan.Next();)
+    if (scan.Value(objects.ColumnIndex("Name")).ToString() == "R") catalog_row = scan.Position();
+  objects.Update(catalog_row, change);
+  t.PropertiesChanged();
+  try {
+    t.Insert(std::vector<Variant>{Variant::FromString("z"), Variant::Null()});
+    ADD_FAILURE() << "Null accepted after the property changed";
+  } catch (const JetError& e) {
+    EXPECT_EQ(e.Code(), ErrorCode::kNullNotAllowed);
+    EXPECT_NE(std::string(e.what()).find("'May'"), std::string::npos) << e.what();
+  }
 }
 
 TEST(Rows, AutoNumbersContinueAfterExplicitValuesAndReopening) {

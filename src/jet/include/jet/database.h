@@ -173,6 +173,9 @@ class Table {
 
   // The table's property blob (column Format, Caption, Description, ...).
   PropertyBlob Properties();
+  // Tells the table that its property blob (MSysObjects.LvProp) was rewritten: the
+  // Required flags it enforces are read again before the next write.
+  void PropertiesChanged() { required_loaded_ = false; }
 
  private:
   friend class Database;
