@@ -93,7 +93,9 @@ Table::Table(Database& db, std::string name, TableDefinition def, RowPointer cat
 Table::~Table() = default;
 
 void Table::Redefine(TableDefinition def) {
-  StoreCounters();
+  // The caller stored the counters before the definition's bytes changed; storing them
+  // now would write the old index statistics over the new layout.
+  counters_dirty_ = false;
   def_ = std::move(def);
   indexes_.reset();
   write_refusal_.clear();

@@ -180,7 +180,8 @@ class Table {
  private:
   friend class Database;
   Table(Database& db, std::string name, TableDefinition def, RowPointer catalog_row);
-  // Takes the definition after its indexes changed; the index trees are opened afresh.
+  // Takes the definition after its indexes changed (counters stored before that); the
+  // index trees are opened afresh.
   void Redefine(TableDefinition def);
   // Fills index i of `indexes` from every live row, in one pass.
   void BuildIndex(IndexMaintainer& indexes, std::size_t i);
