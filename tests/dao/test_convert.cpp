@@ -307,6 +307,18 @@ TEST(Convert, UpdateChecksRequiredKeysAndZeroLength) {
   rs->AddNew();
   rs->Fields().Item("NAME")->SetValue(std::string_view("three"));
   EXPECT_EQ(ErrorOf([&] { rs->Update(); }), err::kNullInIndex);
+  rs->CancelUpdate();
+  rs->Close();
+
+  // Required switched off on the table that now has rows: a Null name is taken.
+  db->TableDefs().Item("U")->Fields().Item("NAME")->SetRequired(false);
+  rs = db->OpenRecordset("U", dbOpenDynaset);
+  rs->AddNew();
+  rs->Fields().Item("K")->SetValue(core::Variant(3));
+  rs->Update();
+  rs->MoveLast();
+  EXPECT_EQ(rs->RecordCount(), 3);
+  EXPECT_TRUE(rs->Fields().Item("NAME")->Value().IsNull());
 }
 
 }  // namespace

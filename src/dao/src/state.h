@@ -102,6 +102,7 @@ struct TableState {
   void PropertiesChanged() {
     blob.reset();
     rules_loaded = false;
+    if (table) table->PropertiesChanged();  // it enforces Required from the blob itself
   }
 
   std::uint32_t Generation(std::uint32_t ptr) const {
