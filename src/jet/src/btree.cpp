@@ -81,29 +81,62 @@ void IndexTree::Corrupt(std::uint32_t page, const std::string& what) const {
                "index '" + definition_.name + "': " + what);
 }
 
+IndexTree::CachedPage& IndexTree::Emplace(std::uint32_t number) {
+  if (number >= cache_.size()) cache_.resize(std::max<std::size_t>(number + 1, cache_.size() * 2));
+  auto& slot = cache_[number];
+  if (!slot) {
+    if (!spare_.empty()) {
+      slot = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      slot = std::make_unique<CachedPage>();
+    }
+    ++cached_;
+  }
+  slot->page.ClearEntries();
+  slot->dirty = false;
+  return *slot;
+}
+
+void IndexTree::Forget(std::uint32_t number) {
+  if (number >= cache_.size() || !cache_[number]) return;
+  spare_.push_back(std::move(cache_[number]));
+  --cached_;
+}
+
+void IndexTree::ForgetAll() {
+  for (auto& slot : cache_) {
+    if (slot) spare_.push_back(std::move(slot));
+  }
+  cached_ = 0;
+  // Spare objects hold page buffers: keep no more than a cache's worth.
+  if (spare_.size() > cache_limit_) spare_.resize(cache_limit_);
+}
+
 IndexTree::CachedPage& IndexTree::Load(std::uint32_t number) {
-  auto it = cache_.find(number);
-  if (it == cache_.end()) {
+  CachedPage* cached = Cached(number);
+  if (!cached) {
     if (number < 2 || number >= pager_.PageCount()) {
       Corrupt(number, "points to page " + std::to_string(number) + ", outside the file (" +
                           std::to_string(pager_.PageCount()) + " pages)");
     }
     PageRef ref = pager_.Read(number);
-    CachedPage cached;
+    cached = &Emplace(number);
     try {
-      cached.page = DecodeIndexPage(ref.Bytes());
+      DecodeIndexPage(ref.Bytes(), cached->page);
     } catch (const IndexPageError& e) {
+      Forget(number);
       Corrupt(number, e.what());
     }
-    if (cached.page.table_definition != definition_.table_definition_page) {
-      Corrupt(number, "the page belongs to the table defined on page " +
-                          std::to_string(cached.page.table_definition) + ", not " +
-                          std::to_string(definition_.table_definition_page));
+    if (cached->page.table_definition != definition_.table_definition_page) {
+      const std::uint32_t owner = cached->page.table_definition;
+      Forget(number);
+      Corrupt(number, "the page belongs to the table defined on page " + std::to_string(owner) +
+                          ", not " + std::to_string(definition_.table_definition_page));
     }
-    it = cache_.emplace(number, std::move(cached)).first;
   }
-  it->second.used = ++clock_;
-  return it->second;
+  cached->used = ++clock_;
+  return *cached;
 }
 
 const IndexPage& IndexTree::ReadPage(std::uint32_t page) {
@@ -120,25 +153,25 @@ IndexPage& IndexTree::Mutable(std::uint32_t page) {
 std::uint32_t IndexTree::NewPage() {
   PageRef ref = pager_.Allocate(map_);
   const std::uint32_t number = ref.Number();
-  CachedPage cached;
+  CachedPage& cached = Emplace(number);
+  cached.page = IndexPage();
   cached.page.table_definition = definition_.table_definition_page;
   cached.dirty = true;
   cached.used = ++clock_;
-  cache_[number] = std::move(cached);
   dirty_.push_back(number);
   return number;
 }
 
 void IndexTree::FreePage(std::uint32_t page) {
-  cache_.erase(page);
+  Forget(page);
   pager_.Release(page, map_);
 }
 
 void IndexTree::WriteBack() {
   for (std::uint32_t number : dirty_) {
-    auto it = cache_.find(number);
-    if (it == cache_.end() || !it->second.dirty) continue;  // freed meanwhile
-    CachedPage& cached = it->second;
+    CachedPage* found = Cached(number);
+    if (!found || !found->dirty) continue;  // freed meanwhile
+    CachedPage& cached = *found;
     if (!Fits(cached.page)) Corrupt(number, "internal error: a page was left overfull");
     PageRef ref = pager_.Write(number);
     EncodeIndexPage(cached.page, {ref.MutableData(), L::kPageSize});
@@ -151,7 +184,7 @@ void IndexTree::WriteBack() {
 
 void IndexTree::Begin() {
   if (seen_writes_ != *writes_) {
-    cache_.clear();
+    ForgetAll();
     seen_writes_ = *writes_;
     ++version_;  // cursors find their place again
   }
@@ -159,17 +192,21 @@ void IndexTree::Begin() {
 }
 
 void IndexTree::Trim() {
-  if (cache_.size() <= cache_limit_) return;
+  if (cached_ <= cache_limit_) return;
   // Keep the most recently used half. Only called between operations, when no page is
   // dirty and nobody holds a reference into the cache.
   std::vector<std::uint64_t> uses;
-  uses.reserve(cache_.size());
-  for (auto& [number, cached] : cache_) uses.push_back(cached.used);
+  uses.reserve(cached_);
+  for (const auto& slot : cache_) {
+    if (slot) uses.push_back(slot->used);
+  }
   std::nth_element(uses.begin(), uses.begin() + static_cast<std::ptrdiff_t>(uses.size() / 2),
                    uses.end());
   const std::uint64_t cut = uses[uses.size() / 2];
-  std::erase_if(cache_,
-                [&](const auto& item) { return item.second.used < cut && !item.second.dirty; });
+  for (std::uint32_t number = 0; number < cache_.size(); ++number) {
+    const auto& slot = cache_[number];
+    if (slot && slot->used < cut && !slot->dirty) Forget(number);
+  }
 }
 
 void IndexTree::CheckChild(std::uint32_t parent, std::uint32_t child, std::size_t depth) const {
@@ -611,7 +648,7 @@ void IndexTree::Clear() {
 
 void IndexTree::Drop() {
   for (std::uint32_t number : Pages()) FreePage(number);
-  cache_.clear();
+  ForgetAll();
   ++version_;
 }
 

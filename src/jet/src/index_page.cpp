@@ -141,18 +141,24 @@ bool IndexPage::FitPrefix() {
 }
 
 IndexPage DecodeIndexPage(std::span<const std::uint8_t> bytes) {
+  IndexPage page;
+  DecodeIndexPage(bytes, page);
+  return page;
+}
+
+void DecodeIndexPage(std::span<const std::uint8_t> bytes, IndexPage& page) {
   if (bytes.size() != L::kPageSize) {
     throw IndexPageError("an index page has " + std::to_string(L::kPageSize) + " bytes, not " +
                          std::to_string(bytes.size()));
   }
   const std::uint8_t* p = bytes.data();
-  IndexPage page;
   if (p[L::kType] != L::kLeafType && p[L::kType] != L::kNodeType) {
     throw IndexPageError("page type " + std::to_string(p[L::kType]) + " is not an index page");
   }
   if (p[L::kMagic] != L::kMagicValue) {
     throw IndexPageError("index page marker byte is " + std::to_string(p[L::kMagic]) + ", not 1");
   }
+  page.ClearEntries();
   page.leaf = p[L::kType] == L::kLeafType;
   page.table_definition = Get32(p + L::kTableDefinition);
   page.unknown08 = Get32(p + L::kUnknown08);
@@ -162,8 +168,8 @@ IndexPage DecodeIndexPage(std::span<const std::uint8_t> bytes) {
   page.prefix_length = Get16(p + L::kPrefixLength);
   page.level = p[L::kLevel];
 
-  // Entry ends from the mask, in offset order.
-  std::vector<std::uint32_t> ends;
+  // Entry ends from the mask, in offset order (stored offsets; the prefix is added below).
+  std::vector<std::uint32_t>& ends = page.ends_;
   for (std::size_t byte = 0; byte < L::kEntryMaskSize; ++byte) {
     unsigned bits = p[L::kEntryMask + byte];
     while (bits != 0) {
@@ -186,32 +192,35 @@ IndexPage DecodeIndexPage(std::span<const std::uint8_t> bytes) {
   }
   const std::size_t prefix = page.prefix_length;
   const std::uint8_t* area = p + L::kEntries;
-  std::uint32_t begin = 0;
-  std::vector<std::uint8_t> entry;
-  for (std::size_t i = 0; i < ends.size(); ++i) {
-    const std::uint32_t end = ends[i];
-    entry.clear();
-    if (i == 0) {
-      if (prefix > end) {
-        throw IndexPageError("prefix length " + std::to_string(prefix) +
-                             " is longer than the first entry (" + std::to_string(end) + " bytes)");
-      }
-    } else {
-      entry.insert(entry.end(), area, area + prefix);
+  if (!ends.empty() && prefix > ends[0]) {
+    throw IndexPageError("prefix length " + std::to_string(prefix) +
+                         " is longer than the first entry (" + std::to_string(ends[0]) + " bytes)");
+  }
+  std::vector<std::uint8_t>& data = page.data_;
+  if (prefix == 0) {
+    data.assign(area, area + stored);  // stored as kept: one copy
+  } else {
+    data.reserve(stored + prefix * ends.size());
+    std::uint32_t begin = 0;
+    for (std::size_t i = 0; i < ends.size(); ++i) {
+      if (i > 0) data.insert(data.end(), area, area + prefix);
+      data.insert(data.end(), area + begin, area + ends[i]);
+      begin = ends[i];
+      ends[i] = static_cast<std::uint32_t>(data.size());
     }
-    entry.insert(entry.end(), area + begin, area + end);
-    if (entry.size() < MinimumEntry(page.leaf)) {
-      throw IndexPageError("entry " + std::to_string(i) + " has " + std::to_string(entry.size()) +
+  }
+  const std::size_t minimum = MinimumEntry(page.leaf);
+  for (std::size_t i = 0; i < ends.size(); ++i) {
+    const std::size_t size = ends[i] - (i == 0 ? 0 : ends[i - 1]);
+    if (size < minimum) {
+      throw IndexPageError("entry " + std::to_string(i) + " has " + std::to_string(size) +
                            " bytes, too short for a" + (page.leaf ? " leaf" : " node") + " entry");
     }
-    page.Append(entry);
     if (i > 0 && Compare(page.Comparable(i - 1), page.Comparable(i)) >= 0) {
       throw IndexPageError("entries " + std::to_string(i - 1) + " and " + std::to_string(i) +
                            " are out of order");
     }
-    begin = end;
   }
-  return page;
 }
 
 void EncodeIndexPage(const IndexPage& page, std::span<std::uint8_t> out) {

@@ -37,7 +37,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "jet/errors.h"
@@ -212,6 +211,13 @@ class IndexTree {
 
   IndexPage& Mutable(std::uint32_t page);
   CachedPage& Load(std::uint32_t page);
+  CachedPage* Cached(std::uint32_t page) {
+    return page < cache_.size() ? cache_[page].get() : nullptr;
+  }
+  // A cache slot for the page, holding an empty page object.
+  CachedPage& Emplace(std::uint32_t page);
+  void Forget(std::uint32_t page);
+  void ForgetAll();
   std::uint32_t NewPage();
   void FreePage(std::uint32_t page);
   void WriteBack();
@@ -238,7 +244,11 @@ class IndexTree {
   UsageMap* map_;
   IndexDefinition definition_;
   IndexContext context_;
-  std::unordered_map<std::uint32_t, CachedPage> cache_;
+  // Decoded pages by page number (null = not decoded), how many there are, and page objects
+  // dropped from the cache, kept for their buffers.
+  std::vector<std::unique_ptr<CachedPage>> cache_;
+  std::size_t cached_ = 0;
+  std::vector<std::unique_ptr<CachedPage>> spare_;
   std::vector<std::uint32_t> dirty_;  // pages to write at the end of the operation
   std::uint64_t clock_ = 0;
   std::uint64_t version_ = 0;

@@ -119,6 +119,7 @@ class IndexPage {
   bool FitPrefix();
 
  private:
+  friend void DecodeIndexPage(std::span<const std::uint8_t> page, IndexPage& into);
   std::vector<std::uint8_t> data_;
   std::vector<std::uint32_t> ends_;  // end of entry i in data_
   // Length of the shortest entry, kept while entries are only added (0 = recompute).
@@ -127,6 +128,8 @@ class IndexPage {
 
 // Decodes a page; raises IndexPageError when it is not a well-formed index page.
 IndexPage DecodeIndexPage(std::span<const std::uint8_t> page);
+// The same into an existing page object, whose buffers are reused (its old content goes).
+void DecodeIndexPage(std::span<const std::uint8_t> page, IndexPage& into);
 
 // Writes the page (all 4096 bytes, zeros after the last entry) with the page's
 // prefix_length. Raises IndexPageError if the entries do not fit or the prefix is not
