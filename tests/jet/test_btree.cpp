@@ -417,3 +417,59 @@ TEST_F(TreeTest, KeysLongerThanThePageAllowsAreRefused) {
 }
 
 }  // namespace
+
+// Trees encode changed pages late. Whatever looks at the pages next must still see every
+// change: another tree over the index, a raw read through the pager, the file after Flush,
+// and a tree going away before or after its pager.
+TEST_F(TreeTest, ChangedPagesReachEveryoneWhoLooks) {
+  std::set<Bytes> model;
+  auto other = Reopen();
+  std::mt19937 rng(11);
+  for (std::uint32_t n = 0; n < 6000; ++n) {
+    const Bytes key = BinaryKey(rng() % 100000, 40);
+    (n % 7 == 3 ? *other : *tree_).Insert(key, Row(n));
+    model.insert(Entry(key, Row(n)));
+    if (n % 1000 == 999) {
+      const std::vector<Bytes> expected(model.begin(), model.end());
+      ASSERT_EQ(Walk().entries, expected);  // raw reads through the pager
+    }
+  }
+  const std::vector<Bytes> expected(model.begin(), model.end());
+  EXPECT_EQ(other->CountEntries(), expected.size());
+  EXPECT_TRUE(tree_->Remove(KeyOf(expected[10]), RowOf(expected[10])));
+  model.erase(expected[10]);
+
+  // The file itself after Flush, read by a new pager.
+  EXPECT_TRUE(pager_->HasUnwrittenChanges());
+  pager_->Flush();
+  EXPECT_FALSE(pager_->HasUnwrittenChanges());
+  tree_->Insert(BinaryKey(7, 40), Row(9000));  // changed again, after the flush
+  model.insert(Entry(BinaryKey(7, 40), Row(9000)));
+  pager_->Flush();
+  {
+    auto file = fs_.Open("t.mdb", jet::OpenMode::kReadOnly);
+    jet::Pager fresh(std::move(file), jet::JetVersion::kJet4, {});
+    IndexTree reader(fresh, definition_, jet::IndexContext{"t.mdb", "T"});
+    std::vector<Bytes> read;
+    jet::IndexCursor c(reader);
+    for (bool ok = c.First(); ok; ok = c.Next())
+      read.emplace_back(c.Entry().begin(), c.Entry().end());
+    EXPECT_EQ(read, std::vector<Bytes>(model.begin(), model.end()));
+  }
+
+  // A tree that goes while it holds changes writes them into the pager.
+  {
+    auto short_lived = Reopen();
+    short_lived->Insert(BinaryKey(8, 40), Row(9001));
+    model.insert(Entry(BinaryKey(8, 40), Row(9001)));
+  }
+  EXPECT_EQ(Walk().entries, std::vector<Bytes>(model.begin(), model.end()));
+
+  // A tree that outlives its pager neither writes nor touches it.
+  auto orphan = Reopen();
+  orphan->Insert(BinaryKey(10, 40), Row(9003));
+  other.reset();
+  tree_.reset();
+  pager_.reset();
+  orphan.reset();
+}

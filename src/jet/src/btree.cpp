@@ -120,7 +120,15 @@ IndexTree::CachedPage& IndexTree::Load(std::uint32_t number) {
       Corrupt(number, "points to page " + std::to_string(number) + ", outside the file (" +
                           std::to_string(pager_.PageCount()) + " pages)");
     }
-    PageRef ref = pager_.Read(number);
+    PageRef ref;
+    {
+      struct Reading {
+        bool& flag;
+        ~Reading() { flag = false; }
+      } reading{reading_};
+      reading_ = true;
+      ref = pager_.Read(number);
+    }
     cached = &Emplace(number);
     try {
       DecodeIndexPage(ref.Bytes(), cached->page);
@@ -143,10 +151,53 @@ const IndexPage& IndexTree::ReadPage(std::uint32_t page) {
   return Load(page).page;
 }
 
+IndexTree::~IndexTree() {
+  if (!registered_) return;
+  try {
+    WriteDeferred();
+  } catch (...) {
+    // Nothing can be reported from here; Database::Close flushes before trees go.
+  }
+  pager_.UnregisterDeferredWriter(this);
+}
+
+void IndexTree::MarkDirty(std::uint32_t page, CachedPage& cached) {
+  if (cached.dirty) return;
+  if (!registered_) {
+    pager_.RegisterDeferredWriter(this);
+    registered_ = true;
+  }
+  pager_.Defer(page);
+  dirty_.push_back(page);
+  cached.dirty = true;
+}
+
+void IndexTree::Encode(std::uint32_t number, CachedPage& cached) {
+  if (!Fits(cached.page)) Corrupt(number, "internal error: a page was left overfull");
+  pager_.Undefer(number);  // before Write, which would otherwise ask us again
+  PageRef ref = pager_.Write(number);
+  EncodeIndexPage(cached.page, {ref.MutableData(), L::kPageSize});
+  cached.dirty = false;
+}
+
+void IndexTree::WriteDeferred() {
+  // While this tree reads a page, only the tree itself looks at its changed pages.
+  if (!registered_ || reading_) return;
+  for (std::uint32_t number : dirty_) {
+    CachedPage* cached = Cached(number);
+    if (cached && cached->dirty) Encode(number, *cached);  // else freed or written meanwhile
+  }
+  dirty_.clear();
+}
+
+void IndexTree::PagerGone() {
+  registered_ = false;
+  dirty_.clear();
+}
+
 IndexPage& IndexTree::Mutable(std::uint32_t page) {
   CachedPage& cached = Load(page);
-  if (!cached.dirty) dirty_.push_back(page);
-  cached.dirty = true;
+  MarkDirty(page, cached);
   return cached.page;
 }
 
@@ -156,34 +207,27 @@ std::uint32_t IndexTree::NewPage() {
   CachedPage& cached = Emplace(number);
   cached.page = IndexPage();
   cached.page.table_definition = definition_.table_definition_page;
-  cached.dirty = true;
   cached.used = ++clock_;
-  dirty_.push_back(number);
+  MarkDirty(number, cached);
   return number;
 }
 
 void IndexTree::FreePage(std::uint32_t page) {
   Forget(page);
+  pager_.Undefer(page);
   pager_.Release(page, map_);
 }
 
-void IndexTree::WriteBack() {
-  for (std::uint32_t number : dirty_) {
-    CachedPage* found = Cached(number);
-    if (!found || !found->dirty) continue;  // freed meanwhile
-    CachedPage& cached = *found;
-    if (!Fits(cached.page)) Corrupt(number, "internal error: a page was left overfull");
-    PageRef ref = pager_.Write(number);
-    EncodeIndexPage(cached.page, {ref.MutableData(), L::kPageSize});
-    cached.dirty = false;
-  }
-  dirty_.clear();
+void IndexTree::EndChange() {
   seen_writes_ = ++*writes_;
   ++version_;
 }
 
 void IndexTree::Begin() {
   if (seen_writes_ != *writes_) {
+    // Pages still changed here were read by no other tree since (a read through the Pager
+    // would have had them written), so they are current: write them, then drop everything.
+    WriteDeferred();
     ForgetAll();
     seen_writes_ = *writes_;
     ++version_;  // cursors find their place again
@@ -193,8 +237,8 @@ void IndexTree::Begin() {
 
 void IndexTree::Trim() {
   if (cached_ <= cache_limit_) return;
-  // Keep the most recently used half. Only called between operations, when no page is
-  // dirty and nobody holds a reference into the cache.
+  // Keep the most recently used half; changed pages that go are encoded first. Only called
+  // between operations, when nobody holds a reference into the cache.
   std::vector<std::uint64_t> uses;
   uses.reserve(cached_);
   for (const auto& slot : cache_) {
@@ -205,8 +249,14 @@ void IndexTree::Trim() {
   const std::uint64_t cut = uses[uses.size() / 2];
   for (std::uint32_t number = 0; number < cache_.size(); ++number) {
     const auto& slot = cache_[number];
-    if (slot && slot->used < cut && !slot->dirty) Forget(number);
+    if (!slot || slot->used >= cut) continue;
+    if (slot->dirty) Encode(number, *slot);
+    Forget(number);
   }
+  std::erase_if(dirty_, [&](std::uint32_t number) {
+    const CachedPage* cached = Cached(number);
+    return !cached || !cached->dirty;
+  });
 }
 
 void IndexTree::CheckChild(std::uint32_t parent, std::uint32_t child, std::size_t depth) const {
@@ -537,7 +587,7 @@ bool IndexTree::Insert(std::span<const std::uint8_t> key, IndexRowPointer row) {
   const bool last = slot + 1 == leaf.size();
   if (last) PropagateMax(path, path.LeafDepth(), entry);
   FixOverflow(path, last);
-  WriteBack();
+  EndChange();
   return new_key;
 }
 
@@ -561,7 +611,7 @@ bool IndexTree::Remove(std::span<const std::uint8_t> key, IndexRowPointer row) {
     PropagateMax(path, path.LeafDepth(), max);
   }
   FixOverflow(path, false);
-  WriteBack();
+  EndChange();
   return true;
 }
 
@@ -643,7 +693,7 @@ void IndexTree::Clear() {
   IndexPage& root = Mutable(definition_.root_page);
   root = IndexPage();
   root.table_definition = definition_.table_definition_page;
-  WriteBack();
+  EndChange();
 }
 
 void IndexTree::Drop() {
@@ -700,7 +750,7 @@ void IndexTree::Build(const std::vector<std::vector<std::uint8_t>>& sorted) {
       held_->level = height_;
       tree_.Mutable(number) = std::move(*held_);
       held_.reset();
-      tree_.WriteBack();
+      tree_.EndChange();
       tree_.Trim();  // a build touches every page once: keep the cache bounded
     }
     IndexTree& tree_;

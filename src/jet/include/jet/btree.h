@@ -6,11 +6,14 @@
 // root in place, frees pages that empty, scans in order both ways, seeks with the five DAO
 // comparisons, and builds a whole tree in one pass from sorted entries. It reads and
 // writes pages only through the Pager, and every page it allocates or frees joins or
-// leaves the index's usage map in the same step. Decoded pages are cached inside the tree;
-// every change is written back to the Pager before the call returns, so the Pager always
-// holds the current bytes. Every tree over the same index (same Pager, same root) shares
-// one write counter: a tree whose counter moved since its last operation drops its cached
-// pages, so a second tree (a check, a rebuild, a Seek cursor) never leaves another acting
+// leaves the index's usage map in the same step. Decoded pages are cached inside the tree,
+// and a changed page is encoded into the Pager only when it has to be: when the tree drops
+// it from its cache, when anything else reads, writes or releases it through the Pager
+// (the tree is the Pager's DeferredWriter for it), at Pager::Flush and when the tree goes.
+// A page that takes many inserts is thus encoded once, not once per insert. Every tree
+// over the same index (same Pager, same root) shares one write counter: a tree whose
+// counter moved since its last operation writes its changed pages and drops its cached
+// ones, so a second tree (a check, a rebuild, a Seek cursor) never leaves another acting
 // on stale pages. Pages changed by anything else than an IndexTree are not noticed: keep
 // all index writes in this module.
 //
@@ -139,11 +142,17 @@ struct IndexPageStats {
   std::uint32_t height = 0;  // 1 = the root is a leaf
 };
 
-class IndexTree {
+class IndexTree : private DeferredWriter {
  public:
   IndexTree(Pager& pager, IndexDefinition definition, IndexContext context);
   IndexTree(const IndexTree&) = delete;
   IndexTree& operator=(const IndexTree&) = delete;
+  // Writes the pages it still holds changed (errors are lost here: call WriteChanges first
+  // where they matter).
+  ~IndexTree();
+
+  // Encodes every changed page into the Pager.
+  void WriteChanges() { WriteDeferred(); }
 
   const IndexDefinition& Definition() const { return definition_; }
 
@@ -209,6 +218,11 @@ class IndexTree {
   };
   enum class Target { kEntry, kKeyAtLeast, kKeyAbove };
 
+  void WriteDeferred() override;
+  void PagerGone() override;
+  void MarkDirty(std::uint32_t page, CachedPage& cached);
+  void Encode(std::uint32_t page, CachedPage& cached);
+
   IndexPage& Mutable(std::uint32_t page);
   CachedPage& Load(std::uint32_t page);
   CachedPage* Cached(std::uint32_t page) {
@@ -220,7 +234,8 @@ class IndexTree {
   void ForgetAll();
   std::uint32_t NewPage();
   void FreePage(std::uint32_t page);
-  void WriteBack();
+  // Called at the end of every change: moves the write counters (pages stay cached).
+  void EndChange();
   // Called at the start of every public operation: drops the cache if another tree wrote
   // this index since, and trims it.
   void Begin();
@@ -249,7 +264,11 @@ class IndexTree {
   std::vector<std::unique_ptr<CachedPage>> cache_;
   std::size_t cached_ = 0;
   std::vector<std::unique_ptr<CachedPage>> spare_;
-  std::vector<std::uint32_t> dirty_;  // pages to write at the end of the operation
+  std::vector<std::uint32_t> dirty_;  // changed pages not yet encoded into the Pager
+  bool registered_ = false;           // with the Pager, as its DeferredWriter
+  // Set while the tree reads a page through the Pager: a page another tree deferred makes
+  // the Pager ask every writer, this one too, in the middle of its own change.
+  bool reading_ = false;
   std::uint64_t clock_ = 0;
   std::uint64_t version_ = 0;
   std::uint64_t* writes_;  // this index's write count, shared by every tree over it
