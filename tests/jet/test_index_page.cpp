@@ -194,4 +194,18 @@ TEST(IndexPageCodec, RefusesDamagedPages) {
   EXPECT_THROW(DecodeIndexPage(std::span(good).first(100)), IndexPageError);
 }
 
+// Found by the fuzzer: an empty page whose header still names a prefix length encoded the
+// first (missing) entry. It writes back as it was read.
+TEST(IndexPageCodec, EmptyPageWithAPrefixLengthRoundTrips) {
+  std::vector<std::uint8_t> bytes(L::kPageSize);
+  EncodeIndexPage(IndexPage{}, bytes);
+  bytes[L::kPrefixLength] = 241;
+  const IndexPage page = DecodeIndexPage(bytes);
+  ASSERT_TRUE(page.empty());
+  EXPECT_EQ(page.prefix_length, 241);
+  std::vector<std::uint8_t> again(L::kPageSize);
+  EncodeIndexPage(page, again);
+  EXPECT_EQ(again, bytes);
+}
+
 }  // namespace

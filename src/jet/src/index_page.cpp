@@ -32,6 +32,9 @@ int Compare(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
   return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
+// Bytes reserved for a page's entries: a full page and a long entry beyond it.
+constexpr std::size_t kReserve = L::kEntryAreaSize + 1280;
+
 std::size_t MinimumEntry(bool leaf) {
   // At least one key byte (a segment's flag), the row pointer and, on nodes, the child.
   return 1 + L::kRowPointerSize + (leaf ? 0 : L::kChildSize);
@@ -41,6 +44,8 @@ std::size_t MinimumEntry(bool leaf) {
 
 void IndexPage::Insert(std::size_t i, std::span<const std::uint8_t> entry) {
   const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+  if (data_.size() + entry.size() > data_.capacity())
+    data_.reserve(std::max(data_.size() + entry.size(), kReserve));
   data_.insert(data_.begin() + static_cast<std::ptrdiff_t>(begin), entry.begin(), entry.end());
   ends_.insert(ends_.begin() + static_cast<std::ptrdiff_t>(i), static_cast<std::uint32_t>(begin));
   for (std::size_t k = i; k < ends_.size(); ++k)
@@ -81,16 +86,6 @@ void IndexPage::MoveFrontTo(std::size_t count, IndexPage& to) {
   for (auto& e : ends_) e -= static_cast<std::uint32_t>(bytes);
   shortest_ = 0;
   to.shortest_ = 0;
-}
-
-std::span<const std::uint8_t> IndexPage::Comparable(std::size_t i) const {
-  auto e = Entry(i);
-  return leaf ? e : e.first(e.size() - L::kChildSize);
-}
-
-std::span<const std::uint8_t> IndexPage::Key(std::size_t i) const {
-  auto c = Comparable(i);
-  return c.first(c.size() - L::kRowPointerSize);
 }
 
 IndexRowPointer IndexPage::RowPointer(std::size_t i) const {
@@ -197,6 +192,7 @@ void DecodeIndexPage(std::span<const std::uint8_t> bytes, IndexPage& page) {
                          " is longer than the first entry (" + std::to_string(ends[0]) + " bytes)");
   }
   std::vector<std::uint8_t>& data = page.data_;
+  data.reserve(kReserve);  // so that the inserts that follow do not move the entries
   if (prefix == 0) {
     data.assign(area, area + stored);  // stored as kept: one copy
   } else {
@@ -258,8 +254,9 @@ void EncodeIndexPage(const IndexPage& page, std::span<std::uint8_t> out) {
   p[L::kLevel] = page.level;
   std::uint8_t* area = p + L::kEntries;
   std::uint8_t* mask = p + L::kEntryMask;
-  if (prefix == 0) {
-    // Entries are stored as they are kept: one copy, then the end bits.
+  if (prefix == 0 || page.empty()) {
+    // Entries are stored as they are kept: one copy, then the end bits. (An empty page keeps
+    // whatever prefix length it was read with; there is nothing to share it.)
     if (page.DataSize() != 0) std::memcpy(area, page.Entry(0).data(), page.DataSize());
     for (std::size_t i = 0; i < page.size(); ++i) {
       const std::size_t end = page.EntryEnd(i);
