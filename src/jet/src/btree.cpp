@@ -308,6 +308,13 @@ std::size_t IndexTree::Search(const IndexPage& page, std::span<const std::uint8_
 
 IndexTree::Path IndexTree::Descend(std::span<const std::uint8_t> target, Target mode) {
   Path path;
+  Descend(target, mode, path);
+  return path;
+}
+
+void IndexTree::Descend(std::span<const std::uint8_t> target, Target mode, Path& path) {
+  path.pages.clear();
+  path.slots.clear();
   std::uint32_t number = definition_.root_page;
   for (;;) {
     const IndexPage& page = Load(number).page;
@@ -316,7 +323,7 @@ IndexTree::Path IndexTree::Descend(std::span<const std::uint8_t> target, Target 
     if (page.leaf) {
       path.leaf_slot = slot;
       path.leaf_depth = path.pages.size() - 1;
-      return path;
+      return;
     }
     std::uint32_t child;
     std::size_t taken = slot;
@@ -334,6 +341,31 @@ IndexTree::Path IndexTree::Descend(std::span<const std::uint8_t> target, Target 
     path.slots.push_back(taken);
     number = child;
   }
+}
+
+bool IndexTree::LeadsTo(const Path& path, std::span<const std::uint8_t> entry) {
+  // What Descend(entry, kEntry) checks at each page, from the slots taken: every entry
+  // before the slot is smaller, the one at the slot is not (a node's right-most entry,
+  // when the node has no tail, also takes everything above it).
+  if (path.pages.empty() || path.slots.size() + 1 != path.pages.size() ||
+      path.leaf_depth + 1 != path.pages.size())
+    return false;
+  for (std::size_t depth = 0; depth < path.pages.size(); ++depth) {
+    const IndexPage& page = Load(path.pages[depth]).page;
+    const bool leaf = depth + 1 == path.pages.size();
+    if (page.leaf != leaf) return false;
+    const std::size_t slot = leaf ? path.leaf_slot : path.slots[depth];
+    if (slot > page.size()) return false;
+    if (slot > 0 && Compare(page.Comparable(slot - 1), entry) >= 0) return false;
+    const bool open_above =
+        slot == page.size() || (!leaf && page.tail_page == 0 && slot + 1 == page.size());
+    if (!open_above && Compare(page.Comparable(slot), entry) < 0) return false;
+    if (!leaf) {
+      const std::uint32_t child = slot < page.size() ? page.Child(slot) : page.tail_page;
+      if (child == 0 || child != path.pages[depth + 1]) return false;
+    }
+  }
+  return true;
 }
 
 void IndexTree::Normalize(std::uint32_t& leaf, std::size_t& slot) {
@@ -367,7 +399,12 @@ std::span<const std::uint8_t> IndexTree::NeighbourKey(std::uint32_t leaf, std::s
 
 bool IndexTree::ContainsKey(std::span<const std::uint8_t> key) {
   Begin();
-  Path path = Descend(key, Target::kKeyAtLeast);
+  Path& path = path_;
+  Descend(key, Target::kKeyAtLeast, path);
+  // Kept for an Insert of this key that follows before anything changes.
+  hint_key_.assign(key.begin(), key.end());
+  hint_version_ = version_;
+  hint_valid_ = true;
   std::uint32_t leaf = path.pages.back();
   std::size_t slot = path.leaf_slot;
   Normalize(leaf, slot);
@@ -569,8 +606,16 @@ void IndexTree::RemoveEmpty(Path& path, std::size_t depth) {
 bool IndexTree::Insert(std::span<const std::uint8_t> key, IndexRowPointer row) {
   Begin();
   CheckKeyLength(key);
-  const auto entry = MakeEntry(key, row);
-  Path path = Descend(entry, Target::kEntry);
+  entry_.assign(key.begin(), key.end());
+  AppendRowPointer(entry_, row);
+  const std::span<const std::uint8_t> entry = entry_;
+  Path& path = path_;
+  // A uniqueness check of this key just walked down to its place: reuse that walk when
+  // nothing changed since and it leads exactly where this entry belongs.
+  const bool hinted = hint_valid_ && hint_version_ == version_ &&
+                      std::ranges::equal(hint_key_, key) && LeadsTo(path, entry);
+  hint_valid_ = false;
+  if (!hinted) Descend(entry, Target::kEntry, path);
   const std::uint32_t leaf_number = path.pages.back();
   const std::size_t slot = path.leaf_slot;
   {

@@ -243,6 +243,9 @@ class IndexTree : private DeferredWriter {
   void CheckChild(std::uint32_t parent, std::uint32_t child, std::size_t depth) const;
 
   Path Descend(std::span<const std::uint8_t> target, Target mode);
+  void Descend(std::span<const std::uint8_t> target, Target mode, Path& path);
+  // Whether Descend(entry, kEntry) would give this path (the pages have not changed since).
+  bool LeadsTo(const Path& path, std::span<const std::uint8_t> entry);
   static std::size_t Search(const IndexPage& page, std::span<const std::uint8_t> target,
                             Target mode);
   // First position at or after (leaf, slot) that holds an entry; leaf 0 when none.
@@ -274,6 +277,13 @@ class IndexTree : private DeferredWriter {
   std::uint64_t* writes_;  // this index's write count, shared by every tree over it
   std::uint64_t seen_writes_ = 0;
   std::size_t cache_limit_ = 8192;  // decoded pages (about 5 KiB each)
+  // Reused by Insert and ContainsKey; ContainsKey leaves its walk for the Insert that
+  // usually follows, valid while version_ is hint_version_ and the key is the same.
+  Path path_;
+  std::vector<std::uint8_t> entry_;
+  std::vector<std::uint8_t> hint_key_;
+  std::uint64_t hint_version_ = 0;
+  bool hint_valid_ = false;
 };
 
 // A row's values as the maintainer asks for them: the value of the column with this

@@ -104,8 +104,16 @@ class IndexPage {
 
   // Part of an entry: what the tree compares (key and row pointer), the key alone, the row
   // pointer, and the child page of a node entry.
-  std::span<const std::uint8_t> Comparable(std::size_t i) const;
-  std::span<const std::uint8_t> Key(std::size_t i) const;
+  std::span<const std::uint8_t> Comparable(std::size_t i) const {
+    const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+    return {data_.data() + begin,
+            ends_[i] - begin - (leaf ? 0 : index_page_layout::kChildSize)};
+  }
+  std::span<const std::uint8_t> Key(std::size_t i) const {
+    const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+    return {data_.data() + begin, ends_[i] - begin - index_page_layout::kRowPointerSize -
+                                      (leaf ? 0 : index_page_layout::kChildSize)};
+  }
   IndexRowPointer RowPointer(std::size_t i) const;
   std::uint32_t Child(std::size_t i) const;
 
