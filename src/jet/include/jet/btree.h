@@ -317,6 +317,10 @@ class IndexMaintainer {
 
   std::size_t size() const { return trees_.size(); }
   IndexTree& Tree(std::size_t i) { return *trees_[i]; }
+  // Encodes every tree's changed pages into the Pager (trees do that late; see IndexTree).
+  void WriteChanges() {
+    for (auto& tree : trees_) tree->WriteChanges();
+  }
   const std::vector<IndexCounters>& Counters() const { return counters_; }
   // True when a counter changed since the last call to ClearCountersChanged (the table
   // definition's statistics block needs rewriting).
