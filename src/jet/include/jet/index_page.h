@@ -106,8 +106,7 @@ class IndexPage {
   // pointer, and the child page of a node entry.
   std::span<const std::uint8_t> Comparable(std::size_t i) const {
     const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-    return {data_.data() + begin,
-            ends_[i] - begin - (leaf ? 0 : index_page_layout::kChildSize)};
+    return {data_.data() + begin, ends_[i] - begin - (leaf ? 0 : index_page_layout::kChildSize)};
   }
   std::span<const std::uint8_t> Key(std::size_t i) const {
     const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
