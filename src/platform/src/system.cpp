@@ -1,5 +1,8 @@
 #include "platform/system.h"
 
+#include <filesystem>
+#include <system_error>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -26,6 +29,26 @@ std::string ComputerName() {
   if (::gethostname(buffer, sizeof buffer - 1) != 0) return {};
   return buffer;
 #endif
+}
+
+std::string ProgramDirectory() {
+  std::error_code error;
+#ifdef _WIN32
+  wchar_t buffer[32768];
+  DWORD size = GetModuleFileNameW(nullptr, buffer, 32768);
+  if (size == 0 || size >= 32768) return {};
+  std::filesystem::path exe(std::wstring(buffer, size));
+#else
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+#endif
+  return exe.parent_path().string();
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code error;
+  return !path.empty() && std::filesystem::is_regular_file(
+                                std::filesystem::path(std::u8string(path.begin(), path.end())), error);
 }
 
 }  // namespace platform
