@@ -761,6 +761,9 @@ TEST_F(DatabaseComponent, CreateTableFromTheFiveArrays) {
   }
   if (daotest::HaveMdbReader()) {
     EXPECT_EQ(daotest::MdbReaderTables(file_), std::vector<std::string>{"Goods"});
+    EXPECT_EQ(daotest::Run("node '" + std::string(DATOVRAT_SOURCE_DIR) +
+                           "/tests/daodb/mdb_reader_columns.mjs' '" + file_ + "' Goods"),
+              "ID long 4\nNAME text 40\nQTY long 4\nTAG repid 16\nNOTE memo 0\nPRICE double 8\n");
   }
 }
 
