@@ -461,6 +461,36 @@ TEST(Files, AFailedWriteIsReportedNotSwallowed) {
   EXPECT_NE(error.find("No space left"), std::string::npos) << error;
 }
 
+TEST(Files, ReferenceMapEntriesThatNameNoPageAreAccepted) {
+  // Access 2000 leaves 0 and then 0xFFFFFF80 in the unused entries of a global map that
+  // points to bitmap pages; neither names a page, and the file must open, check and take
+  // changes like any other.
+  Memory m;
+  Database::Create("a.mdb", m.Options())->Close();
+  auto bytes = m.fs.Contents("a.mdb");
+  const std::size_t pages = bytes.size() / 4096;
+  bytes.resize(bytes.size() + 4096, 0);
+  std::uint8_t* bitmap = bytes.data() + pages * 4096;
+  bitmap[0] = page_type::kUsageBitmap;
+  bitmap[1] = 0x01;
+  std::uint8_t* map_page = bytes.data() + 4096;
+  std::uint8_t* row = map_page + (Le16(map_page + 0x0E) & 0x1FFF);
+  std::memset(row, 0, 69);
+  row[0] = 0x01;
+  PutLe32(row + 1, static_cast<std::uint32_t>(pages));
+  for (int e = 9; e < 17; ++e) PutLe32(row + 1 + 4 * e, 0xFFFFFF80u);
+  m.fs.SetContents("a.mdb", bytes);
+
+  auto db = Database::Open("a.mdb", m.Options());
+  ExpectClean(*db);
+  Table& t = db->CreateTable({"T", {NewColumn{.name = "N", .type = column_type::kLong}}, {}, ""});
+  for (int i = 0; i < 100; ++i) t.Insert(std::vector<Variant>{Variant::FromLong(i)});
+  db->Close();
+  db = Database::Open("a.mdb", m.Options(true));
+  EXPECT_EQ(db->OpenTable("T").RowCount(), 100u);
+  ExpectClean(*db);
+}
+
 TEST(Files, BadFilesGiveClearErrorsNamingTheFile) {
   auto good = ReadFixture("adox_jet4.mdb");
   auto with = [&](auto change) {

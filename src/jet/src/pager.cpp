@@ -487,7 +487,9 @@ void Pager::DecodeMapRow(const std::uint8_t* row, std::uint16_t length, RowPoint
     into.bitmap_pages_.assign(entries, 0);
     for (std::uint32_t e = 0; e < entries; ++e) {
       std::uint32_t bitmap = Le32(row + kMapReferenceEntries + 4 * e);
-      if (bitmap == 0) continue;
+      // Access fills the entries after the last map page it needed with 0 or with
+      // 0xFFFFFF80; neither names a page (a page number never has the top bit set).
+      if (bitmap == 0 || (bitmap & 0x80000000u) != 0) continue;
       if (bitmap < 2 || bitmap >= page_count_)
         ThrowCorrupt(at, "the usage map refers to bitmap page " + std::to_string(bitmap) +
                              ", outside the file");
