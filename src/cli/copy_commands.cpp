@@ -69,7 +69,10 @@ void CreateDestinationTable(dao::Database& db, const std::string& name, ds::TFie
 
 struct CopyOptions {
   bool skip_bad_values = false;
-  int code_page = 0;  // 0: as the file says
+  int code_page = 0;        // for tables that name none; 0: guessed from their text
+  int force_code_page = 0;  // for every table, whatever it names
+  bool read_past_count = false;
+  bool missing_memo_null = false;
   bool quiet = false;
 };
 
@@ -81,11 +84,12 @@ long CopyTable(dao::Database& db, const std::string& source_path, const CopyOpti
   std::string dir = path.parent_path().string();
   source.SetDatabaseName(dir.empty() ? std::string("./") : dir + "/");
   source.SetTableName(path.filename().string());
-  if (options.code_page != 0) {
-    bde::ReaderOptions reader = source.Options();
-    reader.code_page = options.code_page;
-    source.SetOptions(reader);
-  }
+  bde::ReaderOptions reader = source.Options();
+  reader.code_page = options.code_page;
+  reader.force_code_page = options.force_code_page;
+  reader.read_past_count = options.read_past_count;
+  reader.missing_memo_null = options.missing_memo_null;
+  source.SetOptions(reader);
   source.Open();
   for (const std::string& warning : source.Warnings()) err << source_path << ": " << warning << "\n";
 
@@ -144,12 +148,19 @@ int RunCopy(const std::vector<std::string>& args, std::istream&, std::ostream& o
       options.quiet = true;
     } else if (args[i] == "--codepage" && i + 1 < args.size()) {
       options.code_page = std::stoi(args[++i]);
+    } else if (args[i] == "--force-codepage" && i + 1 < args.size()) {
+      options.force_code_page = std::stoi(args[++i]);
+    } else if (args[i] == "--read-past-count") {
+      options.read_past_count = true;
+    } else if (args[i] == "--missing-memo=null") {
+      options.missing_memo_null = true;
     } else {
       files.push_back(args[i]);
     }
   }
   if (files.size() < 2) {
-    err << "usage: datovrat-cli copy DEST.mdb SOURCE... [--skip-bad-values] [--codepage CP]\n";
+    err << "usage: datovrat-cli copy DEST.mdb SOURCE... [--skip-bad-values] [--codepage CP] "
+           "[--force-codepage CP] [--read-past-count] [--missing-memo=null]\n";
     return 2;
   }
   const std::string dest = files.front();
@@ -179,7 +190,9 @@ int RunCopy(const std::vector<std::string>& args, std::istream&, std::ostream& o
 }
 
 const bool registered = RegisterCommand(
-    {"copy", "tables", "DEST.mdb SOURCE... [--skip-bad-values] [--codepage CP] [--quiet]",
+    {"copy", "tables",
+     "DEST.mdb SOURCE... [--skip-bad-values] [--codepage CP] [--force-codepage CP] "
+     "[--read-past-count] [--missing-memo=null] [--quiet]",
      "copy dBase/FoxPro (.dbf) and Paradox (.db) tables into an Access database", RunCopy});
 
 }  // namespace

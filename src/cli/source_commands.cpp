@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bde/code_pages.h"
 #include "bde/dbf_reader.h"
 #include "bde/source_reader.h"
 #include "command.h"
@@ -29,9 +30,9 @@ bool ParseSourceArgs(const std::vector<std::string>& args, bool allow_dump_flags
     const std::string& a = args[i];
     if (allow_dump_flags && a == "--json") {
       out.json = true;
-    } else if (a == "--codepage") {
+    } else if (a == "--codepage" || a == "--force-codepage") {
       if (i + 1 >= args.size()) {
-        err << "datovrat-cli: --codepage needs a code page number\n";
+        err << "datovrat-cli: " << a << " needs a code page number\n";
         return false;
       }
       const std::string& v = args[++i];
@@ -41,7 +42,17 @@ bool ParseSourceArgs(const std::vector<std::string>& args, bool allow_dump_flags
         err << "datovrat-cli: invalid code page '" << v << "'\n";
         return false;
       }
-      out.options.code_page = cp;
+      if (!bde::CanDecodeCodePage(cp)) {
+        err << "datovrat-cli: code page " << cp
+            << " is not supported; supported code pages: " << bde::DecodableCodePagesText()
+            << "\n";
+        return false;
+      }
+      (a == "--codepage" ? out.options.code_page : out.options.force_code_page) = cp;
+    } else if (a == "--read-past-count") {
+      out.options.read_past_count = true;
+    } else if (a == "--missing-memo=null") {
+      out.options.missing_memo_null = true;
     } else if (!a.empty() && a[0] == '-') {
       err << "datovrat-cli: unknown option '" << a << "'\n";
       return false;
@@ -183,7 +194,7 @@ int RunSchema(const std::vector<std::string>& args, std::istream&, std::ostream&
   SourceArgs a;
   if (!ParseSourceArgs(args, false, a, err)) return 2;
   auto reader = Open(a);
-  out << a.file << ": " << reader->FormatName() << ", code page " << reader->CodePage() << ", "
+  out << a.file << ": " << reader->FormatName() << ", code page " << reader->CodePageText() << ", "
       << reader->RecordCount() << " records, " << reader->Fields().size() << " fields\n";
   for (const bde::FieldDescription& f : reader->Fields()) {
     out << f.name << "\t" << f.native_type << "\t" << bde::SourceFieldTypeName(f.type) << "\tsize "
@@ -252,11 +263,13 @@ int RunDump(const std::vector<std::string>& args, std::istream&, std::ostream& o
 
 const bool registered = [] {
   RegisterCommand(
-      {"source", "schema", "FILE [--codepage CP]",
+      {"source", "schema", "FILE [--codepage CP] [--force-codepage CP] [--missing-memo=null]",
        "show the fields of a dBase/FoxPro (.dbf) or Paradox (.db) table as the copy sees them",
        RunSchema});
   RegisterCommand(
-      {"source", "dump", "FILE [--json] [--codepage CP]",
+      {"source", "dump",
+       "FILE [--json] [--codepage CP] [--force-codepage CP] [--read-past-count] "
+       "[--missing-memo=null]",
        "print the live records of a .dbf or .db table (CSV, or one JSON object per record)",
        RunDump});
   return true;

@@ -222,8 +222,14 @@ TEST(BadInput, ShortDataGiveEveryCompleteRecordAndAWarning) {
        "announces 1000 records but the file holds only 3"},
       {"file cut inside a record", "dbase/deb-r-cran-spdata/world.dbf",
        [](std::string& s) { s.resize(s.size() - 300); }, 176, "holds only 176 complete ones"},
-      {"end mark where a record should be", "dbase/dbfread/people.dbf",
-       [](std::string& s) { s[97 + 25] = 0x1A; }, 1, "end-of-file mark stands where record 2"},
+      {"end mark where the last record should be", "dbase/dbfread/people.dbf",
+       [](std::string& s) { s[97 + 50] = 0x1A; }, 2, "end-of-file mark stands where record 3"},
+      {"end mark before records without flags", "dbase/dbfread/people.dbf",
+       [](std::string& s) {
+         s[97 + 25] = 0x1A;
+         s[97 + 50] = 'x';
+       },
+       1, "end-of-file mark stands where record 2"},
       {"Paradox chain past the end", "paradox/paradoxdriver/areas/STATES.DB",
        [](std::string& s) { Put16(s, 221 + bde::px::block::kNext, 50); }, 24,
        "continues to block 50"},

@@ -16,7 +16,8 @@ TEST(SourceCommands, SchemaDumpAndErrors) {
 #else
   std::string out;
   ASSERT_EQ(Cli("source schema " + Quote(Data("synthetic/types4.dbf")), out), 0) << out;
-  EXPECT_NE(out.find("dBase IV, code page 1252, 4 records, 10 fields"), std::string::npos) << out;
+  EXPECT_NE(out.find("dBase IV, code page 1252, marked, 4 records, 10 fields"), std::string::npos)
+      << out;
   EXPECT_NE(out.find("S4\tN\tftSmallint\tsize 0\tprecision 4\n"), std::string::npos) << out;
   EXPECT_NE(out.find("TXT\tC\tftString\tsize 20\n"), std::string::npos) << out;
 
@@ -33,10 +34,27 @@ TEST(SourceCommands, SchemaDumpAndErrors) {
       std::string::npos)
       << out;
 
-  // A code page given on the command line wins over the file's mark.
+  // --codepage is for tables that name none; --force-codepage wins over the file's mark.
   ASSERT_EQ(Cli("source schema --codepage 1250 " + Quote(Data("synthetic/czech852.dbf")), out), 0)
       << out;
-  EXPECT_NE(out.find("code page 1250"), std::string::npos) << out;
+  EXPECT_NE(out.find("code page 852, marked"), std::string::npos) << out;
+  ASSERT_EQ(Cli("source schema --codepage 1251 " + Quote(Data("dbase/dbfread/people.dbf")), out),
+            0)
+      << out;
+  EXPECT_NE(out.find("code page 1251, as given for unmarked tables"), std::string::npos) << out;
+  ASSERT_EQ(
+      Cli("source schema --force-codepage 1250 " + Quote(Data("synthetic/czech852.dbf")), out), 0)
+      << out;
+  EXPECT_NE(out.find("code page 1250, forced"), std::string::npos) << out;
+  // Pages of the system's converter are accepted; an unknown number names the known ones.
+  ASSERT_EQ(
+      Cli("source schema --force-codepage 28592 " + Quote(Data("synthetic/czech852.dbf")), out), 0)
+      << out;
+  EXPECT_EQ(Cli("source dump --codepage 12345 " + Quote(Data("dbase/dbfread/people.dbf")), out),
+            2);
+  EXPECT_NE(out.find("code page 12345 is not supported; supported code pages: 437,"),
+            std::string::npos)
+      << out;
 
   // A value error names the field, the dump goes on, the status says something failed.
   EXPECT_EQ(Cli("source dump " + Quote(Data("dbase/dbfread/invalid_value.dbf")), out), 1);

@@ -47,7 +47,8 @@ TEST(CodePages, LanguageDriverMarks) {
                        {"1250\n", 1250},
                        {"UTF-8", bde::kUtf8CodePage},
                        {"ANSI 1250", 1250},
-                       {"Big5", 0}};
+                       {"Big5", 950},
+                       {"nonsense", 0}};
   for (const Named& n : cpg) EXPECT_EQ(bde::CodePageFromCpgText(n.name), n.code_page) << n.name;
 }
 
@@ -105,9 +106,9 @@ TEST(CodePages, MarksSideFilesAndOverrides) {
     if (ValueOf(*natural, "name").ToString() == "Côte d'Ivoire") found = true;
   EXPECT_TRUE(found);
 
-  // An override wins over the mark; an undecodable one is refused.
+  // A forced page wins over the mark; an undecodable one is refused.
   bde::ReaderOptions as1250;
-  as1250.code_page = 1250;
+  as1250.force_code_page = 1250;
   auto wrong = Open("synthetic/czech852.dbf", as1250);
   EXPECT_EQ(wrong->CodePage(), 1250);
   ASSERT_TRUE(wrong->Next());

@@ -1,5 +1,6 @@
 #include "bde/code_pages.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -154,10 +155,6 @@ int ParseNumber(std::string_view s) {
   return n;
 }
 
-bool IsDoubleByte(int code_page) {
-  return code_page == 932 || code_page == 936 || code_page == 949 || code_page == 950;
-}
-
 }  // namespace
 
 int CodePageFromLanguageDriver(std::uint8_t ldid, int ansi_code_page) {
@@ -191,14 +188,41 @@ int CodePageFromDriverName(std::string_view name) {
   return 0;
 }
 
-int CodePageFromCpgText(std::string_view text) {
+int CodePageFromCpgText(std::string_view text, int ansi_code_page) {
   text = Trim(text);
+  if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text = Trim(text.substr(3));
   if (EqualsNoCase(text, "UTF-8") || EqualsNoCase(text, "UTF8")) return kUtf8CodePage;
-  if (text.size() > 5 && EqualsNoCase(text.substr(0, 5), "ANSI ")) text.remove_prefix(5);
-  if (text.size() > 3 && EqualsNoCase(text.substr(0, 3), "CP ")) text.remove_prefix(3);
-  if (text.size() > 2 && EqualsNoCase(text.substr(0, 2), "CP")) text.remove_prefix(2);
-  if (text == "88591" || text == "8859-1" || EqualsNoCase(text, "ISO-8859-1")) return 1252;
-  if (text == "88592" || text == "8859-2") return 0;  // ISO Latin-2 is not one of ours
+  if (EqualsNoCase(text, "ANSI")) return ansi_code_page;
+  if (EqualsNoCase(text, "OEM")) {
+    // The DOS page that goes with the Windows one of the writer's machine.
+    switch (ansi_code_page) {
+      case 1250:
+        return 852;
+      case 1251:
+        return 866;
+      case 1252:
+        return 850;
+      default:
+        return 437;
+    }
+  }
+  if (EqualsNoCase(text, "KOI8-R") || EqualsNoCase(text, "KOI8R")) return 20866;
+  if (EqualsNoCase(text, "KOI8-U") || EqualsNoCase(text, "KOI8U")) return 21866;
+  if (EqualsNoCase(text, "Big5")) return 950;
+  if (EqualsNoCase(text, "LATIN1")) return 1252;
+  for (std::string_view prefix : {"ANSI ", "windows-", "CP ", "CP", "IBM", "OEM "})
+    if (text.size() > prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix)) {
+      text.remove_prefix(prefix.size());
+      break;
+    }
+  for (std::string_view prefix : {"ISO-8859-", "ISO8859-", "ISO_8859-", "8859-", "ISO8859", "8859"})
+    if (text.size() > prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix)) {
+      const int part = ParseNumber(text.substr(prefix.size()));
+      // Latin-1 as Windows writes it: 1252 reads every Latin-1 letter the same and also
+      // the printable characters Windows put at 0x80-0x9F.
+      if (part == 1) return 1252;
+      return part >= 2 && part <= 16 && part != 12 ? 28590 + part : 0;
+    }
   return NormalizeCodePage(ParseNumber(text));
 }
 
@@ -206,23 +230,98 @@ int NormalizeCodePage(int code_page) {
   return code_page == 867 ? 895 : code_page;
 }
 
+namespace {
+
+// The system converter's name for a code page number, "" when it has none.
+std::string IconvName(int code_page) {
+  if (code_page >= 28591 && code_page <= 28606 && code_page != 28602)
+    return "ISO-8859-" + std::to_string(code_page - 28590);
+  if (code_page == 20866) return "KOI8-R";
+  if (code_page == 21866) return "KOI8-U";
+  if (code_page <= 0 || code_page > 65535) return "";
+  return "CP" + std::to_string(code_page);
+}
+
+// Pages worth offering beyond our own tables, if the system converter has them.
+constexpr int kSystemPages[] = {720,   737,   775,   850,   852,   855,   857,   858,   860,
+                                861,   862,   863,   864,   865,   866,   869,   874,   932,
+                                936,   949,   950,   1098,  1125,  1250,  1251,  1252,  1253,
+                                1254,  1255,  1256,  1257,  1258,  10000, 10006, 10007, 10029,
+                                20866, 21866, 28591, 28592, 28593, 28594, 28595, 28596, 28597,
+                                28598, 28599, 28600, 28601, 28603, 28604, 28605, 28606};
+
+bool SystemHas(int code_page) {
+#if defined(DATOVRAT_HAVE_ICONV)
+  const std::string name = IconvName(code_page);
+  if (name.empty()) return false;
+  iconv_t cd = iconv_open("UTF-8", name.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv_close(cd);
+  return true;
+#else
+  (void)code_page;
+  return false;
+#endif
+}
+
+}  // namespace
+
 bool CanDecodeCodePage(int code_page) {
   code_page = NormalizeCodePage(code_page);
   if (code_page == kUtf8CodePage) return true;
   if (core::IsSupportedCodePage(code_page)) return true;
-#if defined(DATOVRAT_HAVE_ICONV)
-  if (IsDoubleByte(code_page)) {
-    std::string name = "CP" + std::to_string(code_page);
-    iconv_t cd = iconv_open("UTF-8", name.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    iconv_close(cd);
-    return true;
+  return SystemHas(code_page);
+}
+
+std::vector<int> DecodableCodePages() {
+  std::vector<int> pages = core::SupportedCodePages();
+  for (int cp : kSystemPages)
+    if (!core::IsSupportedCodePage(cp) && SystemHas(cp)) pages.push_back(cp);
+  pages.push_back(kUtf8CodePage);
+  std::sort(pages.begin(), pages.end());
+  return pages;
+}
+
+std::string DecodableCodePagesText() {
+  std::string out;
+  for (int cp : DecodableCodePages()) {
+    if (!out.empty()) out += ", ";
+    out += std::to_string(cp);
+    if (cp == 895) out += " (Kamenický; also 867)";
+    if (cp == 620) out += " (Mazovia)";
+    if (cp >= 28591 && cp <= 28606) out += " (ISO 8859-" + std::to_string(cp - 28590) + ")";
+    if (cp == kUtf8CodePage) out += " (UTF-8)";
   }
-#endif
-  return false;
+  return out;
+}
+
+void CheckCodePage(int code_page) {
+  if (!CanDecodeCodePage(code_page))
+    throw core::Exception("code page " + std::to_string(code_page) +
+                          " is not supported; supported code pages: " + DecodableCodePagesText());
+}
+
+const char* CodePageOriginText(CodePageOrigin origin) {
+  switch (origin) {
+    case CodePageOrigin::Marked:
+      return "marked";
+    case CodePageOrigin::CompanionFile:
+      return "from the .cpg file";
+    case CodePageOrigin::Detected:
+      return "detected";
+    case CodePageOrigin::Option:
+      return "as given for unmarked tables";
+    case CodePageOrigin::Default:
+      return "default";
+    case CodePageOrigin::Forced:
+      return "forced";
+  }
+  return "";
 }
 
 struct TextDecoder::MultiByte {
+  // Single-byte pages of the system converter: the UTF-8 form of every byte, built once.
+  std::vector<std::string> single;
 #if defined(DATOVRAT_HAVE_ICONV)
   iconv_t cd = reinterpret_cast<iconv_t>(-1);
   ~MultiByte() {
@@ -238,14 +337,45 @@ TextDecoder::TextDecoder(int code_page) : code_page_(NormalizeCodePage(code_page
     return;
   }
 #if defined(DATOVRAT_HAVE_ICONV)
-  if (IsDoubleByte(code_page_)) {
+  const std::string name = IconvName(code_page_);
+  if (!name.empty()) {
     multi_ = std::make_unique<MultiByte>();
-    std::string name = "CP" + std::to_string(code_page_);
     multi_->cd = iconv_open("UTF-8", name.c_str());
-    if (multi_->cd != reinterpret_cast<iconv_t>(-1)) return;
+    if (multi_->cd != reinterpret_cast<iconv_t>(-1)) {
+      // A page where every byte converts alone (or not at all) is single-byte: a table of
+      // the 256 answers decodes it without the converter's per-call cost. A byte the page
+      // leaves undefined becomes the character of the same number, as in our own tables.
+      std::vector<std::string> table(256);
+      bool single = true;
+      for (int b = 0; b < 256 && single; ++b) {
+        iconv(multi_->cd, nullptr, nullptr, nullptr, nullptr);
+        char in_byte = static_cast<char>(b);
+        char* in = &in_byte;
+        std::size_t in_left = 1;
+        char buffer[16];
+        char* o = buffer;
+        std::size_t o_left = sizeof buffer;
+        std::size_t r = iconv(multi_->cd, &in, &in_left, &o, &o_left);
+        // Pages with combining marks (1258) hold a letter back until they see what follows.
+        if (r != static_cast<std::size_t>(-1))
+          r = iconv(multi_->cd, nullptr, nullptr, &o, &o_left);
+        if (r == static_cast<std::size_t>(-1) && errno == EINVAL) {
+          single = false;
+        } else if (r == static_cast<std::size_t>(-1) || o == buffer) {
+          core::AppendUtf8(static_cast<char32_t>(b), table[b]);
+        } else {
+          table[b].assign(buffer, o);
+        }
+      }
+      iconv(multi_->cd, nullptr, nullptr, nullptr, nullptr);
+      if (single) multi_->single = std::move(table);
+      return;
+    }
+    multi_.reset();
   }
 #endif
-  throw core::Exception("code page " + std::to_string(code_page) + " is not supported");
+  throw core::Exception("code page " + std::to_string(code_page) +
+                        " is not supported; supported code pages: " + DecodableCodePagesText());
 }
 
 TextDecoder::~TextDecoder() = default;
@@ -260,6 +390,15 @@ void TextDecoder::Decode(std::string_view bytes, std::string& out) const {
       out.append(bytes);
     else
       out += core::Utf16ToUtf8(core::Utf8ToUtf16(bytes));
+    return;
+  }
+  if (!multi_->single.empty()) {
+    for (unsigned char b : bytes) {
+      if (b < 0x80 && multi_->single[b].size() == 1 && multi_->single[b][0] == static_cast<char>(b))
+        out += static_cast<char>(b);
+      else
+        out += multi_->single[b];
+    }
     return;
   }
 #if defined(DATOVRAT_HAVE_ICONV)

@@ -140,13 +140,20 @@ DbfReader::DbfReader(const std::string& path, const ReaderOptions& options, File
 
   std::vector<std::uint8_t> head(header_length_);
   if (file_->ReadAt(0, head.data(), head.size()) != head.size()) Fail("cannot read the header");
-  ChooseCodePage(head, options);
+  const int marked = MarkedCodePage(head, options);
+  // Field names are decoded once the code page is settled; until then messages name fields
+  // as the file's marked page (or the default) reads them.
+  const int provisional = options.force_code_page ? options.force_code_page
+                          : marked                ? marked
+                                                  : options.default_code_page;
+  decoder_ = std::make_unique<TextDecoder>(CanDecodeCodePage(provisional) ? provisional : 1252);
   try {
     ReadDescriptors(head);
   } catch (const core::EFileError&) {
     if (version_ == 0x02) Fail("dBase II tables are not supported");
     throw;
   }
+  CheckHeaderLength(size);
 
   physical_count_ = static_cast<std::int64_t>((size - header_length_) / record_length_);
   if (version_ == 0x02 && header_count_ > physical_count_)
@@ -157,52 +164,100 @@ DbfReader::DbfReader(const std::string& path, const ReaderOptions& options, File
     Warn("the header announces " + std::to_string(header_count_) +
          " records but the file holds only " + std::to_string(physical_count_) +
          " complete ones; reading those");
+  } else if (physical_count_ > header_count_) {
+    CountRecordsPastCount(options.read_past_count);
   }
-  OpenMemo();
-}
+  OpenMemo(options.missing_memo_null);
 
-DbfReader::~DbfReader() = default;
-
-void DbfReader::ChooseCodePage(const std::vector<std::uint8_t>& head,
-                               const ReaderOptions& options) {
-  const std::uint8_t ldid = head[header::kLanguageDriver];
-  int cp = 0;
-  if (options.code_page != 0) {
-    cp = NormalizeCodePage(options.code_page);
-    if (!CanDecodeCodePage(cp))
-      Fail("code page " + std::to_string(options.code_page) + " is not supported");
-  } else {
-    if (family_ == Family::DBase7 && head.size() >= header::kDriverName + header::kDriverNameSize) {
-      const char* name = reinterpret_cast<const char*>(head.data() + header::kDriverName);
-      cp = CodePageFromDriverName(std::string_view(name, strnlen(name, header::kDriverNameSize)));
+  // A shapefile's table names its code page in a side file; a specific mark in the header
+  // wins over it because such side files are often wrong.
+  int cpg = 0;
+  if (marked == 0 && head[header::kLanguageDriver] == 0) {
+    if (auto found = fs_.FindCompanion(path_, {".cpg"})) {
+      auto f = fs_.OpenForRead(*found);
+      char text[64] = {};
+      const std::size_t n =
+          f->ReadAt(0, text, std::min<std::uint64_t>(f->Size(), sizeof text - 1));
+      cpg = CodePageFromCpgText(std::string_view(text, n), options.ansi_code_page);
+      if (cpg == 0 || !CanDecodeCodePage(cpg))
+        Warn("the code page file " + FileNameOf(*found) + " names no code page we know (" +
+             Quoted(std::string_view(text, n)) + "); it is ignored");
     }
-    if (cp == 0) cp = CodePageFromLanguageDriver(ldid, options.ansi_code_page);
-    if (cp == 0 && ldid == 0) {
-      // Shapefile tables name their code page in a side file; a specific mark in the header
-      // wins over it because such side files are often wrong.
-      if (auto cpg = fs_.FindCompanion(path_, {".cpg"})) {
-        auto f = fs_.OpenForRead(*cpg);
-        char text[64] = {};
-        std::size_t n = f->ReadAt(0, text, std::min<std::uint64_t>(f->Size(), sizeof text - 1));
-        cp = CodePageFromCpgText(std::string_view(text, n));
-      }
-    }
-    if (cp == 0 && ldid != 0)
-      Warn("unknown language driver " + Hex2(ldid) + "; reading text as code page " +
-           std::to_string(options.default_code_page));
-    if (cp != 0 && !CanDecodeCodePage(cp)) {
-      Warn("code page " + std::to_string(cp) +
-           " of the table cannot be decoded; reading text as code page " +
-           std::to_string(options.default_code_page));
-      cp = 0;
-    }
-    if (cp == 0) cp = NormalizeCodePage(options.default_code_page);
   }
-  decoder_ = std::make_unique<TextDecoder>(cp);
-  code_page_ = cp;
+  SettleCodePage(marked, cpg, options, [&](CodePageGuesser& g) { SampleText(g); });
+  decoder_ = std::make_unique<TextDecoder>(code_page_);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    fields_[i].name.clear();
+    decoder_->Decode(TrimRight(raw_names_[i]), fields_[i].name);
+  }
   binary_decoder_ = std::make_unique<TextDecoder>(
       CanDecodeCodePage(options.ansi_code_page) ? options.ansi_code_page : 1252);
 }
+
+int DbfReader::MarkedCodePage(const std::vector<std::uint8_t>& head,
+                              const ReaderOptions& options) {
+  const std::uint8_t ldid = head[header::kLanguageDriver];
+  int cp = 0;
+  if (family_ == Family::DBase7 && head.size() >= header::kDriverName + header::kDriverNameSize) {
+    const char* name = reinterpret_cast<const char*>(head.data() + header::kDriverName);
+    cp = CodePageFromDriverName(std::string_view(name, strnlen(name, header::kDriverNameSize)));
+  }
+  if (cp == 0) cp = CodePageFromLanguageDriver(ldid, options.ansi_code_page);
+  if (cp == 0 && ldid != 0 && options.force_code_page == 0)
+    Warn("unknown language driver " + Hex2(ldid) + "; the table is read as one that names no "
+         "code page");
+  return cp;
+}
+
+void DbfReader::SampleText(CodePageGuesser& guesser) {
+  for (const std::string& name : raw_names_) guesser.Add(TrimRight(name));
+  std::vector<int> texts, memos;
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    if (fields_[i].binary) continue;
+    const char t = fields_[i].native_type;
+    if (t == 'C' || t == 'V') texts.push_back(static_cast<int>(i));
+    if (fields_[i].type == SourceFieldType::Memo && memo_) memos.push_back(static_cast<int>(i));
+  }
+  if (texts.empty() && memos.empty()) return;
+  // Memo texts are read a few at a time: long ones say much, and a table with a damaged
+  // memo file must still open (its errors come when the values are read).
+  constexpr std::size_t kMemoBudget = 512 * 1024;
+  std::size_t memo_bytes = 0;
+  std::vector<std::uint8_t> chunk;
+  std::vector<std::uint8_t> memo;
+  const std::int64_t last = std::min(record_count_, physical_count_);
+  const std::size_t slice = std::max<std::size_t>(1, kReadSlice / record_length_);
+  for (std::int64_t first = 0; first < last && !guesser.Full(); first += slice) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(slice, last - first));
+    chunk.resize(n * record_length_);
+    const std::size_t got = file_->ReadAt(
+        header_length_ + static_cast<std::uint64_t>(first) * record_length_, chunk.data(),
+        chunk.size());
+    for (std::size_t k = 0; k < got / record_length_ && !guesser.Full(); ++k) {
+      record_ = chunk.data() + k * record_length_;
+      record_number_ = first + static_cast<std::int64_t>(k) + 1;
+      for (int f : texts)
+        guesser.Add(TrimRight(std::string_view(reinterpret_cast<const char*>(FieldBytes(f)),
+                                               layouts_[f].length)));
+      for (int f : memos) {
+        if (memo_bytes >= kMemoBudget) break;
+        try {
+          const std::uint32_t block = MemoBlock(f);
+          if (block == 0) continue;
+          ReadMemo(f, block, memo);
+        } catch (const core::Exception&) {
+          continue;
+        }
+        memo_bytes += memo.size();
+        guesser.Add(std::string_view(reinterpret_cast<const char*>(memo.data()), memo.size()));
+      }
+    }
+  }
+  record_ = nullptr;
+  record_number_ = 0;
+}
+
+DbfReader::~DbfReader() = default;
 
 void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
   const bool level7 = family_ == Family::DBase7;
@@ -223,6 +278,11 @@ void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
     raw.push_back(std::move(r));
     pos += step;
   }
+  if (pos < head.size() && head[pos] == kHeaderTerminator) terminator_ = static_cast<std::int64_t>(pos);
+  // A header length one short puts the terminator just past it.
+  std::uint8_t next = 0;
+  if (pos == head.size() && file_->ReadAt(pos, &next, 1) == 1 && next == kHeaderTerminator)
+    terminator_ = static_cast<std::int64_t>(pos);
 
   // Offsets come from the lengths, never from the descriptors (some writers store nonsense
   // there). Clipper stores long C fields with the decimals byte as the high byte of the length;
@@ -236,7 +296,7 @@ void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
   };
   bool extended = false;
   if (total(false) != record_length_) {
-    if (family_ != Family::VisualFoxPro && total(true) == record_length_) {
+    if (total(true) == record_length_) {
       extended = true;
     } else {
       Fail("the field lengths add up to " + std::to_string(total(false)) +
@@ -259,6 +319,7 @@ void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
     }
     FieldDescription fd;
     fd.name = decoder_->Decode(TrimRight(r.name_bytes));
+    raw_names_.push_back(r.name_bytes);
     fd.native_type = r.type;
     Layout layout;
     layout.offset = offset;
@@ -348,9 +409,7 @@ void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
         fd.type = SourceFieldType::AutoInc;
         need_length(4);
         break;
-      case 'O':
-        if (family_ != Family::DBase7)
-          Fail("field " + fd.name + " has type O, which only dBase 7 tables have");
+      case 'O':  // dBase 7's double; Harbour and others write it into any dBase version
         fd.type = SourceFieldType::Float;
         need_length(8);
         break;
@@ -393,7 +452,7 @@ void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
   if (!has_null_flags) null_flags_length_ = 0;
 }
 
-void DbfReader::OpenMemo() {
+void DbfReader::OpenMemo(bool null_if_missing) {
   bool needed = false;
   for (const FieldDescription& f : fields_)
     if (IsBlobType(f.type)) needed = true;
@@ -414,7 +473,13 @@ void DbfReader::OpenMemo() {
   if (!found) {
     const std::string name = FileNameOf(path_);
     const std::string base = name.substr(0, name.size() - ExtensionOf(path_).size());
-    Fail("the memo file " + base + ext + " is missing (the table has memo fields)");
+    if (null_if_missing) {
+      Warn("the memo file " + base + ext + " is missing; the memo fields are read as Null");
+      memo_style_ = MemoStyle::None;
+      return;
+    }
+    Fail("the memo file " + base + ext +
+         " is missing (the table has memo fields; --missing-memo=null reads them as Null)");
   }
   memo_path_ = *found;
   memo_ = fs_.OpenForRead(memo_path_);
@@ -435,9 +500,151 @@ void DbfReader::OpenMemo() {
       fail_memo("the memo file is too short for its header (" + std::to_string(size) + " bytes)");
     memo_block_size_ = LoadU16LE(h + dbt4::kBlockSize);
     if (memo_block_size_ == 0) memo_block_size_ = 512;
+    CheckMemoBlockSize();
   } else {
     memo_block_size_ = dbt3::kBlockSize;
   }
+}
+
+// The deletion flags of records from `first` to `last` (exclusive) are all a live or deleted
+// mark: what real records start with, unlike the bytes of a shifted or garbage record.
+bool DbfReader::FlagsValid(std::uint64_t start, std::int64_t first, std::int64_t last,
+                           std::int64_t* valid_run) {
+  std::vector<std::uint8_t> chunk;
+  const std::size_t slice = std::max<std::size_t>(1, kReadSlice / record_length_);
+  std::int64_t run = 0;
+  for (std::int64_t at = first; at < last; at += static_cast<std::int64_t>(slice)) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(slice, last - at));
+    chunk.resize(n * record_length_);
+    const std::size_t got =
+        file_->ReadAt(start + static_cast<std::uint64_t>(at) * record_length_, chunk.data(),
+                      chunk.size());
+    for (std::size_t k = 0; k < got / record_length_; ++k) {
+      const std::uint8_t flag = chunk[k * record_length_];
+      if (flag != ' ' && flag != kDeletedFlag) {
+        if (valid_run) *valid_run = run;
+        return false;
+      }
+      ++run;
+    }
+    if (got < chunk.size()) break;
+  }
+  if (valid_run) *valid_run = run;
+  return run == last - first;
+}
+
+void DbfReader::CheckHeaderLength(std::uint64_t size) {
+  if (terminator_ < 0) return;
+  const std::uint64_t after = static_cast<std::uint64_t>(terminator_) + 1;
+  const std::uint64_t expected = family_ == Family::VisualFoxPro ? after + kBacklinkSize : after;
+  if (header_length_ == expected) return;
+  // Records fill the file to its end (an end-of-file mark aside) and start with flags.
+  const std::uint64_t need = static_cast<std::uint64_t>(header_count_) * record_length_;
+  auto fits = [&](std::uint64_t start) {
+    if (start > size || size - start < need || size - start - need > 1) return false;
+    if (size - start - need == 1) {
+      std::uint8_t mark = 0;
+      if (file_->ReadAt(size - 1, &mark, 1) != 1 || mark != kEndOfFile) return false;
+    }
+    const std::int64_t count = header_count_;
+    return FlagsValid(start, 0, std::min<std::int64_t>(count, 64)) &&
+           FlagsValid(start, std::max<std::int64_t>(0, count - 1), count);
+  };
+  const bool given = fits(header_length_);
+  const bool other = fits(expected);
+  const std::string where = "the field descriptors end at byte " + std::to_string(terminator_) +
+                            (family_ == Family::VisualFoxPro ? ", which with the 263-byte backlink"
+                                                               " puts"
+                                                             : ", which puts") +
+                            " the first record at byte " + std::to_string(expected);
+  if (other && !given) {
+    Warn("the header length " + std::to_string(header_length_) + " does not fit the header: " +
+         where + "; the records are there and are read from there");
+    header_length_ = static_cast<std::uint32_t>(expected);
+  } else if (other && given) {
+    Fail("the header length " + std::to_string(header_length_) + " does not fit the header (" +
+         where + ") and the records fit both places; the table cannot be read safely");
+  }
+  // Otherwise the header length stands: writers may keep data of their own after the
+  // descriptors (dBase 7's field properties do).
+}
+
+void DbfReader::CountRecordsPastCount(bool read_them) {
+  std::int64_t run = 0;
+  FlagsValid(header_length_, header_count_, physical_count_, &run);
+  if (run == 0) return;
+  if (read_them) {
+    record_count_ = header_count_ + run;
+    Warn("the header announces " + std::to_string(header_count_) + " records and " +
+         std::to_string(run) + " further complete records follow them; all are read");
+  } else {
+    Warn("the header announces " + std::to_string(header_count_) + " records, and " +
+         std::to_string(run) +
+         " further complete records follow them in the file; they are left out as dBase leaves "
+         "them (--read-past-count reads them)");
+  }
+}
+
+void DbfReader::CheckMemoBlockSize() {
+  // The memo block pointers of the first records say where memos start; every dBase IV memo
+  // starts with its signature, so the block size that puts signatures there is the true one.
+  std::vector<std::uint32_t> pointers;
+  std::vector<int> memo_fields;
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    if (IsBlobType(fields_[i].type)) memo_fields.push_back(static_cast<int>(i));
+  std::vector<std::uint8_t> rec(record_length_);
+  const std::int64_t last = std::min<std::int64_t>({record_count_, physical_count_, 4096});
+  for (std::int64_t i = 0; i < last && pointers.size() < 8; ++i) {
+    if (file_->ReadAt(header_length_ + static_cast<std::uint64_t>(i) * record_length_, rec.data(),
+                      rec.size()) != rec.size())
+      break;
+    record_ = rec.data();
+    for (int f : memo_fields) {
+      try {
+        const std::uint32_t block = MemoBlock(f);
+        if (block != 0 && pointers.size() < 8) pointers.push_back(block);
+      } catch (const core::Exception&) {
+      }
+    }
+  }
+  record_ = nullptr;
+  const std::uint64_t size = memo_->Size();
+  auto signed_at = [&](std::uint32_t block_size) {
+    if (pointers.empty()) return false;
+    for (std::uint32_t p : pointers) {
+      std::uint8_t h[4];
+      const std::uint64_t at = static_cast<std::uint64_t>(p) * block_size;
+      if (at == 0 || at + sizeof h > size || memo_->ReadAt(at, h, sizeof h) != sizeof h ||
+          std::memcmp(h, dbt4::kMemoSignature, sizeof h) != 0)
+        return false;
+    }
+    return true;
+  };
+  const bool plausible = memo_block_size_ >= 64 && memo_block_size_ % 64 == 0;
+  if (signed_at(memo_block_size_) || (plausible && pointers.empty())) return;
+  std::vector<std::uint32_t> fitting;
+  for (std::uint32_t candidate = 64; candidate <= 32768; candidate *= 2)
+    if (candidate != memo_block_size_ && signed_at(candidate)) fitting.push_back(candidate);
+  const std::string name = FileNameOf(memo_path_);
+  if (fitting.size() == 1) {
+    Warn("the memo file " + name + " gives the block size " + std::to_string(memo_block_size_) +
+         ", but its memos start at blocks of " + std::to_string(fitting.front()) +
+         " bytes; reading it so");
+    memo_block_size_ = fitting.front();
+    return;
+  }
+  if (!plausible && pointers.empty()) {
+    Warn("the memo file " + name + " gives the implausible block size " +
+         std::to_string(memo_block_size_) + "; no memo is in use, 512 is assumed");
+    memo_block_size_ = 512;
+    return;
+  }
+  if (!plausible)
+    throw core::EFileError(memo_path_ + ": the block size " + std::to_string(memo_block_size_) +
+                           " is implausible and no usual block size puts the table's memos at "
+                           "memo block starts");
+  // A plausible size without signatures: memos of the dBase III kind in a later file, read
+  // as text up to their end mark.
 }
 
 bool DbfReader::FillBuffer() {
@@ -468,7 +675,14 @@ bool DbfReader::Next() {
     const std::int64_t index =
         next_index_ - static_cast<std::int64_t>(buffer_records_ - buffer_pos_);
     ++buffer_pos_;
-    if (rec[0] == kEndOfFile && record_length_ > 1) {
+    if (rec[0] == kEndOfFile && record_length_ > 1 && index + 1 < record_count_ &&
+        FlagsValid(header_length_, index + 1, record_count_)) {
+      // The announced records are all there behind it with their flags: a damaged flag, not
+      // the end of the table.
+      Warn("record " + std::to_string(index + 1) + " starts with an end-of-file mark, but all " +
+           std::to_string(record_count_) + " announced records follow in the file; it is read "
+           "as a live record");
+    } else if (rec[0] == kEndOfFile && record_length_ > 1) {
       Warn("an end-of-file mark stands where record " + std::to_string(index + 1) + " of " +
            std::to_string(record_count_) + " should start; reading stops there");
       break;
@@ -610,7 +824,7 @@ std::vector<std::uint8_t> DbfReader::BlobBytes(int field) {
     Fail("no field number " + std::to_string(field));
   std::vector<std::uint8_t> out;
   if (!IsBlobType(fields_[field].type)) FailField(field, "is not a memo or binary field");
-  if (NullBit(layouts_[field].null_bit)) return out;
+  if (NullBit(layouts_[field].null_bit) || !memo_) return out;
   const std::uint32_t block = MemoBlock(field);
   if (block != 0) ReadMemo(field, block, out);
   return out;

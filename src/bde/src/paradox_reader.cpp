@@ -64,8 +64,55 @@ ParadoxReader::ParadoxReader(const std::string& path, const ReaderOptions& optio
     : SourceReader(path), fs_(fs) {
   file_ = fs_.OpenForRead(path);
   ReadHeader(options);
-  OpenBlobFile();
+  OpenBlobFile(options.missing_memo_null);
+  SettleCodePage(marked_, 0, options, [&](CodePageGuesser& g) { SampleText(g); });
+  decoder_ = std::make_unique<TextDecoder>(code_page_);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    fields_[i].name.clear();
+    decoder_->Decode(raw_names_[i], fields_[i].name);
+  }
   ReadValidity();
+}
+
+void ParadoxReader::SampleText(CodePageGuesser& guesser) {
+  for (const std::string& name : raw_names_) guesser.Add(name);
+  std::vector<int> texts;
+  for (std::size_t i = 0; i < layouts_.size(); ++i)
+    if (layouts_[i].code == kAlpha || (layouts_[i].code == kMemo && blob_))
+      texts.push_back(static_cast<int>(i));
+  if (texts.empty()) return;
+  constexpr std::size_t kMemoBudget = 512 * 1024;
+  std::size_t memo_bytes = 0;
+  const std::size_t warnings = warnings_.size();
+  try {
+    while (!guesser.Full() && Next()) {
+      for (int f : texts) {
+        const std::uint8_t* p = FieldBytes(f);
+        if (layouts_[f].code == kAlpha) {
+          const char* text = reinterpret_cast<const char*>(p);
+          guesser.Add(std::string_view(text, strnlen(text, layouts_[f].length)));
+        } else if (memo_bytes < kMemoBudget) {
+          try {
+            const std::vector<std::uint8_t> memo = BlobBytes(f);
+            memo_bytes += memo.size();
+            guesser.Add(std::string_view(reinterpret_cast<const char*>(memo.data()), memo.size()));
+          } catch (const core::Exception&) {
+          }
+        }
+      }
+    }
+  } catch (const core::Exception&) {
+    // A damaged chain is reported when the records are read.
+  }
+  // Back to the start; what the walk noticed is said again by the real one.
+  warnings_.resize(warnings);
+  visited_.assign(visited_.size(), false);
+  started_ = at_end_ = false;
+  block_pos_ = block_records_ = 0;
+  records_seen_ = 0;
+  current_block_ = next_block_ = 0;
+  record_ = nullptr;
+  record_number_ = 0;
 }
 
 ParadoxReader::~ParadoxReader() = default;
@@ -155,49 +202,35 @@ void ParadoxReader::ReadHeader(const ReaderOptions& options) {
     }
   }
 
-  // Code page: the header's number, else the sort order's, else the configured default.
-  int cp = 0;
-  if (options.code_page != 0) {
-    cp = NormalizeCodePage(options.code_page);
-    if (!CanDecodeCodePage(cp))
-      Fail("code page " + std::to_string(options.code_page) + " is not supported");
+  // Code page: the header's number, else the sort order's; settled once the records can be
+  // sampled (a table that names none is guessed from its text).
+  if (extended) {
+    marked_ = NormalizeCodePage(LoadU16LE(head.data() + header::kCodePage));
+    if (marked_ == 0) marked_ = CodePageFromDriverName(sort_order_);
   } else {
-    if (extended) {
-      cp = NormalizeCodePage(LoadU16LE(head.data() + header::kCodePage));
-      if (cp == 0) cp = CodePageFromDriverName(sort_order_);
-    } else {
-      // Paradox 3 names only its sort order, by a short code; the engine read the text with
-      // that driver's code page. Only codes no other driver shares are taken.
-      switch (head[header::kSortOrder]) {
-        case 0x00:
-          cp = 437;
-          break;  // ascii
-        case 0x0D:
-          cp = 852;
-          break;  // czech
-        case 0xE2:
-          cp = 895;
-          break;  // cskamen
-        case 0xB1:
-          cp = 852;
-          break;  // hun852dc
-        case 0xB7:
-          cp = 437;
-          break;  // intl
-        default:
-          break;
-      }
+    // Paradox 3 names only its sort order, by a short code; the engine read the text with
+    // that driver's code page. Only codes no other driver shares are taken.
+    switch (head[header::kSortOrder]) {
+      case 0x00:  // ascii
+      case 0xB7:  // intl
+        marked_ = 437;
+        break;
+      case 0x0D:  // czech
+      case 0xB1:  // hun852dc
+        marked_ = 852;
+        break;
+      case 0xE2:  // cskamen
+        marked_ = 895;
+        break;
+      default:
+        break;
     }
-    if (cp != 0 && !CanDecodeCodePage(cp)) {
-      Warn("code page " + std::to_string(cp) +
-           " of the table cannot be decoded; reading text as code page " +
-           std::to_string(options.default_code_page));
-      cp = 0;
-    }
-    if (cp == 0) cp = NormalizeCodePage(options.default_code_page);
   }
-  decoder_ = std::make_unique<TextDecoder>(cp);
-  code_page_ = cp;
+  const int provisional = options.force_code_page ? options.force_code_page
+                          : marked_               ? marked_
+                                                  : options.default_code_page;
+  decoder_ = std::make_unique<TextDecoder>(CanDecodeCodePage(provisional) ? provisional : 1252);
+  raw_names_ = raw_names;
 
   int offset = 0;
   for (int i = 0; i < field_count; ++i) {
@@ -255,7 +288,7 @@ void ParadoxReader::ReadHeader(const ReaderOptions& options) {
   visited_.assign(blocks_in_file_ + 1, false);
 }
 
-void ParadoxReader::OpenBlobFile() {
+void ParadoxReader::OpenBlobFile(bool null_if_missing) {
   bool needed = false;
   for (const Layout& l : layouts_)
     if (IsBlobCode(l.code)) needed = true;
@@ -265,8 +298,16 @@ void ParadoxReader::OpenBlobFile() {
     const std::string name = FileNameOf(path_);
     const std::string ext = ExtensionOf(path_);
     const bool lower = !ext.empty() && ext.back() >= 'a' && ext.back() <= 'z';
-    Fail("the blob file " + name.substr(0, name.size() - ext.size()) + (lower ? ".mb" : ".MB") +
-         " is missing (the table has memo or blob fields)");
+    const std::string mb =
+        name.substr(0, name.size() - ext.size()) + (lower ? ".mb" : ".MB");
+    if (null_if_missing) {
+      Warn("the blob file " + mb +
+           " is missing; memo and blob values kept in it are read as Null");
+      return;
+    }
+    Fail("the blob file " + mb +
+         " is missing (the table has memo or blob fields; --missing-memo=null reads them as "
+         "Null)");
   }
   blob_path_ = *found;
   blob_ = fs_.OpenForRead(blob_path_);
@@ -386,8 +427,11 @@ bool ParadoxReader::IsNull(int field) {
     Fail("no field number " + std::to_string(field));
   const Layout& l = layouts_[field];
   const std::uint8_t* p = FieldBytes(field);
-  if (IsBlobCode(l.code))
-    return LoadU32LE(p + l.length - blob_ref::kTailSize + blob_ref::kLength) == 0;
+  if (IsBlobCode(l.code)) {
+    const std::uint32_t length = LoadU32LE(p + l.length - blob_ref::kTailSize + blob_ref::kLength);
+    // Without the blob file only values short enough for the record are there.
+    return length == 0 || (!blob_ && length > l.length - blob_ref::kTailSize);
+  }
   if (l.code == kAlpha) return p[0] == 0;
   return values::AllZero(std::string_view(reinterpret_cast<const char*>(p), l.length));
 }
@@ -406,6 +450,7 @@ std::vector<std::uint8_t> ParadoxReader::BlobBytes(int field) {
   std::vector<std::uint8_t> out;
   if (length == 0) return out;
   if (length <= leader) return std::vector<std::uint8_t>(p, p + length);
+  if (!blob_) return out;
 
   const std::uint64_t block = location & 0xFFFFFF00u;
   const unsigned index = location & 0xFFu;

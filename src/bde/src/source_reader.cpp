@@ -86,6 +86,64 @@ bool SourceReader::DateTimeValue(int field, core::TimeStamp& out) {
   return true;
 }
 
+std::string SourceReader::CodePageText() const {
+  return (code_page_ == kUtf8CodePage ? std::string("UTF-8") : std::to_string(code_page_)) + ", " +
+         CodePageOriginText(code_page_origin_);
+}
+
+int SourceReader::SettleCodePage(int marked, int cpg, const ReaderOptions& options,
+                                 const std::function<void(CodePageGuesser&)>& sample) {
+  auto checked = [&](int cp) {
+    try {
+      CheckCodePage(cp);
+    } catch (const core::Exception& e) {
+      Fail(e.what());
+    }
+    return NormalizeCodePage(cp);
+  };
+  // A page the user names must exist even where it is not needed.
+  if (options.code_page != 0) checked(options.code_page);
+  if (options.force_code_page != 0) {
+    code_page_origin_ = CodePageOrigin::Forced;
+    return code_page_ = checked(options.force_code_page);
+  }
+  if (marked != 0 && !CanDecodeCodePage(marked)) {
+    Warn("the table's code page " + std::to_string(marked) +
+         " cannot be decoded; it is read as a table that names none");
+    marked = 0;
+  }
+  if (marked != 0) {
+    code_page_origin_ = CodePageOrigin::Marked;
+    return code_page_ = NormalizeCodePage(marked);
+  }
+  if (cpg != 0 && CanDecodeCodePage(cpg)) {
+    code_page_origin_ = CodePageOrigin::CompanionFile;
+    return code_page_ = NormalizeCodePage(cpg);
+  }
+  if (options.code_page != 0) {
+    code_page_origin_ = CodePageOrigin::Option;
+    return code_page_ = checked(options.code_page);
+  }
+  const int fallback = checked(options.default_code_page);
+  CodePageGuesser guesser;
+  if (sample) sample(guesser);
+  const int guess = guesser.Guess(fallback);
+  if (guess != 0) {
+    code_page_origin_ = CodePageOrigin::Detected;
+    code_page_ = guess;
+    Warn("the table names no code page; its text reads as " +
+         (guess == kUtf8CodePage ? std::string("UTF-8") : "code page " + std::to_string(guess)) +
+         " and is read so (--force-codepage chooses another)");
+    return code_page_;
+  }
+  code_page_origin_ = CodePageOrigin::Default;
+  code_page_ = fallback;
+  if (guesser.HasHighBytes())
+    Warn("the table names no code page and its text does not show which; it is read as code "
+         "page " + std::to_string(fallback) + " (--codepage chooses another)");
+  return code_page_;
+}
+
 void SourceReader::Fail(const std::string& what) const {
   throw core::EFileError(path_ + ": " + what);
 }

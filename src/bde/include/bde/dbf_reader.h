@@ -34,7 +34,8 @@ class DbfReader : public SourceReader {
   bool DateTimeValue(int field, core::TimeStamp& out) override;
 
   std::uint8_t VersionByte() const { return version_; }
-  // The memo file in use, or "" when the table has no memo fields.
+  // The memo file in use, or "" when the table has no memo fields or it is missing and
+  // was allowed to be.
   const std::string& MemoPath() const { return memo_path_; }
   bool IsVisualFoxPro() const { return family_ == Family::VisualFoxPro; }
 
@@ -52,8 +53,14 @@ class DbfReader : public SourceReader {
   void ReadHeader();
   void ReadDescriptors(const std::vector<std::uint8_t>& header);
   void AssignTypes();
-  void ChooseCodePage(const std::vector<std::uint8_t>& header, const ReaderOptions& options);
-  void OpenMemo();
+  int MarkedCodePage(const std::vector<std::uint8_t>& header, const ReaderOptions& options);
+  void SampleText(CodePageGuesser& guesser);
+  bool FlagsValid(std::uint64_t start, std::int64_t first, std::int64_t last,
+                  std::int64_t* valid_run = nullptr);
+  void CheckHeaderLength(std::uint64_t size);
+  void CountRecordsPastCount(bool read_them);
+  void OpenMemo(bool null_if_missing);
+  void CheckMemoBlockSize();
   bool FillBuffer();
   const std::uint8_t* FieldBytes(int field) const { return record_ + layouts_[field].offset; }
   bool NullBit(int bit) const;
@@ -79,7 +86,9 @@ class DbfReader : public SourceReader {
   std::uint32_t record_length_ = 0;
   std::uint32_t header_count_ = 0;
   std::int64_t physical_count_ = 0;  // records the file can hold
+  std::int64_t terminator_ = -1;     // offset of the descriptors' terminator, -1 if none
   std::vector<Layout> layouts_;
+  std::vector<std::string> raw_names_;  // field names as stored
   std::vector<bool> field_binary_;
   int null_flags_field_ = -1;  // index in the descriptor list (not exposed), or -1
   int null_flags_offset_ = 0;

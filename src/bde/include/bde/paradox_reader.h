@@ -41,7 +41,8 @@ class ParadoxReader : public SourceReader {
   void ReadHeader(const ReaderOptions& options);
   void ReadValidity();
   bool LoadBlock(std::uint16_t number);
-  void OpenBlobFile();
+  void OpenBlobFile(bool null_if_missing);
+  void SampleText(CodePageGuesser& guesser);
   const std::uint8_t* FieldBytes(int field) const { return record_ + layouts_[field].offset; }
   core::Variant DecodeBcd(int field, const std::uint8_t* p);
 
@@ -55,6 +56,8 @@ class ParadoxReader : public SourceReader {
   int key_fields_ = 0;
   std::uint8_t change_count_ = 0;
   std::string sort_order_;
+  int marked_ = 0;                      // the code page the header names, 0 for none
+  std::vector<std::string> raw_names_;  // field names as stored
   std::uint32_t record_size_ = 0;
   std::uint32_t header_size_ = 0;
   std::uint32_t block_size_ = 0;

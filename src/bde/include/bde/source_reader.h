@@ -11,10 +11,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bde/code_pages.h"
 #include "bde/file.h"
 #include "core/datetime.h"
 #include "core/variant.h"
@@ -64,16 +66,24 @@ struct FieldDescription {
 };
 
 struct ReaderOptions {
-  // Code page used for every text of the table, whatever the file says; 0 = take it from
-  // the file. Raises at open when the number is not a code page we can decode.
+  // Code page for tables that name none (dBase language driver 0, Paradox code page 0 with
+  // no known sort order) and have no .cpg file: used instead of guessing from the bytes.
+  // 0 = guess. Raises at open when the number is not a code page we can decode.
   int code_page = 0;
-  // Code page for tables that do not say which one they use (dBase language driver 0,
-  // Paradox 3.x, Paradox code page 0).
+  // Code page for every table, whatever it names; 0 = none.
+  int force_code_page = 0;
+  // Code page for unmarked tables whose bytes do not show which one they use.
   int default_code_page = 1250;
   // Code page meant by dBase's "current Windows ANSI" mark and used for fields flagged as
   // not translated: the Windows code page of the machine that wrote the file, which for
   // the Czech users of this program is 1250.
   int ansi_code_page = 1250;
+  // Read every complete dBase record the file holds, also past the header's record count
+  // (by default the count is followed, as dBase does, with a warning naming what follows).
+  bool read_past_count = false;
+  // A missing memo or blob file makes the table's memo and blob fields Null (with a
+  // warning) instead of refusing the table.
+  bool missing_memo_null = false;
 };
 
 class SourceReader {
@@ -83,8 +93,11 @@ class SourceReader {
   virtual SourceFormat Format() const = 0;
   const std::string& Path() const { return path_; }
   const std::vector<FieldDescription>& Fields() const { return fields_; }
-  // The code page texts are decoded with (0 for UTF-8 passed through).
+  // The code page texts are decoded with (65001 for UTF-8) and how it was settled.
   int CodePage() const { return code_page_; }
+  CodePageOrigin CodePageSource() const { return code_page_origin_; }
+  // "852, detected", "1250, marked", ... for messages and summaries.
+  std::string CodePageText() const;
   // The number of records the header announces (deleted dBase records included), or
   // fewer when the file cannot hold that many. Used for progress, not as a limit.
   std::int64_t RecordCount() const { return record_count_; }
@@ -126,8 +139,11 @@ class SourceReader {
     record_number_ = record_number;
   }
 
-  // Things a reader noticed that do not stop it (a record count beyond the data, a stale
-  // validity file, ...), each naming the file. They accumulate while reading.
+  // Things a reader noticed that do not stop it (a record count beyond the data, records
+  // past the count, a cut block chain, a code page guessed, a stale validity file, a memo
+  // file left out, ...), each naming the file. Those found at open are there once the reader
+  // exists; the others accumulate while reading, so a reader of every record should look
+  // again at the end.
   const std::vector<std::string>& Warnings() const { return warnings_; }
 
  protected:
@@ -135,10 +151,17 @@ class SourceReader {
   void Warn(const std::string& what) { warnings_.push_back(path_ + ": " + what); }
   [[noreturn]] void Fail(const std::string& what) const;
   [[noreturn]] void FailField(int field, const std::string& what) const;
+  // Settles the code page: the user's forced page, else `marked` (what the file says, 0 for
+  // nothing), else the .cpg file's (when `cpg` names one), else the user's page for unmarked
+  // tables, else a guess from the texts `sample` adds, else the default. Warns where the
+  // choice is a guess or a default over bytes above 127.
+  int SettleCodePage(int marked, int cpg, const ReaderOptions& options,
+                     const std::function<void(CodePageGuesser&)>& sample);
 
   std::string path_;
   std::vector<FieldDescription> fields_;
   int code_page_ = 0;
+  CodePageOrigin code_page_origin_ = CodePageOrigin::Marked;
   std::int64_t record_count_ = 0;
   std::int64_t record_number_ = 0;
   const std::uint8_t* record_ = nullptr;  // the record being decoded
