@@ -240,8 +240,24 @@ TEST(NulBytes, TrailingNulsArePaddingAndInnerNulsAreKept) {
                   {std::string("ab\0cd\0\0\0\0\0", 10), std::string("\0\0 \0 \0\0\0  ", 10),
                    std::string("\0xy", 3), std::string("plain", 5)}));
   auto r = t.Open();
-  EXPECT_EQ(Texts(*r), (std::vector<std::string>{std::string("ab\0cd", 5), "<null>",
-                                                 std::string("\0xy", 3), "plain"}));
+  const std::vector<std::string> expected = {std::string("ab\0cd", 5), "<null>",
+                                             std::string("\0xy", 3), "plain"};
+  EXPECT_EQ(Texts(*r), expected);
+
+  // The table's fields hand over the whole value too: the copy reads them.
+  bde::TTable table;
+  table.SetFileSystem(&t.fs);
+  table.SetDatabaseName("w/");
+  table.SetTableName("t.dbf");
+  table.Open();
+  std::vector<std::string> values, strings;
+  for (; !table.Eof(); table.Next()) {
+    const core::Variant v = table.Fields()[0].Value();
+    values.push_back(v.IsNull() ? "<null>" : v.ToString());
+    strings.push_back(table.Fields()[0].IsNull() ? "<null>" : table.Fields()[0].AsString());
+  }
+  EXPECT_EQ(values, expected);
+  EXPECT_EQ(strings, expected);
 }
 
 TEST(LongCharacterFields, LengthHighByteInTheDecimalsByte) {

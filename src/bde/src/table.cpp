@@ -38,6 +38,26 @@ std::size_t Utf8Prefix(const std::string& s, std::size_t max) {
   return n;
 }
 
+// The text fields of a source table hand over their whole value. The framework keeps text in
+// record buffers that end at the first NUL, while a NUL inside a dBase text is part of the
+// value ("ab<NUL>cd" would reach the destination as "ab", and "<NUL>xy" as an empty text).
+class SourceStringField : public ds::TStringField {
+ public:
+  using ds::TStringField::TStringField;
+
+ protected:
+  std::string GetAsString() const override {
+    std::string text;
+    static_cast<const TTable*>(DataSet())->FieldText(this, text);
+    return text;
+  }
+  ds::Variant GetAsVariant() const override {
+    std::string text;
+    if (!static_cast<const TTable*>(DataSet())->FieldText(this, text)) return ds::Variant::Null();
+    return ds::Variant(std::move(text));
+  }
+};
+
 }  // namespace
 
 TTable::TTable(ds::TComponent* owner) : ds::TDataSet(owner) {}
@@ -103,7 +123,7 @@ void TTable::InternalOpen() {
   cursor_ = kBeforeFirst;
   try {
     InternalInitFieldDefs();
-    if (DefaultFields()) CreateFields();
+    if (DefaultFields()) CreateSourceFields();
     BindFields(true);
   } catch (...) {
     reader_.reset();
@@ -111,6 +131,32 @@ void TTable::InternalOpen() {
   }
   SetBookmarkSize(sizeof(std::int32_t));
   CollectWarnings();
+}
+
+void TTable::CreateSourceFields() {
+  for (int i = 0; i < FieldDefs().Count(); ++i) {
+    const ds::TFieldDef& def = FieldDefs()[i];
+    if (def.DataType() != ds::ftString) {
+      def.CreateField(this, this);
+      continue;
+    }
+    auto field = std::make_unique<SourceStringField>(this);
+    field->SetSize(def.Size());
+    field->SetFieldName(def.Name());
+    field->SetRequired(def.Required());
+    field->SetDataSet(this);
+    field.release();  // owned by the table from here on
+  }
+}
+
+bool TTable::FieldText(const ds::TField* field, std::string& text) const {
+  text.clear();
+  const ds::TRecordBuffer record = StateBuffer();
+  const int i = field->FieldNo() - 1;
+  if (!record || !reader_ || i < 0 || i >= static_cast<int>(reader_->Fields().size()))
+    return false;
+  reader_->Select(record + kHeaderSize, Header(record).record_number);
+  return reader_->TextValue(i, text);
 }
 
 void TTable::InternalClose() {

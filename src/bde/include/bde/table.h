@@ -45,6 +45,10 @@ class TTable : public ds::TDataSet {
   const std::vector<std::string>& Warnings() const { return warnings_; }
   std::function<void(TTable* table, const std::string& warning)> OnWarning;
 
+  // The whole text of a text field in the current record, NUL bytes included (the text the
+  // field's Value and AsString give); false for Null.
+  bool FieldText(const ds::TField* field, std::string& text) const;
+
   std::unique_ptr<ds::TStream> CreateBlobStream(ds::TField* field,
                                                 ds::TBlobStreamMode mode) override;
   bool GetFieldData(ds::TField* field, void* buffer) const override;
@@ -83,6 +87,7 @@ class TTable : public ds::TDataSet {
   void CopyRecord(ds::TRecordBuffer buffer) const;
   ds::TRecordBuffer StateBuffer() const;
   void CollectWarnings();
+  void CreateSourceFields();
 
   std::string database_name_;
   std::string table_name_;
