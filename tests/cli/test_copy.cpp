@@ -125,7 +125,11 @@ TEST_F(CopyTables, AValueTheDestinationRefusesStopsTheRunUnlessSkipped) {
   // Skipping keeps the record with the field left empty.
   Result skipped = Copy("--skip-bad-values " + Quote(Source("dbase/dbfread/invalid_value.dbf")));
   EXPECT_EQ(skipped.status, 0) << skipped.output;
-  EXPECT_NE(skipped.output.find("(skipped)"), std::string::npos) << skipped.output;
+  EXPECT_NE(skipped.output.find("skipped: record 1, field BIRTHDATE"), std::string::npos)
+      << skipped.output;
+  EXPECT_NE(skipped.output.find("-> invalid_value: 2 records, 1 value skipped"),
+            std::string::npos)
+      << skipped.output;
   EXPECT_EQ(Count("invalid_value"), "2\n");
   ExpectCleanCheck();
 }
@@ -137,6 +141,53 @@ TEST_F(CopyTables, SourcesThatCannotBeReadAreNamedInTheError) {
   Result wrong = Copy(Quote((dir_ / "notes.txt").string()));
   EXPECT_EQ(wrong.status, 1);
   EXPECT_NE(wrong.output.find("notes.txt"), std::string::npos) << wrong.output;
+}
+
+TEST_F(CopyTables, UsageErrorsAndHelpCreateNothing) {
+  struct Case {
+    const char* arguments;
+    int status;
+    const char* says;
+  };
+  const std::string good = Quote(Source("synthetic/memo3.dbf"));
+  const Case cases[] = {
+      {"--help", 0, "usage: datovrat-cli copy tables"},
+      {"SRC --frobnicate", 2, "unknown option '--frobnicate'"},
+      {"--codepage abc SRC", 2, "--codepage: 'abc' is not a code page number"},
+      {"SRC --codepage", 2, "--codepage needs a code page number"},
+      {"--yes-to-all --stop-on-error SRC", 2, "exclude each other"},
+      {"", 2, "usage:"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    std::string arguments = c.arguments;
+    if (std::size_t at = arguments.find("SRC"); at != std::string::npos)
+      arguments.replace(at, 3, good);
+    Result r = Copy(arguments);
+    EXPECT_EQ(r.status, c.status) << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(db_));
+  }
+  // A missing source is named before the destination is created.
+  Result missing = Copy(good + " " + Quote((dir_ / "NONE.DBF").string()));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find("NONE.DBF: no such file"), std::string::npos) << missing.output;
+  EXPECT_FALSE(fs::exists(db_));
+}
+
+TEST_F(CopyTables, WithoutATerminalARefusedValueIsAnsweredNo) {
+  // No option and no terminal: the run stops at the refused value, naming file, record and
+  // field once.
+  Result r = Shell("echo y | " + std::string(DATOVRAT_CLI) + " copy tables " + Quote(db_) + " " +
+                   Quote(Source("dbase/dbfread/invalid_value.dbf")));
+  EXPECT_EQ(r.status, 1);
+  const std::string file = Source("dbase/dbfread/invalid_value.dbf");
+  std::size_t first = r.output.find(file);
+  ASSERT_NE(first, std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find(file + ": " + file), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("record 1, field BIRTHDATE"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("-> invalid_value: 0 records (incomplete)"), std::string::npos)
+      << r.output;
 }
 
 }  // namespace

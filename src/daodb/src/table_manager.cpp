@@ -52,9 +52,11 @@ void TMxDaoTableManager::BuildTable() {
   for (int i = 0; i < count; ++i) {
     const ds::TFieldDef& def = FFieldDefs->Items(i);
     int type = FieldTypeToDaoType(def.DataType());
+    int size = DaoFieldSize(type, def.Size());
+    if (FDatabase->OnMapField) FDatabase->OnMapField(FDatabase, def, type, size);
     names.push_back(core::Variant::FromString(def.Name()));
     types.push_back(core::Variant::FromLong(type));
-    sizes.push_back(core::Variant::FromLong(DaoFieldSize(type, def.Size())));
+    sizes.push_back(core::Variant::FromLong(size));
     indexes.push_back(core::Variant::FromLong(0));
     required.push_back(core::Variant::FromLong(def.Required() ? 1 : 0));
   }

@@ -53,6 +53,13 @@ struct TDaoErrRec {
 
 using TLoginEvent = std::function<void(TMxDaoDatabase* database, ds::TStringList& login_params)>;
 using TConnectEvent = std::function<void(TMxDaoDatabase* database)>;
+// Consulted by the table manager for every field it is about to create, with the DAO type code
+// (or AutoIncrementMarker) and size the plain mapping gives; the handler may change both. A
+// caller that knows more about its fields than their framework type (the copy, which keeps
+// binary and long values whole) sets it.
+using TMapFieldEvent =
+    std::function<void(TMxDaoDatabase* database, const ds::TFieldDef& def, int& dao_type,
+                       int& size)>;
 
 // DAO's collating-order codes to the names DatabaseLanguage reports; empty for other codes.
 std::string CollatingOrderName(std::int32_t code);
@@ -157,6 +164,7 @@ class TMxDaoDatabase : public ds::TComponent {
   TConnectEvent OnAfterConnect;
   TConnectEvent OnBeforeDisconnect;
   TConnectEvent OnAfterDisconnect;
+  TMapFieldEvent OnMapField;
 
   // --- Connection
   bool Connected() const { return FConnected; }
