@@ -6,16 +6,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "bde/code_pages.h"
 #include "bde/source_reader.h"
+#include "core/encoding.h"
 #include "core/errors.h"
 
 namespace bde_fuzz {
 
 // Opens the table and reads every value and blob of every record.
-inline void ReadEverything(bde::MemoryFileSystem& fs, const std::string& path) {
+inline void ReadEverything(bde::MemoryFileSystem& fs, const std::string& path,
+                           const bde::ReaderOptions& options = {}) {
   try {
-    auto reader = bde::OpenSourceTable(path, {}, fs);
+    auto reader = bde::OpenSourceTable(path, options, fs);
     while (reader->Next()) {
       for (int i = 0; i < static_cast<int>(reader->Fields().size()); ++i) {
         try {
@@ -45,15 +50,43 @@ inline void SplitTableAndMemo(const std::uint8_t* data, std::size_t size, std::s
   memo.assign(reinterpret_cast<const char*>(data) + n, size - n);
 }
 
-// fuzz_bde_dbf: a whole .dbf and its memo file (found under either memo extension).
+// fuzz_bde_dbf: a whole .dbf and its memo file (found under either memo extension). The
+// input's length picks the reading options: records past the count, a missing memo file
+// read as Null.
 inline void FuzzDbf(const std::uint8_t* data, std::size_t size) {
   std::string table, memo;
   SplitTableAndMemo(data, size, table, memo);
   bde::MemoryFileSystem fs;
   fs.Add("f/t.dbf", table);
-  fs.Add("f/t.dbt", memo);
-  fs.Add("f/t.fpt", memo);
-  ReadEverything(fs, "f/t.dbf");
+  bde::ReaderOptions options;
+  options.read_past_count = size & 1;
+  options.missing_memo_null = size & 2;
+  if (!options.missing_memo_null || (size & 4)) {
+    fs.Add("f/t.dbt", memo);
+    fs.Add("f/t.fpt", memo);
+  }
+  ReadEverything(fs, "f/t.dbf", options);
+}
+
+// fuzz_bde_code_page: texts (separated by newlines) for the code page guesser, then decoded
+// with the guess and with a page the first byte picks among every page we decode.
+inline void FuzzCodePage(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return;
+  const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  bde::CodePageGuesser guesser;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    guesser.Add(text.substr(start, end - start));
+    start = end + 1;
+  }
+  static const std::vector<int> pages = bde::DecodableCodePages();
+  for (int page : {guesser.Guess(1250), pages[data[0] % pages.size()]}) {
+    if (page == 0) continue;
+    const std::string utf8 = bde::TextDecoder(page).Decode(text);
+    if (!core::IsValidUtf8(utf8)) __builtin_trap();
+  }
 }
 
 // fuzz_bde_dbf_memo: a well-formed table of each memo style whose memo pointers and memo
@@ -103,14 +136,17 @@ inline void FuzzDbfMemo(const std::uint8_t* data, std::size_t size) {
   ReadEverything(fs, "f/t.dbf");
 }
 
-// fuzz_bde_paradox: a whole .db and its .mb.
+// fuzz_bde_paradox: a whole .db and its .mb (left out, to be read as Null, when the input's
+// length is odd).
 inline void FuzzParadox(const std::uint8_t* data, std::size_t size) {
   std::string table, blobs;
   SplitTableAndMemo(data, size, table, blobs);
   bde::MemoryFileSystem fs;
   fs.Add("f/t.db", table);
-  fs.Add("f/t.mb", blobs);
-  ReadEverything(fs, "f/t.db");
+  bde::ReaderOptions options;
+  options.missing_memo_null = size & 1;
+  if (!options.missing_memo_null) fs.Add("f/t.mb", blobs);
+  ReadEverything(fs, "f/t.db", options);
 }
 
 }  // namespace bde_fuzz

@@ -293,7 +293,8 @@ TEST(BadInput, FuzzFindingsStayFixed) {
   int replayed = 0;
   for (Target t : {Target{"fuzz_bde_dbf", bde_fuzz::FuzzDbf},
                    Target{"fuzz_bde_dbf_memo", bde_fuzz::FuzzDbfMemo},
-                   Target{"fuzz_bde_paradox", bde_fuzz::FuzzParadox}}) {
+                   Target{"fuzz_bde_paradox", bde_fuzz::FuzzParadox},
+                   Target{"fuzz_bde_code_page", bde_fuzz::FuzzCodePage}}) {
     DIR* dir = opendir((root + "/" + t.name).c_str());
     if (!dir) continue;
     while (dirent* entry = readdir(dir)) {

@@ -187,6 +187,21 @@ TEST(CodePageDetection, MemosCountAndWeakEvidenceGivesTheDefault) {
   EXPECT_NE(ErrorOf([&] { marked.Open(o); }).find("code page 4242 is not supported; supported"),
             std::string::npos);
 
+  // The table tells whoever copies it which page it chose, how, and that it guessed.
+  Table guessed(MakeDbf(0x03, 0x00, {{"TEXT", 'C', 80}},
+                        {Encode("CP866", kRussian[0]), Encode("CP866", kRussian[1])}));
+  bde::TTable table;
+  std::vector<std::string> heard;
+  table.OnWarning = [&](bde::TTable*, const std::string& w) { heard.push_back(w); };
+  table.SetFileSystem(&guessed.fs);
+  table.SetDatabaseName("w/");
+  table.SetTableName("t.dbf");
+  table.Open();
+  EXPECT_EQ(table.CodePageText(), "866, detected");
+  EXPECT_EQ(table.Fields()[0].AsString(), kRussian[0]);
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_NE(heard[0].find("reads as code page 866"), std::string::npos) << heard[0];
+
   // A Paradox table whose header names neither a code page nor a sort order: its Alpha
   // field and memos (cp852 Czech, written by pxlib) show the page.
   bde::MemoryFileSystem fs;
@@ -281,6 +296,32 @@ TEST(LongCharacterFields, LengthHighByteInTheDecimalsByte) {
     table.Open();
     EXPECT_EQ(table.Fields()[1].AsString(), long_text.substr(0, 299) + "y");
     EXPECT_EQ(table.Fields()[2].AsString(), "END");
+  }
+}
+
+TEST(FieldTypes, DoublesInAnyDBaseTableAndFieldsWeCannotReadByName) {
+  // O holds a double big-endian with the sign bit flipped, as dBase 7 and Paradox keep
+  // numbers: 1.5 is 3FF8 0000 0000 0000 stored with its top bit set; -2 (C000 ...) is stored
+  // with every bit inverted.
+  Table t(MakeDbf(0x03, 0x01, {{"D", 'O', 8}},
+                  {std::string("\xBF\xF8\0\0\0\0\0\0", 8),
+                   std::string("\x3F\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 8), std::string(8, '\0')}));
+  auto r = t.Open();
+  EXPECT_EQ(r->Fields()[0].type, bde::SourceFieldType::Float);
+  ASSERT_TRUE(r->Next());
+  EXPECT_EQ(r->Value(0).ToDouble(), 1.5);
+  ASSERT_TRUE(r->Next());
+  EXPECT_EQ(r->Value(0).ToDouble(), -2.0);
+  ASSERT_TRUE(r->Next());
+  EXPECT_TRUE(r->Value(0).IsNull());
+
+  // Visual FoxPro's own types in another family are refused naming the field and its type.
+  for (char type : {'W', 'Q', 'V'}) {
+    Table other(MakeDbf(0x03, 0x01, {{"OK", 'C', 2}, {"ODD", type, 4}}, {"a"}));
+    EXPECT_NE(ErrorOf([&] { other.Open(); })
+                  .find("field ODD has type " + std::string(1, type) + ", which only Visual"),
+              std::string::npos)
+        << type;
   }
 }
 

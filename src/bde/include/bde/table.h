@@ -40,8 +40,15 @@ class TTable : public ds::TDataSet {
 
   // The path the table is opened from.
   std::string TablePath() const;
-  // What the reader noticed and read past (a record count beyond the data, a stale validity
-  // file, ...), each naming the file; also reported through OnWarning as it happens.
+  // The code page the table's text is read in and how it was settled, as "852, detected"
+  // (see SourceReader::CodePageText); "" while the table is closed.
+  std::string CodePageText() const { return reader_ ? reader_->CodePageText() : std::string(); }
+  // What the reader noticed and read past (a record count beyond the data, records past the
+  // count, a cut block chain, a code page guessed, a memo file left out, a stale validity
+  // file, ...), each naming the file; also reported through OnWarning as it happens: those
+  // found at open during Open, the others as the records that show them are reached (the
+  // end of the table included). A copy that reads every record and then looks here has
+  // them all.
   const std::vector<std::string>& Warnings() const { return warnings_; }
   std::function<void(TTable* table, const std::string& warning)> OnWarning;
 
