@@ -10,6 +10,7 @@
 #include <numeric>
 
 #include "catalog_util.h"
+#include "changing.h"
 #include "jet/btree.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
@@ -145,6 +146,14 @@ void Database::TouchDesignDate(Table& table) {
 }
 
 void Database::AddIndex(std::string_view table_name, const NewIndex& spec) {
+  Changing([&] { ApplyAddIndex(table_name, spec); });
+}
+
+void Database::DropIndex(std::string_view table_name, std::string_view index_name) {
+  Changing([&] { ApplyDropIndex(table_name, index_name); });
+}
+
+void Database::ApplyAddIndex(std::string_view table_name, const NewIndex& spec) {
   Table& table = TableForDesign(table_name, "add index '" + spec.name + "'");
   // As stored, with the positions of its sections.
   const TableDefinition old =
@@ -264,7 +273,7 @@ void Database::AddIndex(std::string_view table_name, const NewIndex& spec) {
   TouchDesignDate(table);
 }
 
-void Database::DropIndex(std::string_view table_name, std::string_view index_name) {
+void Database::ApplyDropIndex(std::string_view table_name, std::string_view index_name) {
   Table& table = TableForDesign(table_name, "drop index '" + std::string(index_name) + "'");
   const TableDefinition old =
       ReadTableDefinition(*pager_, table.Definition().FirstPage(), table.Name());

@@ -18,7 +18,8 @@ struct Claim {
 
 class Checker {
  public:
-  explicit Checker(Database& db) : db_(db), pager_(db.PageCache()) {}
+  Checker(Database& db, bool before_writing)
+      : db_(db), pager_(db.PageCache()), before_writing_(before_writing) {}
 
   CheckReport Run() {
     report_.pages = pager_.PageCount();
@@ -94,7 +95,7 @@ class Checker {
     for (std::uint32_t p : owned) {
       owned_set.Insert(p);
       ClaimPage(p, "the rows of " + label);
-      if (p >= pager_.PageCount()) continue;
+      if (p >= pager_.PageCount() || before_writing_) continue;
       PageRef ref = pager_.Read(p);
       if (ref.Data()[0] != page_type::kData || Le32(ref.Data() + DataPageLayout::kOwner) != page)
         Problem(db_.Path() + ": page " + std::to_string(p) + " is listed among the rows of " +
@@ -108,7 +109,7 @@ class Checker {
       std::string what = "index " + std::to_string(i) + " of " + label;
       for (std::uint32_t p : MapPages(def.real_indexes[i].usage_map, what)) {
         ClaimPage(p, what);
-        if (p >= pager_.PageCount()) continue;
+        if (p >= pager_.PageCount() || before_writing_) continue;
         PageRef ref = pager_.Read(p);
         std::uint8_t t = ref.Data()[0];
         if (t != page_type::kIndexLeaf && t != page_type::kIndexNode)
@@ -124,7 +125,7 @@ class Checker {
       for (std::uint32_t p : lv_pages) {
         lv_set.Insert(p);
         ClaimPage(p, what);
-        if (p >= pager_.PageCount()) continue;
+        if (p >= pager_.PageCount() || before_writing_) continue;
         PageRef ref = pager_.Read(p);
         if (ref.Data()[0] != page_type::kData ||
             Le32(ref.Data() + DataPageLayout::kOwner) != kLongValueOwner)
@@ -137,6 +138,19 @@ class Checker {
                   " as having room although it does not own it");
     }
     if (full()) return;
+    if (before_writing_) {
+      // Of the rows and indexes, only the catalog's that every change of design writes to.
+      if (!entry.IsSystem() || (name != "MSysObjects" && name != "MSysACEs")) return;
+      try {
+        Table& table = db_.OpenTable(name);
+        for (const auto& index : CheckTableIndexes(db_, table))
+          for (const auto& p : index.problems)
+            Problem(db_.Path() + ": " + label + ", index '" + index.index + "': " + p);
+      } catch (const std::exception& e) {
+        Problem(e.what());
+      }
+      return;
+    }
 
     // Every row, with every long value read in full.
     Table* table = nullptr;
@@ -191,6 +205,7 @@ class Checker {
 
   Database& db_;
   Pager& pager_;
+  bool before_writing_;
   CheckReport report_;
   std::map<std::uint32_t, Claim> claims_;
 };
@@ -200,7 +215,11 @@ class Checker {
 CheckReport CheckDatabase(Database& db) {
   // Counters of open tables reach their pages at Flush; the check reads pages.
   db.Flush();
-  return Checker(db).Run();
+  return Checker(db, false).Run();
+}
+
+CheckReport CheckBeforeWriting(Database& db) {
+  return Checker(db, true).Run();
 }
 
 }  // namespace jet

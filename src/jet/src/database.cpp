@@ -7,10 +7,13 @@
 #include <ctime>
 
 #include "catalog_util.h"
+#include "changing.h"
 #include "core/datetime.h"
 #include "core/encoding.h"
 #include "jet/btree.h"
+#include "jet/check.h"
 #include "jet/data_page.h"
+#include "jet/journal.h"
 #include "jet/long_value.h"
 #include "new_database.h"
 #include "text_util.h"
@@ -233,8 +236,41 @@ void Database::AcquireLock(bool writable, File& file) {
   ldb->WriteAt(0, entry);
 }
 
+void Database::RecoverBeforeOpening(FileSystem& fs, const std::string& path) {
+  JournalInfo journal = InspectJournal(fs, path);
+  if (!journal.exists) return;
+  std::unique_ptr<File> file;
+  try {
+    file = fs.Open(path, OpenMode::kReadWrite);
+  } catch (const core::EFileError& e) {
+    if (!fs.Exists(path)) {
+      // The database went, its journal stayed: nothing is left to restore.
+      fs.Remove(JournalPath(path));
+      return;
+    }
+    if (!journal.hot) return;  // a journal that never became hot changes nothing
+    ThrowJet(ErrorCode::kGeneral,
+             path + ": a change to the database was interrupted and must be undone from " +
+                 JournalPath(path) + " before it can be read, which needs write access (" +
+                 e.what() + "); run `datovrat-cli mdb recover` with write access");
+  }
+  if (!file->TryLock(LockKind::kExclusive)) {
+    // A journal beside a file another program writes is that program's own.
+    if (!journal.hot) return;
+    ThrowJet(ErrorCode::kLocked, path + ": the database is open for writing in another program");
+  }
+  RollBackJournal(fs, *file);
+  // A crash while the file was being created leaves it empty: it never was a database.
+  if ((journal.hot && journal.original_pages == 0) || file->Size() == 0) {
+    file.reset();
+    fs.Remove(path);
+    fs.SyncDirectory(path);
+  }
+}
+
 std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOptions& options) {
   FileSystem& fs = options.file_system ? *options.file_system : FileSystem::Posix();
+  RecoverBeforeOpening(fs, path);
   std::unique_ptr<File> file =
       fs.Open(path, options.read_only ? OpenMode::kReadOnly : OpenMode::kReadWrite);
   std::vector<std::uint8_t> head(kJet4PageSize);
@@ -246,11 +282,14 @@ std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOpti
   if (!file->TryLock(writable ? LockKind::kExclusive : LockKind::kShared))
     ThrowJet(ErrorCode::kLocked, path + ": the database is open for writing in another program");
   File& raw = *file;
-  auto pager = std::make_unique<Pager>(
-      std::move(file), header.version,
-      PagerOptions{.writable = writable, .cache_pages = options.cache_pages});
+  auto pager = std::make_unique<Pager>(std::move(file), header.version,
+                                       PagerOptions{.writable = writable,
+                                                    .cache_pages = options.cache_pages,
+                                                    .max_pages = options.max_pages});
   pager->SetEncryptionKey(header.database_key);
+  if (writable) pager->UseJournal(fs);
   std::unique_ptr<Database> db(new Database(path, fs, std::move(pager), header));
+  db->options_ = options;
   db->AcquireLock(writable, raw);
   // MSysObjects must be readable for anything else to work: check it now, naming the file.
   db->SystemTable("MSysObjects", 2);
@@ -273,8 +312,10 @@ std::unique_ptr<Database> Database::Create(const std::string& path, const OpenOp
   }
   try {
     File& raw = *file;
-    auto pager = Pager::CreateNew(
-        std::move(file), PagerOptions{.writable = true, .cache_pages = options.cache_pages});
+    auto pager = Pager::CreateNew(std::move(file), PagerOptions{.writable = true,
+                                                                .cache_pages = options.cache_pages,
+                                                                .max_pages = options.max_pages});
+    pager->UseJournal(fs);
     {
       auto header_page = NewJet4HeaderPage();
       PageRef p = pager->Write(0);
@@ -282,32 +323,71 @@ std::unique_ptr<Database> Database::Create(const std::string& path, const OpenOp
     }
     DatabaseHeader header = DecodeHeader(pager->Read(0).Bytes(), path);
     std::unique_ptr<Database> db(new Database(path, fs, std::move(pager), header));
+    db->options_ = options;
+    db->checked_for_writing_ = true;
     db->AcquireLock(true, raw);
     InitialiseCatalog(*db);
     db->Flush();
     return db;
   } catch (...) {
-    // Only the file we created ourselves is removed.
+    // Only the file we created ourselves is removed, with its journal.
     file.reset();
     fs.Remove(path);
+    fs.Remove(JournalPath(path));
     throw;
   }
 }
 
-void Database::Flush() {
+void Database::Commit() {
   if (ReadOnly()) return;
-  for (auto& [page, table] : tables_) table->StoreCounters();
+  try {
+    for (auto& [page, table] : tables_) table->StoreCounters();
+  } catch (...) {
+    pager_->MarkFailed();
+    throw;
+  }
   pager_->Flush();
+}
+
+void Database::Flush() {
+  Commit();
+}
+
+void Database::BeforeFirstChange() {
+  if (checked_for_writing_) return;
+  if (damage_.empty()) {
+    CheckReport report = CheckBeforeWriting(*this);
+    if (report.Clean()) {
+      checked_for_writing_ = true;
+      return;
+    }
+    damage_ = path_ + ": the database is damaged, so nothing was written to it: " +
+              report.problems.front();
+    if (report.problems.size() > 1)
+      damage_ += " (and " + std::to_string(report.problems.size() - 1) +
+                 " more problems; `datovrat-cli mdb check` lists them)";
+  }
+  throw CorruptDatabase(damage_, path_, kNoPage);
 }
 
 void Database::Close() {
   if (closed_) return;
   closed_ = true;
   std::exception_ptr failure;
-  try {
-    Flush();
-  } catch (...) {
-    failure = std::current_exception();
+  if (!ReadOnly() && !Failed()) {
+    try {
+      Commit();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (!ReadOnly() && Failed()) {
+    // Whatever failed was reported when it happened; undo what it left half done.
+    try {
+      pager_->RollBack();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
   }
   tables_.clear();
   pager_->Underlying().Unlock();
@@ -603,6 +683,14 @@ void Database::InitialiseCatalog(Database& db) {
 // ---- creating and dropping tables ----
 
 Table& Database::CreateTable(const NewTable& spec) {
+  return Changing([&]() -> Table& { return ApplyCreateTable(spec); });
+}
+
+void Database::DropTable(std::string_view name) {
+  Changing([&] { ApplyDropTable(name); });
+}
+
+Table& Database::ApplyCreateTable(const NewTable& spec) {
   if (ReadOnly()) ThrowJet(ErrorCode::kReadOnly, path_ + ": the database is open for reading only");
   auto refuse = [&](const std::string& why) {
     ThrowJet(ErrorCode::kInvalidDefinition,
@@ -841,7 +929,7 @@ Table& Database::CreateTable(const NewTable& spec) {
   return *tables_.emplace(table_page, std::move(t)).first->second;
 }
 
-void Database::DropTable(std::string_view name) {
+void Database::ApplyDropTable(std::string_view name) {
   if (ReadOnly()) ThrowJet(ErrorCode::kReadOnly, path_ + ": the database is open for reading only");
   std::optional<CatalogEntry> e = FindObject(name);
   if (!e || !e->IsTable())

@@ -179,6 +179,21 @@ class PosixFileSystem : public FileSystem {
   void Remove(const std::string& path) override {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) ThrowOs(path, "remove", errno);
   }
+
+  void SyncDirectory(const std::string& path) override {
+    std::size_t slash = path.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd;
+    do {
+      fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) ThrowOs(dir, "open the directory", errno);
+    // Some file systems refuse to sync a directory (EINVAL); their entries are durable anyway.
+    int rc = ::fsync(fd);
+    int error = errno;
+    ::close(fd);
+    if (rc != 0 && error != EINVAL && error != EROFS) ThrowOs(dir, "flush the directory", error);
+  }
 };
 
 }  // namespace
@@ -419,6 +434,10 @@ std::unique_ptr<File> FaultInjectingFileSystem::Open(const std::string& path, Op
 
 bool FaultInjectingFileSystem::Exists(const std::string& path) {
   return base_.Exists(path);
+}
+
+void FaultInjectingFileSystem::SyncDirectory(const std::string& path) {
+  base_.SyncDirectory(path);
 }
 
 void FaultInjectingFileSystem::Remove(const std::string& path) {

@@ -1,5 +1,7 @@
 #include "jet/pager.h"
 
+#include "jet/journal.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -240,6 +242,45 @@ Pager::~Pager() {
   for (DeferredWriter* writer : deferred_writers_) writer->PagerGone();
 }
 
+void Pager::UseJournal(FileSystem& fs) {
+  journal_fs_ = &fs;
+  journal_ = std::make_unique<Journal>(fs, FileName(), page_size_);
+  // What the file holds now is committed; a new database is empty until its first commit.
+  committed_pages_ = static_cast<std::uint32_t>(file_->Size() / page_size_);
+}
+
+std::uint64_t Pager::JournalBytes() const {
+  return journal_ ? journal_->Bytes() : 0;
+}
+
+void Pager::CheckNotFailed() const {
+  if (failed_)
+    throw core::EFileError(FileName() +
+                           ": an earlier write to the database failed; nothing more is written, "
+                           "and the changes since the last commit are undone when it is closed");
+}
+
+void Pager::JournalBeforeWriting(const std::vector<PageFrame*>& frames) {
+  if (!journal_) return;
+  if (!journal_->Active()) journal_->Begin(committed_pages_);
+  original_.resize(page_size_);
+  for (const PageFrame* f : frames) {
+    if (f->number >= committed_pages_ || journal_->Holds(f->number)) continue;
+    // Not yet written in this transaction, so the file still has the page as committed.
+    std::size_t got = file_->ReadAt(std::uint64_t{f->number} * page_size_, original_);
+    if (got != page_size_) std::memset(original_.data() + got, 0, page_size_ - got);
+    journal_->Add(f->number, original_);
+  }
+  journal_->Sync();
+}
+
+void Pager::RollBack() {
+  failed_ = true;
+  if (!journal_ || !journal_->Active()) return;  // nothing reached the file
+  journal_->Close();
+  RollBackJournal(*journal_fs_, *file_);
+}
+
 void Pager::RegisterDeferredWriter(DeferredWriter* writer) {
   if (std::find(deferred_writers_.begin(), deferred_writers_.end(), writer) ==
       deferred_writers_.end())
@@ -332,7 +373,8 @@ void Pager::EvictIfNeeded() {
   while (resident_.size() >= options_.cache_pages && budget-- > 0) {
     if (clock_hand_ >= resident_.size()) clock_hand_ = 0;
     PageFrame* f = resident_[clock_hand_];
-    if (f->pins > 0 || f->referenced) {
+    // A failed pager writes nothing: its changed pages stay until it is rolled back.
+    if (f->pins > 0 || f->referenced || (failed_ && f->dirty)) {
       f->referenced = false;
       ++clock_hand_;
       continue;
@@ -354,8 +396,21 @@ void Pager::EvictIfNeeded() {
 }
 
 void Pager::WriteFrames(std::vector<PageFrame*>& frames) {
+  if (frames.empty()) return;
+  CheckNotFailed();
   std::sort(frames.begin(), frames.end(),
             [](const PageFrame* a, const PageFrame* b) { return a->number < b->number; });
+  try {
+    JournalBeforeWriting(frames);
+    WriteSortedFrames(frames);
+  } catch (...) {
+    failed_ = true;
+    throw;
+  }
+  written_ = true;
+}
+
+void Pager::WriteSortedFrames(std::vector<PageFrame*>& frames) {
   std::vector<std::span<const std::uint8_t>> run;
   std::size_t i = 0;
   while (i < frames.size()) {
@@ -382,6 +437,7 @@ PageRef Pager::Read(std::uint32_t page) {
 PageRef Pager::Write(std::uint32_t page) {
   if (!options_.writable)
     ThrowJet(ErrorCode::kReadOnly, FileName() + ": the database is open for reading only");
+  CheckNotFailed();
   if (deferred_.Contains(page)) WriteDeferredPages();
   PageFrame* f = Fetch(page, true);
   f->dirty = true;
@@ -390,6 +446,7 @@ PageRef Pager::Write(std::uint32_t page) {
 
 std::uint32_t Pager::AppendRawPage() {
   std::uint32_t limit = version_ == JetVersion::kJet3 ? kMaxJet4Pages * 2 : kMaxJet4Pages;
+  limit = std::min(limit, options_.max_pages);
   if (page_count_ >= limit)
     ThrowJet(ErrorCode::kDatabaseFull, FileName() + ": the database has reached its 2 GiB limit");
   return page_count_++;
@@ -403,6 +460,7 @@ void Pager::MarkUsed(std::uint32_t page) {
 PageRef Pager::Allocate(UsageMap* owner) {
   if (!options_.writable)
     ThrowJet(ErrorCode::kReadOnly, FileName() + ": the database is open for reading only");
+  CheckNotFailed();
   std::uint32_t page = free_.Next(2);
   if (page == kNoPage || page >= page_count_) page = AppendRawPage();
   MarkUsed(page);
@@ -416,6 +474,7 @@ PageRef Pager::Allocate(UsageMap* owner) {
 void Pager::Release(std::uint32_t page, UsageMap* owner) {
   if (!options_.writable)
     ThrowJet(ErrorCode::kReadOnly, FileName() + ": the database is open for reading only");
+  CheckNotFailed();
   if (page < 2 || page >= page_count_)
     throw std::logic_error("releasing page " + std::to_string(page) + " of " + FileName());
   if (deferred_.Contains(page)) WriteDeferredPages();
@@ -747,15 +806,26 @@ bool Pager::HasUnwrittenChanges() const {
 
 void Pager::Flush() {
   if (!options_.writable) return;
-  WriteDeferredPages();
-  for (auto& [key, map] : maps_)
-    if (map->dirty_) StoreMap(*map);
-  if (global_dirty_) StoreGlobalMap();
-  std::vector<PageFrame*> dirty;
-  for (PageFrame* f : resident_)
-    if (f->dirty) dirty.push_back(f);
-  WriteFrames(dirty);
-  file_->Sync();
+  CheckNotFailed();
+  try {
+    WriteDeferredPages();
+    for (auto& [key, map] : maps_)
+      if (map->dirty_) StoreMap(*map);
+    if (global_dirty_) StoreGlobalMap();
+    std::vector<PageFrame*> dirty;
+    for (PageFrame* f : resident_)
+      if (f->dirty) dirty.push_back(f);
+    WriteFrames(dirty);
+    if (!written_) return;  // nothing changed since the last commit
+    file_->Sync();
+    // The commit point: once the journal is gone, the change stays.
+    if (journal_) journal_->Retire();
+  } catch (...) {
+    failed_ = true;
+    throw;
+  }
+  written_ = false;
+  committed_pages_ = page_count_;
 }
 
 }  // namespace jet

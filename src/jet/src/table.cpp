@@ -7,6 +7,8 @@
 #include "jet/btree.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
+
+#include "changing.h"
 #include "jet/long_value.h"
 #include "text_util.h"
 
@@ -498,6 +500,18 @@ void Table::StoreCounters() {
 }
 
 RowPointer Table::Insert(std::span<const core::Variant> values) {
+  return db_.Changing([&] { return ApplyInsert(values); });
+}
+
+void Table::Update(RowPointer where, std::span<const core::Variant> values) {
+  db_.Changing([&] { ApplyUpdate(where, values); });
+}
+
+void Table::Delete(RowPointer where) {
+  db_.Changing([&] { ApplyDelete(where); });
+}
+
+RowPointer Table::ApplyInsert(std::span<const core::Variant> values) {
   CheckWritable();
   const std::size_t n = def_.columns.size();
   if (values.size() != n)
@@ -590,7 +604,7 @@ RowPointer Table::Insert(std::span<const core::Variant> values) {
   return where;
 }
 
-void Table::Update(RowPointer where, std::span<const core::Variant> values) {
+void Table::ApplyUpdate(RowPointer where, std::span<const core::Variant> values) {
   CheckWritable();
   const std::size_t n = def_.columns.size();
   if (values.size() != n)
@@ -724,7 +738,7 @@ void Table::Update(RowPointer where, std::span<const core::Variant> values) {
   }
 }
 
-void Table::Delete(RowPointer where) {
+void Table::ApplyDelete(RowPointer where) {
   CheckWritable();
   IndexMaintainer* indexes = Indexes();
   Content old = Locate(where, true);

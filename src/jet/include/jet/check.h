@@ -22,4 +22,10 @@ struct CheckReport {
 // A database open for writing is flushed first, so that the check sees every change.
 CheckReport CheckDatabase(Database& db);
 
+// What a change to an existing file relies on, cheaply enough to run before the first one:
+// the page map against the pages every table's definition and usage maps claim (no page
+// twice, none marked free, none outside the file) and the indexes of the catalog tables
+// the engine writes to (MSysObjects, MSysACEs). Rows and user indexes are not read.
+CheckReport CheckBeforeWriting(Database& db);
+
 }  // namespace jet

@@ -3,7 +3,16 @@
 // `Database::Create` writes a new, empty Jet 4 file from nothing; `Database::Open` opens an
 // existing one (Jet 4 for writing, Jet 3 for reading only). A database open for writing
 // holds an exclusive advisory lock and a `.ldb` file beside it, both released by Close.
-// Changes stay in the page cache until Flush or Close.
+//
+// Changes are transactions: everything between two commits (`Commit`, `Flush`, `Close`, and
+// by itself after an operation that took the rollback journal past `commit_journal_bytes`)
+// reaches the file completely or not at all, whatever happens to the process or the disk
+// (see journal.h). An operation that fails part-way because of the file (a full disk, an
+// I/O error, the 2 GiB limit) leaves the database refusing further changes; Close then
+// undoes everything since the last commit. Open rolls back a change a crash interrupted
+// before anything else. Before the first change to a file that existed, the structures
+// the change relies on (page map, usage maps, the catalog's indexes) are checked, and a
+// damaged file is refused unchanged.
 //
 // `Table` gives rows in physical order and inserts, updates and deletes them, keeping long
 // values, usage maps, counters and every index of the table in step. A row is addressed by
@@ -187,6 +196,9 @@ class Table {
   void BuildIndex(IndexMaintainer& indexes, std::size_t i);
   struct Content;   // where a row's bytes are
   struct RowDraft;  // a row being written
+  RowPointer ApplyInsert(std::span<const core::Variant> values);
+  void ApplyUpdate(RowPointer where, std::span<const core::Variant> values);
+  void ApplyDelete(RowPointer where);
   Content Locate(RowPointer where, bool for_write);
   core::Variant ToVariant(std::size_t column, const ColumnSlice& slice, int row,
                           std::uint32_t page);
@@ -237,6 +249,11 @@ struct OpenOptions {
   bool read_only = false;
   FileSystem* file_system = nullptr;  // default: the real one
   std::size_t cache_pages = 16384;
+  // The file may grow to this many pages (Jet's 2 GiB); tests lower it to reach the limit.
+  std::uint32_t max_pages = kMaxJet4Pages;
+  // A transaction commits by itself after an operation that took its rollback journal past
+  // this many bytes (a long change to pages the file had), so the journal stays bounded.
+  std::uint64_t commit_journal_bytes = 64u << 20;
 };
 
 class Database {
@@ -283,15 +300,37 @@ class Database {
   // JetError kNotFound, or kInvalidDefinition for an index that belongs to a relationship.
   void DropIndex(std::string_view table, std::string_view index);
 
-  // Writes every change to the file.
+  // Commits: every change so far is written, the file synced and the rollback journal
+  // retired, so that it survives anything that happens next. The layers above call it
+  // where a unit of work ends (a table copied, DAO's Idle). Raises when the database
+  // failed earlier (see above) or the commit itself fails; the changes since the last
+  // commit are then undone at Close.
+  void Commit();
+  // The same as Commit (the name the DAO layer has called it by).
   void Flush();
-  // Flushes, releases the lock and removes the .ldb file. Errors are raised; the
-  // destructor closes too but swallows them.
+  // Whether an earlier failure keeps the database from taking changes.
+  bool Failed() const { return pager_->Failed(); }
+  // Commits, releases the lock and removes the .ldb file. After a failure it rolls the
+  // file back to the last commit instead. Errors are raised; the destructor closes too
+  // but swallows them.
   void Close();
 
  private:
   friend class Table;
   Database(std::string path, FileSystem& fs, std::unique_ptr<Pager> pager, DatabaseHeader header);
+  // Rolls back a change a crash interrupted (a hot journal beside the file) before the
+  // file is opened; removes what a crash left of a database being created.
+  static void RecoverBeforeOpening(FileSystem& fs, const std::string& path);
+  // Runs one operation that changes pages (see the paragraph at the top): refuses a damaged
+  // file before its first change, marks the pager failed when the operation fails part-way
+  // because of the file, and commits after the outermost operation once the journal is big.
+  template <typename Operation>
+  decltype(auto) Changing(Operation&& operation);
+  void BeforeFirstChange();
+  Table& ApplyCreateTable(const NewTable& spec);
+  void ApplyDropTable(std::string_view name);
+  void ApplyAddIndex(std::string_view table, const NewIndex& index);
+  void ApplyDropIndex(std::string_view table, std::string_view index);
   static void InitialiseCatalog(Database& db);
   void AcquireLock(bool writable, File& file);
   Table& SystemTable(std::string_view name, std::uint32_t page);
@@ -314,6 +353,10 @@ class Database {
   DatabaseHeader header_;
   std::string lock_path_;
   bool closed_ = false;
+  OpenOptions options_;
+  int change_depth_ = 0;
+  bool checked_for_writing_ = false;  // a new file, or an existing one found sound
+  std::string damage_;                // why an existing file is refused for writing
   std::map<std::uint32_t, std::unique_ptr<Table>> tables_;  // by TDEF page
 };
 

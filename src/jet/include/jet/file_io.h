@@ -60,6 +60,9 @@ class FileSystem {
   virtual bool Exists(const std::string& path) = 0;
   // Removes a file; a missing file is not an error.
   virtual void Remove(const std::string& path) = 0;
+  // Makes the creation or removal of the file at `path` durable (syncs its directory).
+  // File systems without directories have nothing to do.
+  virtual void SyncDirectory(const std::string& path) { (void)path; }
 
   static FileSystem& Posix();
 };
@@ -112,6 +115,7 @@ class FaultInjectingFileSystem : public FileSystem {
   std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override;
   bool Exists(const std::string& path) override;
   void Remove(const std::string& path) override;
+  void SyncDirectory(const std::string& path) override;
 
   struct State;
 

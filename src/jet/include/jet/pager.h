@@ -7,6 +7,12 @@
 // - Nothing reaches the file until `Flush` (or eviction); `Flush` writes the usage maps
 //   that changed, then every dirty page in page order, then syncs. The owner of the Pager
 //   calls Flush before closing; the destructor does not write.
+// - With a journal (`UseJournal`), everything between two Flushes is one transaction: the
+//   original bytes of a page the file held when the transaction began reach the journal,
+//   synced, before the page is first overwritten, whether by eviction or by Flush; Flush
+//   syncs the file and then retires the journal (the commit). A failed write or sync leaves
+//   the pager failed: it refuses further changes, and `RollBack` puts the file back as the
+//   last commit left it (or, if that fails too, the journal stays for the next open).
 // - Page ownership is kept in usage maps, held in memory while the file is open. The global
 //   map (page 1, row 0) says which pages are free; `Allocate` takes the lowest free page (or
 //   appends one), `Release` gives it back. Every other map (a table's data pages, an index's
@@ -31,6 +37,7 @@
 
 namespace jet {
 
+class Journal;
 class Pager;
 struct PageFrame;
 
@@ -130,6 +137,8 @@ struct PagerOptions {
   bool writable = false;
   // Pages kept in memory before clean (then dirty) unpinned pages are evicted.
   std::size_t cache_pages = 16384;  // 64 MiB of 4 KiB pages
+  // The file may grow to this many pages (Jet's 2 GiB); tests lower it to reach the limit.
+  std::uint32_t max_pages = kMaxJet4Pages;
 };
 
 class Pager {
@@ -184,8 +193,21 @@ class Pager {
   // Has every registered writer write its pages.
   void WriteDeferredPages();
 
-  // Writes every change to the file and syncs it.
+  // Writes every change to the file and syncs it; with a journal this is the commit.
   void Flush();
+
+  // Journals every transaction from now on (NAME-journal beside the file, through `fs`).
+  void UseJournal(FileSystem& fs);
+  // Bytes in the journal of the transaction under way (0 when it has none yet).
+  std::uint64_t JournalBytes() const;
+  // A write, sync or change failed part-way: the pages in memory may hold half a change, so
+  // nothing more may be written or committed. Set by the pager itself on file errors and by
+  // the layers above when an operation failed in the middle.
+  bool Failed() const { return failed_; }
+  void MarkFailed() { failed_ = true; }
+  // Undoes the transaction under way in the file (through the journal) and leaves the
+  // pager failed: its pages in memory no longer match the file. The owner closes it next.
+  void RollBack();
   // Changes not yet written (for tests and for the close path's error handling).
   bool HasUnwrittenChanges() const;
 
@@ -209,6 +231,7 @@ class Pager {
   void Unpin(PageFrame* frame);
   void EvictIfNeeded();
   void WriteFrames(std::vector<PageFrame*>& frames);
+  void WriteSortedFrames(std::vector<PageFrame*>& frames);
   void LoadGlobalMap();
   void DecodeMapRow(const std::uint8_t* row, std::uint16_t length, RowPointer where, UsageMap& into,
                     bool global);
@@ -217,6 +240,11 @@ class Pager {
   std::uint32_t BitsPerBitmapPage() const { return (page_size_ - 4) * 8; }
   std::uint32_t AppendRawPage();
   void MarkUsed(std::uint32_t page);
+  // Raised by every change once the pager failed.
+  void CheckNotFailed() const;
+  // Journals the original bytes of the frames' pages that the file held when the
+  // transaction began, and syncs the journal, before they are overwritten.
+  void JournalBeforeWriting(const std::vector<PageFrame*>& frames);
 
   std::unique_ptr<File> file_;
   JetVersion version_;
@@ -245,6 +273,13 @@ class Pager {
   UsageMap global_;
   bool global_dirty_ = false;
   std::map<std::uint32_t, std::unique_ptr<UsageMap>> maps_;  // by RowPointer::ToU32
+
+  FileSystem* journal_fs_ = nullptr;
+  std::unique_ptr<Journal> journal_;
+  std::uint32_t committed_pages_ = 0;  // the file's length in pages when the transaction began
+  bool written_ = false;               // pages reached the file since the last commit
+  bool failed_ = false;
+  std::vector<std::uint8_t> original_;  // a page read back for the journal
 };
 
 }  // namespace jet
