@@ -25,6 +25,8 @@ struct Command {
 
 // Called from a static object in each group's file.
 bool RegisterCommand(Command command);
+// A longer text that `GROUP COMMAND --help` prints after the usage line.
+bool RegisterHelp(const std::string& group, const std::string& name, std::string text);
 
 int Main(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err);
 

@@ -278,11 +278,6 @@ void PrintSummary(const copy::CopyResult& result, std::ostream& out) {
 
 int RunCopy(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
             std::ostream& err) {
-  for (const std::string& a : args)
-    if (a == "--help" || a == "-h") {
-      out << kUsage << "\n" << kHelp;
-      return 0;
-    }
   Options options;
   if (!ParseArguments(args, options, err)) return 2;
 
@@ -342,9 +337,10 @@ int RunCopy(const std::vector<std::string>& args, std::istream& in, std::ostream
 
 const bool registered = RegisterCommand(
     {"copy", "tables",
-     "DEST.mdb SOURCE... [--yes-to-all | --stop-on-error] [--codepage CP] [--force-codepage CP] "
-     "[--read-past-count] [--missing-memo=null] [--quiet]",
+     "DEST.mdb SOURCE... [--yes-to-all | --skip-bad-values | --stop-on-error] [--codepage CP] "
+     "[--force-codepage CP] [--read-past-count] [--missing-memo=null] [--quiet]",
      "copy dBase/FoxPro (.dbf) and Paradox (.db) tables into an Access database", RunCopy});
+const bool help_registered = RegisterHelp("copy", "tables", kHelp);
 
 }  // namespace
 }  // namespace cli
