@@ -44,8 +44,7 @@ bool ParseSourceArgs(const std::vector<std::string>& args, bool allow_dump_flags
       }
       if (!bde::CanDecodeCodePage(cp)) {
         err << "datovrat-cli: code page " << cp
-            << " is not supported; supported code pages: " << bde::DecodableCodePagesText()
-            << "\n";
+            << " is not supported; supported code pages: " << bde::DecodableCodePagesText() << "\n";
         return false;
       }
       (a == "--codepage" ? out.options.code_page : out.options.force_code_page) = cp;

@@ -42,8 +42,7 @@ TEST(SourceCommands, SchemaDumpAndErrors) {
   ASSERT_EQ(Cli("source schema --codepage 1250 " + Quote(Data("synthetic/czech852.dbf")), out), 0)
       << out;
   EXPECT_NE(out.find("code page 852, marked"), std::string::npos) << out;
-  ASSERT_EQ(Cli("source schema --codepage 1251 " + Quote(Data("dbase/dbfread/people.dbf")), out),
-            0)
+  ASSERT_EQ(Cli("source schema --codepage 1251 " + Quote(Data("dbase/dbfread/people.dbf")), out), 0)
       << out;
   EXPECT_NE(out.find("code page 1251, as given for unmarked tables"), std::string::npos) << out;
   ASSERT_EQ(
@@ -54,8 +53,7 @@ TEST(SourceCommands, SchemaDumpAndErrors) {
   ASSERT_EQ(
       Cli("source schema --force-codepage 28592 " + Quote(Data("synthetic/czech852.dbf")), out), 0)
       << out;
-  EXPECT_EQ(Cli("source dump --codepage 12345 " + Quote(Data("dbase/dbfread/people.dbf")), out),
-            2);
+  EXPECT_EQ(Cli("source dump --codepage 12345 " + Quote(Data("dbase/dbfread/people.dbf")), out), 2);
   EXPECT_NE(out.find("code page 12345 is not supported; supported code pages: 437,"),
             std::string::npos)
       << out;
@@ -114,10 +112,11 @@ TEST(CopyCommand, TextWithNulBytesArrivesWhole) {
   EXPECT_EQ(out, "{\"TXT\":\"ab\\u0000cd\"}\n{\"TXT\":\"\\u0000xy\"}\n{\"TXT\":\"plain\"}\n");
   // mdb-reader, an independent reader, sees the same texts.
   const std::string oracles = std::string(DATOVRAT_SOURCE_DIR) + "/tests/oracles";
-  if (RunCommand("command -v node >/dev/null && test -d " + Quote(oracles + "/node_modules/mdb-reader"),
-                 out) == 0) {
-    ASSERT_EQ(RunCommand("node " + Quote(oracles + "/mdb_reader_dump.mjs") + " " + Quote(dest), out),
-              0);
+  if (RunCommand(
+          "command -v node >/dev/null && test -d " + Quote(oracles + "/node_modules/mdb-reader"),
+          out) == 0) {
+    ASSERT_EQ(
+        RunCommand("node " + Quote(oracles + "/mdb_reader_dump.mjs") + " " + Quote(dest), out), 0);
     const std::string rows = std::string("S:ab") + '\0' + "cd\nS:" + '\0' + "xy\nS:plain\n";
     EXPECT_NE(out.find(rows), std::string::npos) << out;
   } else {

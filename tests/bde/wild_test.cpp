@@ -79,9 +79,15 @@ std::string Encode(const char* code_page, const std::string& utf8) {
 }
 
 const std::vector<std::string> kCzech = {
-    "Příliš žluťoučký kůň úpěl ďábelské ódy", "Jiří Dvořák",      "České Budějovice",
-    "Ústí nad Labem",                         "Kateřina Nováková", "Plzeň",
-    "Hradec Králové",                         "Žďár nad Sázavou",  "Účetní doklad č. 15",
+    "Příliš žluťoučký kůň úpěl ďábelské ódy",
+    "Jiří Dvořák",
+    "České Budějovice",
+    "Ústí nad Labem",
+    "Kateřina Nováková",
+    "Plzeň",
+    "Hradec Králové",
+    "Žďár nad Sázavou",
+    "Účetní doklad č. 15",
 };
 const std::vector<std::string> kRussian = {
     "Съешь же ещё этих мягких французских булок, да выпей чаю",
@@ -93,8 +99,8 @@ const std::vector<std::string> kRussian = {
     "Склад готовой продукции",
 };
 const std::vector<std::string> kFrenchPortuguese = {
-    "Café crème", "Ça va très bien", "São Paulo",         "Conceição",
-    "Françoise Lefèvre", "Île-de-France", "Ação de graças", "Pâtisserie à côté",
+    "Café crème",        "Ça va très bien", "São Paulo",      "Conceição",
+    "Françoise Lefèvre", "Île-de-France",   "Ação de graças", "Pâtisserie à côté",
 };
 const std::vector<std::string> kBoxes = {
     "╔══════════════════╗", "║ Price list       ║", "╠══════════════════╣",
@@ -227,14 +233,14 @@ TEST(CodePages, SystemConverterPagesAndNames) {
     const char* text;
   };
   const Case cases[] = {
-      {28592, "\xB1\xB6\xBC", "ąśź"},    // ISO 8859-2
-      {28605, "\xA4", "€"},              // ISO 8859-15
-      {775, "\xD0", "ą"},               // Baltic DOS
-      {855, "\xA0\xA1", "аА"},           // Cyrillic DOS
-      {858, "\xD5", "€"},                // 850 with the euro
-      {1258, "\xD0", "Đ"},              // Vietnamese
-      {20866, "\xC1\xC2", "аб"},         // KOI8-R
-      {895, "\x87\x88", "čě"},           // Kamenický: our own table
+      {28592, "\xB1\xB6\xBC", "ąśź"},  // ISO 8859-2
+      {28605, "\xA4", "€"},            // ISO 8859-15
+      {775, "\xD0", "ą"},              // Baltic DOS
+      {855, "\xA0\xA1", "аА"},         // Cyrillic DOS
+      {858, "\xD5", "€"},              // 850 with the euro
+      {1258, "\xD0", "Đ"},             // Vietnamese
+      {20866, "\xC1\xC2", "аб"},       // KOI8-R
+      {895, "\x87\x88", "čě"},         // Kamenický: our own table
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(bde::CanDecodeCodePage(c.code_page)) << c.code_page;
@@ -244,9 +250,15 @@ TEST(CodePages, SystemConverterPagesAndNames) {
   for (const char* page : {"437", "775", "855", "1258", "28592 (ISO 8859-2)", "65001 (UTF-8)"})
     EXPECT_NE(all.find(page), std::string::npos) << page << " in " << all;
   EXPECT_FALSE(bde::CanDecodeCodePage(4242));
-  for (auto [text, page] : std::vector<std::pair<const char*, int>>{
-           {"UTF-8", bde::kUtf8CodePage}, {"1252", 1252}, {"ANSI 1251", 1251}, {"88591", 1252},
-           {"8859-2", 28592}, {"ISO-8859-5", 28595}, {"OEM", 852}, {"CP866", 866}, {"xyz", 0}})
+  for (auto [text, page] : std::vector<std::pair<const char*, int>>{{"UTF-8", bde::kUtf8CodePage},
+                                                                    {"1252", 1252},
+                                                                    {"ANSI 1251", 1251},
+                                                                    {"88591", 1252},
+                                                                    {"8859-2", 28592},
+                                                                    {"ISO-8859-5", 28595},
+                                                                    {"OEM", 852},
+                                                                    {"CP866", 866},
+                                                                    {"xyz", 0}})
     EXPECT_EQ(bde::CodePageFromCpgText(text), page) << text;
 }
 
@@ -318,8 +330,9 @@ TEST(FieldTypes, DoublesInAnyDBaseTableAndFieldsWeCannotReadByName) {
   // Visual FoxPro's own types in another family are refused naming the field and its type.
   for (char type : {'W', 'Q', 'V'}) {
     Table other(MakeDbf(0x03, 0x01, {{"OK", 'C', 2}, {"ODD", type, 4}}, {"a"}));
-    EXPECT_NE(ErrorOf([&] { other.Open(); })
-                  .find("field ODD has type " + std::string(1, type) + ", which only Visual"),
+    EXPECT_NE(ErrorOf([&] {
+                other.Open();
+              }).find("field ODD has type " + std::string(1, type) + ", which only Visual"),
               std::string::npos)
         << type;
   }
@@ -347,9 +360,9 @@ std::vector<std::string> Dump(bde::SourceReader& r) {
   while (r.Next())
     for (int i = 0; i < static_cast<int>(r.Fields().size()); ++i) {
       const core::Variant v = r.Value(i);
-      out.push_back(v.IsNull()                              ? "<null>"
+      out.push_back(v.IsNull()                             ? "<null>"
                     : v.Type() == core::VarType::ByteArray ? std::to_string(v.Bytes().size())
-                                                            : v.ToString());
+                                                           : v.ToString());
     }
   return out;
 }
@@ -412,7 +425,8 @@ TEST(DamagedHeaders, ShiftedRecordsAndMemoBlocksAreFoundWithAWarning) {
     auto good_fs = load(false), bad_fs = load(true);
     auto good = bde::OpenSourceTable("d/" + bde::FileNameOf(c.file), {}, *good_fs);
     std::unique_ptr<bde::SourceReader> bad;
-    const std::string e = ErrorOf([&] { bad = bde::OpenSourceTable("d/" + bde::FileNameOf(c.file), {}, *bad_fs); });
+    const std::string e =
+        ErrorOf([&] { bad = bde::OpenSourceTable("d/" + bde::FileNameOf(c.file), {}, *bad_fs); });
     ASSERT_EQ(e, "") << c.what;
     const std::vector<std::string> expected = Dump(*good);
     ASSERT_FALSE(expected.empty()) << c.what;
@@ -454,7 +468,8 @@ TEST(MissingMemoFiles, FoundWhateverTheCaseAndNullOnRequest) {
   fs.Add("m/CZECH.DB", ReadBytes(Data("synthetic/czech852.db")));
   fs.Add("m/czech.mB", ReadBytes(Data("synthetic/czech852.mb")));
   EXPECT_EQ(bde::OpenSourceTable("m/DBASE_83.DBF", {}, fs)->RecordCount(), 67);
-  EXPECT_EQ(bde::OpenSourceTable("m/NOTES.DBF", {}, fs)->CodePageText(), "1250, from the .cpg file");
+  EXPECT_EQ(bde::OpenSourceTable("m/NOTES.DBF", {}, fs)->CodePageText(),
+            "1250, from the .cpg file");
   auto px = bde::OpenSourceTable("m/CZECH.DB", {}, fs);
   const std::vector<std::string> with_blobs = Dump(*px);
 
@@ -486,9 +501,12 @@ TEST(MissingMemoFiles, FoundWhateverTheCaseAndNullOnRequest) {
   ASSERT_EQ(without.size(), with_blobs.size());
   int kept = 0, lost = 0;
   for (std::size_t i = 0; i < without.size(); ++i) {
-    if (without[i] == with_blobs[i]) ++kept;
-    else if (without[i] == "<null>") ++lost;
-    else ADD_FAILURE() << i << ": " << without[i];
+    if (without[i] == with_blobs[i])
+      ++kept;
+    else if (without[i] == "<null>")
+      ++lost;
+    else
+      ADD_FAILURE() << i << ": " << without[i];
   }
   EXPECT_GT(lost, 0);
   EXPECT_GT(kept, lost);

@@ -37,10 +37,17 @@ enum Language : unsigned {
 
 // The small letters each language writes beyond ASCII.
 constexpr std::u16string_view kLetters[kLanguageCount] = {
-    u"áčďéěíňóřšťúůýž",   u"áäčďéíĺľňóôŕšťúýž", u"ąćęłńóśźż",
-    u"áéíóöőúüű",         u"čćđšž",             u"ăâîşţșț",
-    u"äöüß",              u"àâçéèêëîïôùûüÿœæ",  u"áàâãçéêíóôõú",
-    u"áéíóúñü",           u"åæøäöéðþý",
+    u"áčďéěíňóřšťúůýž",
+    u"áäčďéíĺľňóôŕšťúýž",
+    u"ąćęłńóśźż",
+    u"áéíóöőúüű",
+    u"čćđšž",
+    u"ăâîşţșț",
+    u"äöüß",
+    u"àâçéèêëîïôùûüÿœæ",
+    u"áàâãçéêíóôõú",
+    u"áéíóúñü",
+    u"åæøäöéðþý",
     u"абвгдеёжзийклмнопрстуфхцчшщъыьэюя",
     u"абвгґдеєжзиіїйклмнопрстуўфхцчшщьюя",
     u"àçèéíïòóúü",
@@ -157,7 +164,8 @@ Scores Score(const core::SingleByteCodec& codec, std::string_view sample) {
         if (prev == c && next == c) s.common -= 3;
         const char32_t lower = ToLower(c);
         for (unsigned l = 0; l < kLanguageCount; ++l)
-          s.language[l] += kLetters[l].find(static_cast<char16_t>(lower)) != std::u16string_view::npos ? 2 : -1;
+          s.language[l] +=
+              kLetters[l].find(static_cast<char16_t>(lower)) != std::u16string_view::npos ? 2 : -1;
       } else if (IsBoxDrawing(c)) {
         s.common += letters_beside ? -3 : 1;
       } else {

@@ -357,8 +357,7 @@ TextDecoder::TextDecoder(int code_page) : code_page_(NormalizeCodePage(code_page
         std::size_t o_left = sizeof buffer;
         std::size_t r = iconv(multi_->cd, &in, &in_left, &o, &o_left);
         // Pages with combining marks (1258) hold a letter back until they see what follows.
-        if (r != static_cast<std::size_t>(-1))
-          r = iconv(multi_->cd, nullptr, nullptr, &o, &o_left);
+        if (r != static_cast<std::size_t>(-1)) r = iconv(multi_->cd, nullptr, nullptr, &o, &o_left);
         if (r == static_cast<std::size_t>(-1) && errno == EINVAL) {
           single = false;
         } else if (r == static_cast<std::size_t>(-1) || o == buffer) {

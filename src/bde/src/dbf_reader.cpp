@@ -176,8 +176,7 @@ DbfReader::DbfReader(const std::string& path, const ReaderOptions& options, File
     if (auto found = fs_.FindCompanion(path_, {".cpg"})) {
       auto f = fs_.OpenForRead(*found);
       char text[64] = {};
-      const std::size_t n =
-          f->ReadAt(0, text, std::min<std::uint64_t>(f->Size(), sizeof text - 1));
+      const std::size_t n = f->ReadAt(0, text, std::min<std::uint64_t>(f->Size(), sizeof text - 1));
       cpg = CodePageFromCpgText(std::string_view(text, n), options.ansi_code_page);
       if (cpg == 0 || !CanDecodeCodePage(cpg))
         Warn("the code page file " + FileNameOf(*found) + " names no code page we know (" +
@@ -194,8 +193,7 @@ DbfReader::DbfReader(const std::string& path, const ReaderOptions& options, File
       CanDecodeCodePage(options.ansi_code_page) ? options.ansi_code_page : 1252);
 }
 
-int DbfReader::MarkedCodePage(const std::vector<std::uint8_t>& head,
-                              const ReaderOptions& options) {
+int DbfReader::MarkedCodePage(const std::vector<std::uint8_t>& head, const ReaderOptions& options) {
   const std::uint8_t ldid = head[header::kLanguageDriver];
   int cp = 0;
   if (family_ == Family::DBase7 && head.size() >= header::kDriverName + header::kDriverNameSize) {
@@ -204,7 +202,8 @@ int DbfReader::MarkedCodePage(const std::vector<std::uint8_t>& head,
   }
   if (cp == 0) cp = CodePageFromLanguageDriver(ldid, options.ansi_code_page);
   if (cp == 0 && ldid != 0 && options.force_code_page == 0)
-    Warn("unknown language driver " + Hex2(ldid) + "; the table is read as one that names no "
+    Warn("unknown language driver " + Hex2(ldid) +
+         "; the table is read as one that names no "
          "code page");
   return cp;
 }
@@ -227,18 +226,28 @@ void DbfReader::SampleText(CodePageGuesser& guesser) {
   std::vector<std::uint8_t> memo;
   const std::int64_t last = std::min(record_count_, physical_count_);
   const std::size_t slice = std::max<std::size_t>(1, kReadSlice / record_length_);
-  for (std::int64_t first = 0; first < last && !guesser.Full(); first += slice) {
+  // The first slices, then slices spread over the rest: a large table's text is sampled at
+  // a bounded cost, wherever its letters are.
+  constexpr std::int64_t kLeadingSlices = 32, kSpreadSlices = 16;
+  std::vector<std::int64_t> starts;
+  for (std::int64_t i = 0; i < kLeadingSlices; ++i)
+    starts.push_back(i * static_cast<std::int64_t>(slice));
+  const std::int64_t rest = last - kLeadingSlices * static_cast<std::int64_t>(slice);
+  for (std::int64_t i = 0; rest > 0 && i < kSpreadSlices; ++i)
+    starts.push_back(kLeadingSlices * static_cast<std::int64_t>(slice) + rest * i / kSpreadSlices);
+  for (std::int64_t first : starts) {
+    if (first >= last || guesser.Full()) break;
     const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(slice, last - first));
     chunk.resize(n * record_length_);
-    const std::size_t got = file_->ReadAt(
-        header_length_ + static_cast<std::uint64_t>(first) * record_length_, chunk.data(),
-        chunk.size());
+    const std::size_t got =
+        file_->ReadAt(header_length_ + static_cast<std::uint64_t>(first) * record_length_,
+                      chunk.data(), chunk.size());
     for (std::size_t k = 0; k < got / record_length_ && !guesser.Full(); ++k) {
       record_ = chunk.data() + k * record_length_;
       record_number_ = first + static_cast<std::int64_t>(k) + 1;
       for (int f : texts)
-        guesser.Add(TrimRight(std::string_view(reinterpret_cast<const char*>(FieldBytes(f)),
-                                               layouts_[f].length)));
+        guesser.Add(TrimRight(
+            std::string_view(reinterpret_cast<const char*>(FieldBytes(f)), layouts_[f].length)));
       for (int f : memos) {
         if (memo_bytes >= kMemoBudget) break;
         try {
@@ -278,7 +287,8 @@ void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
     raw.push_back(std::move(r));
     pos += step;
   }
-  if (pos < head.size() && head[pos] == kHeaderTerminator) terminator_ = static_cast<std::int64_t>(pos);
+  if (pos < head.size() && head[pos] == kHeaderTerminator)
+    terminator_ = static_cast<std::int64_t>(pos);
   // A header length one short puts the terminator just past it.
   std::uint8_t next = 0;
   if (pos == head.size() && file_->ReadAt(pos, &next, 1) == 1 && next == kHeaderTerminator)
@@ -516,9 +526,8 @@ bool DbfReader::FlagsValid(std::uint64_t start, std::int64_t first, std::int64_t
   for (std::int64_t at = first; at < last; at += static_cast<std::int64_t>(slice)) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(slice, last - at));
     chunk.resize(n * record_length_);
-    const std::size_t got =
-        file_->ReadAt(start + static_cast<std::uint64_t>(at) * record_length_, chunk.data(),
-                      chunk.size());
+    const std::size_t got = file_->ReadAt(start + static_cast<std::uint64_t>(at) * record_length_,
+                                          chunk.data(), chunk.size());
     for (std::size_t k = 0; k < got / record_length_; ++k) {
       const std::uint8_t flag = chunk[k * record_length_];
       if (flag != ' ' && flag != kDeletedFlag) {
@@ -558,8 +567,8 @@ void DbfReader::CheckHeaderLength(std::uint64_t size) {
                                                              : ", which puts") +
                             " the first record at byte " + std::to_string(expected);
   if (other && !given) {
-    Warn("the header length " + std::to_string(header_length_) + " does not fit the header: " +
-         where + "; the records are there and are read from there");
+    Warn("the header length " + std::to_string(header_length_) +
+         " does not fit the header: " + where + "; the records are there and are read from there");
     header_length_ = static_cast<std::uint32_t>(expected);
   } else if (other && given) {
     Fail("the header length " + std::to_string(header_length_) + " does not fit the header (" +
@@ -680,7 +689,8 @@ bool DbfReader::Next() {
       // The announced records are all there behind it with their flags: a damaged flag, not
       // the end of the table.
       Warn("record " + std::to_string(index + 1) + " starts with an end-of-file mark, but all " +
-           std::to_string(record_count_) + " announced records follow in the file; it is read "
+           std::to_string(record_count_) +
+           " announced records follow in the file; it is read "
            "as a live record");
     } else if (rec[0] == kEndOfFile && record_length_ > 1) {
       Warn("an end-of-file mark stands where record " + std::to_string(index + 1) + " of " +

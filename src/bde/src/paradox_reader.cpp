@@ -85,7 +85,9 @@ void ParadoxReader::SampleText(CodePageGuesser& guesser) {
   std::size_t memo_bytes = 0;
   const std::size_t warnings = warnings_.size();
   try {
-    while (!guesser.Full() && Next()) {
+    // The first 8 MiB of records say enough; the copy reads the whole table anyway.
+    const std::int64_t most = std::max<std::int64_t>(1, (8 << 20) / record_size_);
+    while (!guesser.Full() && records_seen_ < most && Next()) {
       for (int f : texts) {
         const std::uint8_t* p = FieldBytes(f);
         if (layouts_[f].code == kAlpha) {
@@ -298,11 +300,9 @@ void ParadoxReader::OpenBlobFile(bool null_if_missing) {
     const std::string name = FileNameOf(path_);
     const std::string ext = ExtensionOf(path_);
     const bool lower = !ext.empty() && ext.back() >= 'a' && ext.back() <= 'z';
-    const std::string mb =
-        name.substr(0, name.size() - ext.size()) + (lower ? ".mb" : ".MB");
+    const std::string mb = name.substr(0, name.size() - ext.size()) + (lower ? ".mb" : ".MB");
     if (null_if_missing) {
-      Warn("the blob file " + mb +
-           " is missing; memo and blob values kept in it are read as Null");
+      Warn("the blob file " + mb + " is missing; memo and blob values kept in it are read as Null");
       return;
     }
     Fail("the blob file " + mb +

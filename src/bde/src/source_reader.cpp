@@ -139,8 +139,10 @@ int SourceReader::SettleCodePage(int marked, int cpg, const ReaderOptions& optio
   code_page_origin_ = CodePageOrigin::Default;
   code_page_ = fallback;
   if (guesser.HasHighBytes())
-    Warn("the table names no code page and its text does not show which; it is read as code "
-         "page " + std::to_string(fallback) + " (--codepage chooses another)");
+    Warn(
+        "the table names no code page and its text does not show which; it is read as code "
+        "page " +
+        std::to_string(fallback) + " (--codepage chooses another)");
   return code_page_;
 }
 

@@ -153,8 +153,7 @@ bool TTable::FieldText(const ds::TField* field, std::string& text) const {
   text.clear();
   const ds::TRecordBuffer record = StateBuffer();
   const int i = field->FieldNo() - 1;
-  if (!record || !reader_ || i < 0 || i >= static_cast<int>(reader_->Fields().size()))
-    return false;
+  if (!record || !reader_ || i < 0 || i >= static_cast<int>(reader_->Fields().size())) return false;
   reader_->Select(record + kHeaderSize, Header(record).record_number);
   return reader_->TextValue(i, text);
 }
