@@ -167,4 +167,31 @@ TEST(Engine, CreateDatabaseMakesAJet4FileInTheGeneralOrder) {
   }
 }
 
+TEST(Engine, CommitPutsEveryChangeInTheFileWhileItStaysOpen) {
+  daotest::TempDir dir;
+  auto engine = DBEngine::Create();
+  auto db = engine->CreateDatabase(dir.Path("c.mdb"), dbLangGeneral, dbVersion40);
+  daotest::CreateTable(*db, "T", {{"ID", dbLong}, {"NAME", dbText, 50}});
+  auto rs = db->OpenRecordset("T", dbOpenTable);
+  for (int i = 1; i <= 500; ++i) {
+    rs->AddNew();
+    rs->Fields().Item("ID")->SetValue(core::Variant(i));
+    rs->Fields().Item("NAME")->SetValue(std::string_view("row " + std::to_string(i)));
+    rs->Update();
+  }
+  rs->Close();
+  db->Commit();
+  // What a crash now would leave: the file as it is, without the program's memory.
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("c.mdb-journal")));
+  std::filesystem::copy_file(dir.Path("c.mdb"), dir.Path("copy.mdb"));
+  auto other = DBEngine::Create();
+  auto copy = other->OpenDatabase(dir.Path("copy.mdb"), false, true, "");
+  auto read = copy->OpenRecordset("T", dbOpenSnapshot);
+  read->MoveLast();
+  EXPECT_EQ(read->RecordCount(), 500);
+  copy->Close();
+  db->Close();
+  EXPECT_EQ(ErrorOf([&] { db->Commit(); }), err::kObjectInvalid);
+}
+
 }  // namespace

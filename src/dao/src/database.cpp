@@ -1039,6 +1039,13 @@ void Database::Execute(const std::string& query, int options) {
   });
 }
 
+void Database::Commit() {
+  Guard(*s_->engine, source::kDatabase, [&] {
+    if (!s_->IsOpen()) detail::Raise(*s_->engine, err::kObjectInvalid, source::kDatabase);
+    s_->FlushToFile();
+  });
+}
+
 void Database::Close() {
   Guard(*s_->engine, source::kDatabase, [&] {
     if (!s_->IsOpen()) detail::Raise(*s_->engine, err::kObjectInvalid, source::kDatabase);

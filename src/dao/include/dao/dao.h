@@ -529,6 +529,11 @@ class Database {
                                            const core::Variant& value = {}, bool ddl = false);
   void Execute(const std::string& query, int options = 0);
   void Close();
+  // Not in DAO: the storage engine's commit. Every change so far is written and synced,
+  // so that a crash, a full disk or a later failure cannot take it back; until then a
+  // failure undoes it. Call it where a unit of work ends (a table copied). Close and
+  // DBEngine::Idle(dbRefreshCache) commit too.
+  void Commit();
 
   const std::shared_ptr<detail::DatabaseState>& State() const { return s_; }
 
