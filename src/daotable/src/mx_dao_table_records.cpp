@@ -1,6 +1,7 @@
 // TMxDaoTable record buffers: the header, the value texts and their changed marks, the
 // conversions between value texts and the framework's native forms, and copying a DAO record
 // into a buffer.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -51,6 +52,21 @@ void SetStamp(std::string& out, std::int64_t days, std::int64_t ms) {
   AppendInt(out, days);
   out.push_back(' ');
   AppendInt(out, ms);
+}
+
+// The float text of the value texts: the shortest text that reads back to the same double, which
+// is the 15-digit form whenever that one reads back (two 15-digit decimals never fall on one
+// double). std::to_chars finds it far faster than trying precisions; its exponent and
+// non-finite spellings differ from ours, so those go the long way.
+void SetFloatText(std::string& out, double value) {
+  char buf[40];
+  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  if (r.ec == std::errc() && std::isfinite(value) &&
+      std::find(buf, r.ptr, 'e') == r.ptr) {
+    out.assign(buf, r.ptr);
+    return;
+  }
+  out = core::FloatToText(value);
 }
 
 bool SameTextAscii(std::string_view a, std::string_view b) {
@@ -359,7 +375,7 @@ void TMxDaoTable::SetFieldData(ds::TField* field, const void* buffer) {
         case ds::ftBCD: {
           double v;
           std::memcpy(&v, buffer, 8);
-          t = core::FloatToText(v);
+          SetFloatText(t, v);
           break;
         }
         case ds::ftDate: {
@@ -500,6 +516,8 @@ bool TMxDaoTable::ReadRecord(dao::Recordset& recordset, bool use_cached_fields,
       t.assign(b ? "True" : "False");
     } else if (v.Type() == core::VarType::String) {
       t = v.ToString();
+    } else if (v.Type() == core::VarType::Double) {
+      SetFloatText(t, v.ToDouble());
     } else {
       try {
         t = v.ToString();
