@@ -388,7 +388,10 @@ std::uint32_t Table::PageForInsert(std::size_t length) {
   const std::size_t room_here = room(insert_page_);
   if (room_here >= length) return insert_page_;
   if (free) {
-    if (insert_page_ != 0 && room_here < worth) free->Remove(insert_page_);
+    // The page appends were going to is left for good: taking up the room at its end later
+    // would put a later row before earlier ones in a scan, and a copied table must read back in
+    // its source's order. Room that deletes make is noted again (NoteRoom).
+    if (insert_page_ != 0) free->Remove(insert_page_);
     // Pages with room, walked downwards from where the last search stopped (so that pages
     // too full for one long row are not the only ones ever looked at); a few too full for
     // this row are passed over before a new page is taken.
