@@ -241,6 +241,7 @@ TEST(CodePages, SystemConverterPagesAndNames) {
       {1258, "\xD0", "Đ"},             // Vietnamese
       {20866, "\xC1\xC2", "аб"},       // KOI8-R
       {895, "\x87\x88", "čě"},         // Kamenický: our own table
+      {720, "\xA0\xA1", "بة"},         // Arabic DOS: our own table, glibc has none
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(bde::CanDecodeCodePage(c.code_page)) << c.code_page;

@@ -15,7 +15,7 @@
 namespace core {
 
 // Code pages by their Windows numbers. 895 is Kamenický (KEYBCS2), 620 Mazovia.
-// Supported: 437, 620, 737, 850, 852, 857, 860, 861, 862, 863, 865, 866, 869, 874,
+// Supported: 437, 620, 720, 737, 850, 852, 857, 860, 861, 862, 863, 865, 866, 869, 874,
 // 895, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 10000 (Mac Roman),
 // 10007 (Mac Cyrillic), 10029 (Mac Central European).
 bool IsSupportedCodePage(int code_page);
