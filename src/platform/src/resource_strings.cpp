@@ -31,6 +31,13 @@ constexpr Entry kTable[] = {
     {ResString::CopyButtonCaption, "&Kopírovat..."},
     {ResString::InterruptButtonCaption, "Přerušit"},
     {ResString::InterruptQuestion, "Chcete přerušit operaci?"},
+    {ResString::RunReportHeading, "Při kopírování bylo zjištěno:"},
+    {ResString::RunReportTable, "Tabulka %1 (%2):"},
+    {ResString::RunReportWarning, "upozornění: %1"},
+    {ResString::RunReportChanged, "změněno: %1"},
+    {ResString::RunReportSkipped, "vynechané hodnoty: %1 (%2)"},
+    {ResString::RunReportReplaced, "nahradila tabulku ze souboru %1"},
+    {ResString::RunReportMore, "… a dalších %1"},
     {ResString::ProductKey, "\\Software\\KELVA\\ORBANE\\5.0"},
 };
 

@@ -31,6 +31,14 @@ enum class ResString {
   CopyButtonCaption,
   InterruptButtonCaption,
   InterruptQuestion,
+  // The main window's report at the end of a run that changed or skipped something.
+  RunReportHeading,
+  RunReportTable,
+  RunReportWarning,
+  RunReportChanged,
+  RunReportSkipped,
+  RunReportReplaced,
+  RunReportMore,
   // The product family's settings key, under the user's and the machine's roots.
   ProductKey,
 };
