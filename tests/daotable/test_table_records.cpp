@@ -239,3 +239,67 @@ TEST_F(RecordTest, MemoCopiedFieldToFieldArrivesWhole) {
 
 }  // namespace
 }  // namespace daotabletest
+
+namespace daotabletest {
+namespace {
+
+// Reverses texts: enough to see that values pass through it both ways.
+class ReversingEncrypter : public ds::TComponent, public daotable::TMxDaoStringEncrypter {
+ public:
+  using ds::TComponent::TComponent;
+  std::string EncodedString() const override { return encoded_; }
+  void SetEncodedString(const std::string& value) override {
+    encoded_ = value;
+    decoded_.assign(value.rbegin(), value.rend());
+  }
+  std::string DecodedString() const override { return decoded_; }
+  void SetDecodedString(const std::string& value) override {
+    decoded_ = value;
+    encoded_.assign(value.rbegin(), value.rend());
+  }
+
+ private:
+  std::string encoded_, decoded_;
+};
+
+TEST_F(RecordTest, TextHandlersShowGuidsAndFirstMemoLines) {
+  TMxDaoTable* t = NewTable("T");
+  t->SetShowGUID(true);
+  t->SetCacheMemos(true);
+  t->Open();
+  t->Edit();
+  t->FieldByName("G").SetText("{00112233-4455-6677-8899-AABBCCDDEEFF}");
+  EXPECT_EQ(t->FieldByName("G").Text(), "{00112233-4455-6677-8899-AABBCCDDEEFF}");
+  t->FieldByName("G").SetText("too short");  // ignored
+  EXPECT_EQ(t->FieldByName("G").Text(), "{00112233-4455-6677-8899-AABBCCDDEEFF}");
+  t->FieldByName("M").SetAsString("first line\r\nsecond");
+  EXPECT_EQ(t->FieldByName("M").DisplayText(), "first line");
+  t->Post();
+  EXPECT_EQ(ReadRows("T")[0][6].ToString(), "{guid {00112233-4455-6677-8899-AABBCCDDEEFF}}");
+}
+
+TEST_F(RecordTest, EncrypterSeesTextsAndBlobsBothWays) {
+  auto* crypt = new ReversingEncrypter(owner.get());
+  TMxDaoTable* t = NewTable("T");
+  t->SetEncrypter(crypt);
+  t->SetCacheMemos(true);
+  t->Open();
+  EXPECT_TRUE(t->EncrypterActive());
+  t->Append();
+  t->FieldByName("NAME").SetAsString("abc");
+  t->FieldByName("M").SetAsString("xyz");
+  t->FieldByName("N").SetAsInteger(12);
+  t->Post();
+  auto row = ReadRows("T").at(2);
+  EXPECT_EQ(row[1].ToString(), "cba");
+  EXPECT_EQ(row[7].ToString(), "zyx");
+  EXPECT_EQ(row[5].ToLong(), 12);  // numbers are not passed through it
+  EXPECT_EQ(t->FieldByName("NAME").AsString(), "abc");
+  EXPECT_EQ(t->FieldByName("M").AsString(), "xyz");
+  delete crypt;  // the table closes and forgets it
+  EXPECT_FALSE(t->Active());
+  EXPECT_EQ(t->Encrypter(), nullptr);
+}
+
+}  // namespace
+}  // namespace daotabletest
