@@ -510,12 +510,41 @@ int Check(const std::vector<std::string>& args, std::istream&, std::ostream& out
           std::ostream& err) {
   if (args.size() != 1) return Fail(err, "usage: mdb check FILE");
   return Guarded(err, [&] {
+    // Opening would undo an interrupted change at once; a check only reports it.
+    jet::JournalInfo journal = jet::InspectJournal(jet::FileSystem::Posix(), args[0]);
+    if (journal.hot) {
+      out << args[0] << ": a change to the database was interrupted: "
+          << jet::JournalPath(args[0]) << " holds the original bytes of " << journal.pages
+          << " pages and its length of " << journal.original_pages
+          << " pages; `datovrat-cli mdb recover " << args[0]
+          << "` puts them back (any other open does too)\n";
+      out << args[0] << ": not checked further, 1 problems\n";
+      return 1;
+    }
     auto db = jet::Database::Open(args[0], {.read_only = true});
     jet::CheckReport report = jet::CheckDatabase(*db);
     for (const auto& p : report.problems) out << p << "\n";
     out << args[0] << ": " << report.tables << " tables, " << report.rows << " rows, "
         << report.pages << " pages, " << report.problems.size() << " problems\n";
     return report.Clean() ? 0 : 1;
+  });
+}
+
+int Recover(const std::vector<std::string>& args, std::istream&, std::ostream& out,
+            std::ostream& err) {
+  if (args.size() != 1) return Fail(err, "usage: mdb recover FILE");
+  return Guarded(err, [&] {
+    jet::JournalInfo journal = jet::Database::Recover(args[0]);
+    if (!journal.hot) {
+      out << args[0] << ": no interrupted change to undo"
+          << (journal.exists ? " (a journal that never took effect was removed)" : "") << "\n";
+    } else if (journal.original_pages == 0) {
+      out << args[0] << ": the database was being created when it was interrupted; removed\n";
+    } else {
+      out << args[0] << ": an interrupted change was undone: " << journal.pages
+          << " pages put back, the file is " << journal.original_pages << " pages long again\n";
+    }
+    return 0;
   });
 }
 
@@ -532,6 +561,8 @@ const bool registered = [] {
                    "write a table's rows as CSV or JSON lines", Export});
   RegisterCommand(
       {"mdb", "check", "FILE", "check every page, table and index; exit 1 on problems", Check});
+  RegisterCommand({"mdb", "recover", "FILE",
+                   "undo a change a crash interrupted (the FILE-journal beside it)", Recover});
   return true;
 }();
 

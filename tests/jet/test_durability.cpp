@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "jet/check.h"
@@ -347,6 +348,128 @@ TEST(Durability, TheTwoGigabyteLimitLeavesTheFileAsTheLastCommitLeftIt) {
   out = Inspect(base, before, "the run after");
   EXPECT_EQ(out.rows["Alpha"], kRows);
   EXPECT_EQ(out.rows["Beta"], kRows);
+}
+
+// Damage of the kinds a crash used to leave, made with the page cache alone.
+std::vector<std::uint8_t> Damaged(const std::vector<std::uint8_t>& original,
+                                  const std::function<void(Pager&, const TableDefinition&,
+                                                           const TableDefinition&)>& damage) {
+  MemoryFileSystem scratch;
+  scratch.SetContents("x.mdb", original);
+  TableDefinition one, two;
+  {
+    auto db = Database::Open("x.mdb", {.read_only = true, .file_system = &scratch});
+    one = db->OpenTable("Table1").Definition();
+    two = db->OpenTable("Table2").Definition();
+  }
+  {
+    Pager pager(scratch.Open("x.mdb", OpenMode::kReadWrite), JetVersion::kJet4,
+                {.writable = true});
+    damage(pager, one, two);
+    pager.Flush();
+  }
+  return scratch.Contents("x.mdb");
+}
+
+TEST(Damage, AFileWhosePagesDisagreeWithItsMapsIsRefusedBeforeAnyChange) {
+  const auto original = testing::ReadFixture("access/indexTestV2000.mdb");
+  auto first_row_page = [](Pager& pager, const TableDefinition& t) {
+    return pager.LoadMapPages(t.owned_map).Min();
+  };
+  struct Case {
+    const char* name;
+    std::function<void(Pager&, const TableDefinition&, const TableDefinition&)> damage;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"a page of a table marked free",
+       [&](Pager& pager, const TableDefinition& one, const TableDefinition&) {
+         pager.Release(first_row_page(pager, one), nullptr);
+       },
+       "the page map lists it as free"},
+      {"a page owned by two tables",
+       [&](Pager& pager, const TableDefinition& one, const TableDefinition& two) {
+         pager.Map(two.owned_map).Add(first_row_page(pager, one));
+       },
+       "belongs both to"},
+      {"a map naming a page outside the file",
+       [&](Pager& pager, const TableDefinition&, const TableDefinition& two) {
+         pager.Map(two.owned_map).Add(pager.PageCount() + 3);
+       },
+       "outside the file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto damaged = Damaged(original, c.damage);
+    ASSERT_NE(damaged, original);
+    MemoryFileSystem base;
+    base.SetContents(kPath, damaged);
+    auto db = Database::Open(kPath, {.file_system = &base});
+    // Reading stays possible.
+    EXPECT_NO_THROW(db->OpenTable("Table3").StartScan().Next());
+    auto refused = [&](const std::function<void()>& change) {
+      try {
+        change();
+      } catch (const CorruptDatabase& e) {
+        return std::string(e.what());
+      }
+      return std::string("(no error)");
+    };
+    for (const auto& message :
+         {refused([&] { db->CreateTable(CopiedTable("Alpha")); }),
+          refused([&] { db->OpenTable("Table3").Insert(std::vector<Variant>(
+                            db->OpenTable("Table3").Definition().columns.size())); }),
+          refused([&] { db->DropTable("Table2"); })}) {
+      EXPECT_NE(message.find(std::string(kPath) + ": the database is damaged"), std::string::npos)
+          << message;
+      EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+      EXPECT_NE(message.find("page "), std::string::npos) << message;
+    }
+    db->Close();
+    EXPECT_EQ(base.Contents(kPath), damaged) << "the damaged file was changed";
+    EXPECT_FALSE(base.Exists(JournalPath(kPath)));
+  }
+}
+
+TEST(Journal, AnInterruptedChangeIsUndoneByRecoverAndByAReadOnlyOpen) {
+  const auto original = testing::ReadFixture("access/indexTestV2000.mdb");
+  // A table copied and committed, with the crash coming after every write of the commit
+  // (`stop_at` -1: never), so that only the journal's removal is lost.
+  auto copy = [&](MemoryFileSystem& base, std::int64_t stop_at) {
+    base.SetContents(kPath, original);
+    FaultInjectingFileSystem fs(base);
+    FaultPlan plan;
+    plan.crash_from_write = stop_at;
+    fs.SetPlan(plan);
+    auto db = Database::Open(kPath, Options(fs));
+    Table& t = db->CreateTable(CopiedTable("Alpha"));
+    for (int i = 0; i < 40; ++i) t.Insert(RowValues(i));
+    db->Commit();
+    return fs.Writes();
+  };
+  MemoryFileSystem scratch;
+  const std::int64_t writes = copy(scratch, FaultPlan::kNever);
+  for (bool read_only_open : {false, true}) {
+    SCOPED_TRACE(read_only_open ? "a read-only open" : "Recover");
+    MemoryFileSystem base;
+    copy(base, writes);
+    JournalInfo hot = InspectJournal(base, kPath);
+    ASSERT_TRUE(hot.hot);
+    EXPECT_EQ(hot.original_pages, original.size() / 4096);
+    EXPECT_GT(hot.pages, 0u);
+    EXPECT_NE(base.Contents(kPath), original);
+    if (read_only_open) {
+      auto db = Database::Open(kPath, {.read_only = true, .file_system = &base});
+      EXPECT_FALSE(db->FindObject("Alpha"));
+    } else {
+      JournalInfo undone = Database::Recover(kPath, {.file_system = &base});
+      EXPECT_TRUE(undone.hot);
+      EXPECT_EQ(undone.pages, hot.pages);
+      EXPECT_FALSE(Database::Recover(kPath, {.file_system = &base}).exists);
+    }
+    EXPECT_EQ(base.Contents(kPath), original);
+    EXPECT_FALSE(base.Exists(JournalPath(kPath)));
+  }
 }
 
 }  // namespace

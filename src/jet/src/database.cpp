@@ -268,6 +268,13 @@ void Database::RecoverBeforeOpening(FileSystem& fs, const std::string& path) {
   }
 }
 
+JournalInfo Database::Recover(const std::string& path, const OpenOptions& options) {
+  FileSystem& fs = options.file_system ? *options.file_system : FileSystem::Posix();
+  JournalInfo info = InspectJournal(fs, path);
+  RecoverBeforeOpening(fs, path);
+  return info;
+}
+
 std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOptions& options) {
   FileSystem& fs = options.file_system ? *options.file_system : FileSystem::Posix();
   RecoverBeforeOpening(fs, path);

@@ -37,6 +37,7 @@
 #include "jet/file_io.h"
 #include "jet/format.h"
 #include "jet/header_page.h"
+#include "jet/journal.h"
 #include "jet/pager.h"
 #include "jet/property_blob.h"
 #include "jet/row_codec.h"
@@ -262,6 +263,11 @@ class Database {
   // JetError kAlreadyExists, touching nothing, when the file exists.
   static std::unique_ptr<Database> Create(const std::string& path, const OpenOptions& options = {});
   static std::unique_ptr<Database> Open(const std::string& path, const OpenOptions& options = {});
+  // Undoes a change a crash interrupted (a hot journal beside the file), as Open does
+  // before anything else, and returns what the journal held (`exists` false: there was
+  // none). A database that was being created is removed. Raises JetError kLocked when
+  // another program has the file open for writing.
+  static JournalInfo Recover(const std::string& path, const OpenOptions& options = {});
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
