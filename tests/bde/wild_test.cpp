@@ -226,6 +226,26 @@ TEST(CodePageDetection, MemosCountAndWeakEvidenceGivesTheDefault) {
   EXPECT_EQ(px->Value(1).ToString(), "Příliš žluťoučký kůň úpěl ďábelské ódy");
 }
 
+// Unmarked tables written by Perl's XBase module with their text in a long C field.
+TEST(CodePageDetection, TablesOfAnIndependentWriter) {
+  struct Case {
+    const char* file;
+    const char* code_page;
+    std::string first;  // the first record's text, written four times over
+  };
+  const Case cases[] = {{"synthetic/unmarked852.dbf", "852, detected", kCzech[0]},
+                        {"synthetic/unmarked1251.dbf", "1251, detected", kRussian[0]},
+                        {"synthetic/unmarkedutf8.dbf", "UTF-8, detected", kCzech[0]}};
+  for (const Case& c : cases) {
+    auto r = Open(c.file);
+    EXPECT_EQ(r->CodePageText(), c.code_page) << c.file;
+    EXPECT_EQ(r->Fields()[1].size, 300) << c.file;
+    ASSERT_TRUE(r->Next());
+    EXPECT_EQ(r->Value(1).ToString(), c.first + c.first + c.first + c.first) << c.file;
+    EXPECT_EQ(r->Value(2).ToString(), "end") << c.file;
+  }
+}
+
 TEST(CodePages, SystemConverterPagesAndNames) {
   struct Case {
     int code_page;

@@ -79,3 +79,25 @@ for my $case (["czech852.dbf", 0xF5, 0x64, sub { encode('cp852', $_[0]) }],
     field_lengths => [5, 3], field_decimals => [0, 0]);
   $t->close;
 }
+
+# Tables that name no code page (language driver 0) and keep their text in a long C field,
+# whose length's high byte XBase writes in the decimals byte (300 = 44 + 256 × 1), as Clipper
+# does. The reader has to find both the field's length and the code page by itself.
+{
+  my @czech = ($pangram, $upper, "Jiří Dvořák, České Budějovice", "Účetní doklad č. 15 – Žďár nad Sázavou");
+  my @russian = ("Съешь же ещё этих мягких французских булок, да выпей чаю", "Иванов Пётр Сергеевич",
+                 "Накладная № 15, склад готовой продукции, Москва");
+  for my $case (["unmarked852.dbf", 'cp852', \@czech], ["unmarked1251.dbf", 'cp1251', \@russian],
+                ["unmarkedutf8.dbf", 'UTF-8', \@czech]) {
+    my ($name, $cp, $texts) = @$case;
+    my $t = create(name => $name, version => 0x03, codepage => 0,
+      field_names => ['ID', 'TEXT', 'TAIL'], field_types => ['N', 'C', 'C'],
+      field_lengths => [3, 300, 4], field_decimals => [0, undef, undef]);
+    my $i = 0;
+    for my $text (@$texts) {
+      $t->set_record($i, $i + 1, encode($cp, $text x 4), 'end');
+      ++$i;
+    }
+    $t->close;
+  }
+}
