@@ -368,30 +368,40 @@ void Pager::Unpin(PageFrame* frame) {
 
 void Pager::EvictIfNeeded() {
   if (resident_.size() < options_.cache_pages) return;
-  std::size_t budget = resident_.size() * 2 + 1;
-  std::vector<PageFrame*> to_write;
-  while (resident_.size() >= options_.cache_pages && budget-- > 0) {
-    if (clock_hand_ >= resident_.size()) clock_hand_ = 0;
-    PageFrame* f = resident_[clock_hand_];
-    // A failed pager writes nothing: its changed pages stay until it is rolled back.
-    if (f->pins > 0 || f->referenced || (failed_ && f->dirty)) {
-      f->referenced = false;
-      ++clock_hand_;
-      continue;
+  // Changed pages that the file held when the transaction began stay in memory while
+  // anything else can go: until the commit the file then holds the last commit plus pages
+  // past its end, which any reader (one that knows nothing of the journal, too) reads as
+  // that commit, and the journal stays empty. Only a cache full of them writes them early.
+  for (const bool keep_originals : {journal_ != nullptr, false}) {
+    auto held = [&](const PageFrame* f) {
+      return f->dirty && (failed_ || (keep_originals && f->number < committed_pages_));
+    };
+    std::size_t budget = resident_.size() * 2 + 1;
+    std::vector<PageFrame*> to_write;
+    while (resident_.size() >= options_.cache_pages && budget-- > 0) {
+      if (clock_hand_ >= resident_.size()) clock_hand_ = 0;
+      PageFrame* f = resident_[clock_hand_];
+      // A failed pager writes nothing: its changed pages stay until it is rolled back.
+      if (f->pins > 0 || f->referenced || held(f)) {
+        f->referenced = false;
+        ++clock_hand_;
+        continue;
+      }
+      if (f->dirty) {
+        // Write back every dirty unpinned page in one ordered pass rather than one by one.
+        to_write.clear();
+        for (PageFrame* d : resident_)
+          if (d->dirty && d->pins == 0 && !held(d)) to_write.push_back(d);
+        WriteFrames(to_write);
+      }
+      // Remove f: swap with the last resident frame.
+      std::size_t i = f->resident_index;
+      resident_[i] = resident_.back();
+      resident_[i]->resident_index = i;
+      resident_.pop_back();
+      spare_frames_.push_back(std::move(frames_[f->number]));
     }
-    if (f->dirty) {
-      // Write back every dirty unpinned page in one ordered pass rather than one by one.
-      to_write.clear();
-      for (PageFrame* d : resident_)
-        if (d->dirty && d->pins == 0) to_write.push_back(d);
-      WriteFrames(to_write);
-    }
-    // Remove f: swap with the last resident frame.
-    std::size_t i = f->resident_index;
-    resident_[i] = resident_.back();
-    resident_[i]->resident_index = i;
-    resident_.pop_back();
-    spare_frames_.push_back(std::move(frames_[f->number]));
+    if (resident_.size() < options_.cache_pages || !keep_originals) return;
   }
 }
 
