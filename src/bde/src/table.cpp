@@ -174,11 +174,27 @@ void TTable::InternalInitFieldDefs() {
   FieldDefs().Clear();
   for (const FieldDescription& f : r->Fields()) {
     const auto type = static_cast<ds::TFieldType>(f.type);
+    // dBase cuts names to ten characters, so two fields may share one; the later one gets a
+    // number after its name, and the table says so, rather than the whole table being refused.
+    std::string name = f.name;
+    if (!name.empty() && FieldDefs().IndexOf(name) >= 0) {
+      std::string unique;
+      for (int n = 2; unique.empty() || FieldDefs().IndexOf(unique) >= 0; ++n)
+        unique = name + "_" + std::to_string(n);
+      const std::string warning = r->Path() + ": field " +
+                                  std::to_string(FieldDefs().Count() + 1) + " is named '" + name +
+                                  "' like an earlier one; it is read as '" + unique + "'";
+      if (warned_.insert(warning).second) {
+        warnings_.push_back(warning);
+        if (OnWarning) OnWarning(this, warning);
+      }
+      name = unique;
+    }
     try {
-      ds::TFieldDef& def = FieldDefs().Add(f.name, type, f.size, f.required);
+      ds::TFieldDef& def = FieldDefs().Add(name, type, f.size, f.required);
       def.SetPrecision(f.precision);
     } catch (const core::EDatabaseError& e) {
-      // Two fields of one name, or a nameless one: say which file has them.
+      // A nameless field: say which file has it.
       throw core::EFileError(r->Path() + ": " + e.what());
     }
   }

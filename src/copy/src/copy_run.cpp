@@ -67,9 +67,17 @@ void KeepValuesWhole(const ds::TFieldDef& def, int& dao_type, int& size,
       }
       break;
     case ds::ftVarBytes:
-      // Bytes written into a text column are refused or garbled.
-      dao_type = def.Size() > 0 && def.Size() <= 255 ? dao::dbBinary : dao::dbLongBinary;
-      size = dao_type == dao::dbBinary ? def.Size() : 0;
+      // Bytes written into a text column are refused or garbled; a Binary column would read
+      // back as a fixed-size field padded with zeros, so the value goes whole into a Long
+      // binary one.
+      dao_type = dao::dbLongBinary;
+      size = 0;
+      break;
+    case ds::ftFmtMemo:
+      // A Paradox formatted memo is text inside a layout of its own; a Memo column would take
+      // its bytes as characters and garble them. Kept unchanged in a Long binary column.
+      dao_type = dao::dbLongBinary;
+      size = 0;
       break;
     case ds::ftString:
     case ds::ftFixedChar:
