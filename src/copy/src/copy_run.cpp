@@ -202,6 +202,12 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
       for (int i = 0; i < field_count && i < source.FieldCount(); ++i)
         boolean[static_cast<std::size_t>(i)] = source.Fields()[i].DataType() == ds::ftBoolean &&
                                                table.Fields()[i].DataType() == ds::ftBoolean;
+      // An AutoNumber column numbers a new table's records 1, 2, 3, ...; source numbers that
+      // differ from that are not kept, and the report says how many.
+      std::vector<int> counters;
+      for (int i = 0; i < field_count && i < source.FieldCount(); ++i)
+        if (source.Fields()[i].DataType() == ds::ftAutoInc) counters.push_back(i);
+      std::vector<std::int64_t> renumbered(counters.size(), 0);
 
       int last_answer = 0;
       while (!view.InterruptRequested() && !source.Eof()) {
@@ -225,6 +231,10 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
             report.skipped.push_back({report.records + 1, field, e.what()});
           }
         }
+        for (std::size_t k = 0; k < counters.size(); ++k) {
+          const ds::TField& from = source.Fields()[counters[k]];
+          if (from.IsNull() || from.Value().ToInt64() != report.records + 1) ++renumbered[k];
+        }
         table.Post();
         ++report.records;
         source.Next();
@@ -238,6 +248,12 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
                                    " blank logical value" +
                                    (blank_logicals[static_cast<std::size_t>(i)] == 1 ? "" : "s") +
                                    " stored as No");
+      for (std::size_t k = 0; k < counters.size(); ++k)
+        if (renumbered[k] > 0)
+          report.changes.push_back(source.Fields()[counters[k]].FieldName() + ": " +
+                                   std::to_string(renumbered[k]) + " of " +
+                                   std::to_string(report.records) +
+                                   " AutoNumber values numbered anew by the destination");
       const bool whole = source.Eof();
       table.Close();
       source.Close();
