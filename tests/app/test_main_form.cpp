@@ -107,6 +107,26 @@ TEST(MainFormDesign, GeometryIsTheDesignScaledForTheFont) {
   EXPECT_LE(m.horizontalAdvance("Kopírovat..."), form.Button2->width() - 6);
 }
 
+TEST(MainFormDesign, AcceleratorsFocusTheEditAndPressTheCopyButton) {
+  TMainForm form;
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  form.Button1->setFocus();
+  QTest::keyClick(&form, Qt::Key_C, Qt::AltModifier);
+  EXPECT_EQ(QApplication::focusWidget(), form.Edit1);
+  // Off while the edit is empty; with a path, Alt+K opens the source choice.
+  ModalScript script;
+  QTest::keyClick(&form, Qt::Key_K, Qt::AltModifier);
+  QTest::qWait(300);  // an accelerator presses its button for a moment before it clicks
+  EXPECT_TRUE(script.Seen().empty());
+  form.Edit1->setText("x.mdb");
+  script.Then(CancelFileDialog());
+  QTest::keyClick(&form, Qt::Key_K, Qt::AltModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return script.Done(); }, 3000));
+  EXPECT_EQ(script.Seen().size(), 1u);
+}
+
 TEST(MainFormEdit, TheCopyButtonFollowsTheTrimmedText) {
   struct Case {
     QString text;
