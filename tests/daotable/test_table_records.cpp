@@ -303,3 +303,26 @@ TEST_F(RecordTest, EncrypterSeesTextsAndBlobsBothWays) {
 
 }  // namespace
 }  // namespace daotabletest
+
+namespace daotabletest {
+namespace {
+
+TEST_F(RecordTest, AStreamThatOutlivesItsTableOpenHoldsOnlyItsOwnCopy) {
+  TMxDaoTable* t = NewTable("T");
+  t->Open();
+  t->Append();
+  auto s = t->CreateBlobStream(&t->FieldByName("M"), ds::bmWrite);
+  s->WriteString("before");
+  t->Cancel();
+  t->Close();
+  s->WriteString(" after");  // the buffer is gone: nothing reaches it
+  char buf[4];
+  s->SetPosition(0);
+  EXPECT_LE(s->Read(buf, 4), 4);
+  s.reset();
+  t->Open();
+  EXPECT_EQ(ReadRows("T").size(), 2u);
+}
+
+}  // namespace
+}  // namespace daotabletest

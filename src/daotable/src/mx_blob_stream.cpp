@@ -20,6 +20,7 @@ TMxBlobStream::TMxBlobStream(ds::TField* field, ds::TBlobStreamMode mode)
   FOpened = true;
   FTable = field != nullptr ? dynamic_cast<TMxDaoTable*>(field->DataSet()) : nullptr;
   if (FTable == nullptr) throw core::Exception("Invalid class typecast");
+  FCloseCount = FTable->FCloseCount;
   FBuffer = FTable->GetActiveRecordBuffer();
   if (FBuffer == nullptr) return;
   auto index = static_cast<std::size_t>(field->FieldNo() - 1);
@@ -93,7 +94,8 @@ TMxBlobStream::TMxBlobStream(ds::TField* field, ds::TBlobStreamMode mode)
 
 TMxBlobStream::~TMxBlobStream() {
   try {
-    if (FModified && FTable != nullptr && FField != nullptr)
+    // After a close the field object may be gone with the buffers; nobody is left to tell.
+    if (FModified && FTable != nullptr && FField != nullptr && FTable->FCloseCount == FCloseCount)
       FTable->DataEvent(ds::deFieldChange, reinterpret_cast<std::intptr_t>(FField));
   } catch (...) {
     platform::HandleApplicationException(std::current_exception());
@@ -102,6 +104,15 @@ TMxBlobStream::~TMxBlobStream() {
   FData = nullptr;
   FBuffer = nullptr;
   FOpened = false;
+}
+
+void TMxBlobStream::CheckBuffer() {
+  if (FBuffer == nullptr || FTable->FCloseCount == FCloseCount) return;
+  FBuffer = nullptr;
+  if (FData != nullptr) {
+    FData = nullptr;
+    FOwnData.clear();
+  }
 }
 
 // Cuts the content at the position; the buffer's text follows with its changed mark set.
@@ -124,6 +135,7 @@ void TMxBlobStream::Truncate() {
 
 std::int32_t TMxBlobStream::Read(void* buffer, std::int32_t count) {
   if (!FOpened || FPosition < 0) return 0;
+  CheckBuffer();
   const std::string& data = Data();
   auto size = static_cast<std::int64_t>(data.size());
   if (count > size - FPosition) count = static_cast<std::int32_t>(std::max<std::int64_t>(size - FPosition, 0));
@@ -135,6 +147,7 @@ std::int32_t TMxBlobStream::Read(void* buffer, std::int32_t count) {
 
 std::int32_t TMxBlobStream::Write(const void* buffer, std::int32_t count) {
   if (!FOpened || count < 0) return 0;
+  CheckBuffer();
   std::string& data = Data();
   std::size_t keep = static_cast<std::size_t>(
       std::clamp<std::int64_t>(FPosition, 0, static_cast<std::int64_t>(data.size())));
@@ -156,6 +169,7 @@ std::int32_t TMxBlobStream::Write(const void* buffer, std::int32_t count) {
 }
 
 std::int64_t TMxBlobStream::Seek(std::int64_t offset, int origin) {
+  CheckBuffer();
   switch (origin) {
     case ds::soFromBeginning:
       FPosition = offset;

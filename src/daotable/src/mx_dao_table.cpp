@@ -745,6 +745,7 @@ void TMxDaoTable::InternalOpen() {
 void TMxDaoTable::InternalClose() {
   if (!FCursorOpen) return;
   FCursorOpen = false;
+  ++FCloseCount;
   FRecordsetOptions = 0;
   FSortText.clear();
   BindFields(false);

@@ -363,6 +363,8 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
   bool FCursorOpen = false;
   bool FOpeningRecordset = false;
   bool FRecovering = false;
+  // Raised at every close: a blob stream that outlives its buffer notices by it.
+  std::uint64_t FCloseCount = 0;
   bool FComInitialized = false;
   bool FClosingByDatabase = false;
   bool FBookmarkable = false;
@@ -418,11 +420,14 @@ class TMxBlobStream : public ds::TStream {
 
  private:
   void Truncate();
+  // Drops the reference into the record buffer once the table has closed (and freed it).
+  void CheckBuffer();
   std::string& Data() { return FData != nullptr ? *FData : FOwnData; }
 
   ds::TField* FField;
   TMxDaoTable* FTable;
   ds::TRecordBuffer FBuffer = nullptr;
+  std::uint64_t FCloseCount = 0;
   ds::TBlobStreamMode FMode;
   bool FOpened = false;
   bool FModified = false;
