@@ -185,5 +185,21 @@ TEST_F(EditTest, DeleteErrorEventSeesDaoDescription) {
   EXPECT_EQ(seen, dao::ErrorText(3167));
 }
 
+TEST_F(EditTest, RefreshRecoversWhenTheCurrentRecordWasDeletedElsewhere) {
+  AddRows("T", {{{}, core::Variant("a")}, {{}, core::Variant("b")}, {{}, core::Variant("c")}});
+  TMxDaoTable* t = NewTable("T");
+  t->Open();
+  t->Next();
+  ASSERT_EQ(t->FieldByName("NAME").AsString(), "b");
+  auto rs = Dao().OpenRecordset("T", dao::dbOpenDynaset);
+  rs->MoveNext();
+  rs->Delete();
+  rs->Close();
+  EXPECT_NO_THROW(t->Refresh());
+  EXPECT_EQ(t->State(), ds::dsBrowse);
+  EXPECT_EQ(t->FieldByName("NAME").AsString(), "c");
+  EXPECT_EQ(t->RecordCount(), 2);
+}
+
 }  // namespace
 }  // namespace daotabletest
