@@ -271,6 +271,24 @@ TEST_F(CopyWindow, AChangedValueIsReportedOnceAtTheEnd) {
   ExpectIdle();
 }
 
+TEST_F(CopyWindow, ATableReplacedByALaterSourceOfTheSameNameIsReported) {
+  // Names that differ only in case make the same table; the later file's copy stays.
+  WriteFile(Path("A.DBF"), NumberedTable(3));
+  WriteFile(Path("a.dbf"), NumberedTable(2));
+  const QString database = Path("cil.mdb");
+  Copy(database, {Path("A.DBF"), Path("a.dbf")}, {Click("OK")});
+  ASSERT_TRUE(script_->Done());
+  ASSERT_EQ(script_->Seen().size(), 2u);
+  const QStringList lines = script_->Seen()[1].text.split("\r\n");
+  EXPECT_EQ(lines.value(1), "Tabulka a (" + Path("a.dbf") + "):");
+  EXPECT_EQ(lines.value(2), "  nahradila tabulku ze souboru " + Path("A.DBF"));
+  std::string tables;
+  app_test::RunCommand("mdb-tables -1 '" + database.toStdString() + "'", tables);
+  EXPECT_EQ(tables, "a\n");
+  EXPECT_EQ(MdbRows(database, "a").size(), 2u);
+  EXPECT_TRUE(errors_.Messages().empty());
+}
+
 // A picture of the window in the middle of copying corpus tables from a folder whose path is
 // too long for the gauge, written to <build>/images/app/.
 TEST_F(CopyWindow, PictureMidCopy) {
