@@ -711,7 +711,7 @@ void TMxDaoTable::InternalOpen() {
       throw;
     }
     FOpeningRecordset = false;
-    if (DefaultFields()) CreateFields();
+    if (DefaultFields()) CreateDaoFields();
     fields_made = true;
     if (FCacheLookups)
       for (ds::TField* f : Fields())

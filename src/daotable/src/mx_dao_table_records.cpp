@@ -215,6 +215,71 @@ void TMxDaoTable::ClearCalcFields(ds::TRecordBuffer buffer) {
 // ---------------------------------------------------------------------------------------------
 // Field values
 
+namespace {
+
+// A text field whose value travels whole between the table's value texts and its callers: the
+// framework's field buffers end at the first NUL, and a text may hold NULs.
+class DaoStringField : public ds::TStringField {
+ public:
+  using ds::TStringField::TStringField;
+
+ protected:
+  std::string GetAsString() const override {
+    std::string text;
+    static_cast<const TMxDaoTable*>(DataSet())->FieldText(this, text);
+    return text;
+  }
+  ds::Variant GetAsVariant() const override {
+    std::string text;
+    if (!static_cast<const TMxDaoTable*>(DataSet())->FieldText(this, text))
+      return ds::Variant::Null();
+    return ds::Variant(std::move(text));
+  }
+  void SetAsStringValue(const std::string& value) override {
+    auto* table = static_cast<TMxDaoTable*>(DataSet());
+    table->FPendingText = &value;
+    try {
+      ds::TStringField::SetAsStringValue(value);
+    } catch (...) {
+      table->FPendingText = nullptr;
+      throw;
+    }
+    table->FPendingText = nullptr;
+  }
+};
+
+}  // namespace
+
+bool TMxDaoTable::FieldText(const ds::TField* field, std::string& text) const {
+  text.clear();
+  if (!FCursorOpen) return false;
+  ds::TRecordBuffer record = GetActiveRecordBuffer();
+  if (record == nullptr) return false;
+  const TDaoValues& values = *RecInfo(record).Values;
+  auto index = static_cast<std::size_t>(field->FieldNo() - 1);
+  if (field->FieldNo() < 1 || index >= values.size()) return false;
+  text = values[index].Text;
+  return !text.empty();
+}
+
+void TMxDaoTable::CreateDaoFields() {
+  for (int i = 0; i < FieldDefs().Count(); ++i) {
+    const ds::TFieldDef& def = FieldDefs()[i];
+    if (def.DataType() == ds::ftUnknown || def.Attributes().Contains(ds::faHiddenCol)) continue;
+    if (def.DataType() != ds::ftString) {
+      def.CreateField(this, this);
+      continue;
+    }
+    auto field = std::make_unique<DaoStringField>(this);
+    field->SetSize(def.Size());
+    field->SetFieldName(def.Name());
+    field->SetRequired(def.Required());
+    field->SetReadOnly(def.Attributes().Contains(ds::faReadonly));
+    field->SetDataSet(this);
+    field.release();  // owned by the table from here on
+  }
+}
+
 bool TMxDaoTable::GetFieldData(ds::TField* field, void* buffer) const {
   if (!FCursorOpen) return false;
   ds::TRecordBuffer record = GetActiveRecordBuffer();
@@ -353,7 +418,10 @@ void TMxDaoTable::SetFieldData(ds::TField* field, const void* buffer) {
       switch (field->DataType()) {
         case ds::ftString:
         case ds::ftFixedChar:
-          t.assign(static_cast<const char*>(buffer));
+          if (FPendingText)
+            t.assign(*FPendingText);
+          else
+            t.assign(static_cast<const char*>(buffer));
           break;
         case ds::ftSmallint:
         case ds::ftInteger:

@@ -402,7 +402,15 @@ void TField::Assign(const TField& source) {
   TFieldType type = DataType();
   bool native =
       type == source.DataType() && !IsBlob() && DataSize() > 0 && DataSize() == source.DataSize();
-  if (native && (type == ftString || type == ftFixedChar)) native = Size() >= source.Size();
+  if (native && (type == ftString || type == ftFixedChar)) {
+    // Texts go as strings: a field class may hold NULs inside a value, which the zero-ended
+    // native form would cut off.
+    if (source.IsNull())
+      ClearValue();
+    else
+      SetAsStringValue(source.GetAsString());
+    return;
+  }
   if (native) {
     // Same native form: no conversion and no allocation per record.
     std::uint8_t* buffer = Scratch();

@@ -254,6 +254,13 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
   // Copies the recordset's current record into the buffer; false when DAO says the record
   // was deleted (3167).
   bool ReadRecord(dao::Recordset& recordset, bool use_cached_fields, ds::TRecordBuffer buffer);
+  // A text field's whole value (NUL characters included), which the framework's zero-ended
+  // field buffers cannot carry; false for Null.
+  bool FieldText(const ds::TField* field, std::string& text) const;
+  // The whole value a text field is being set to, while SetFieldData runs for it.
+  const std::string* FPendingText = nullptr;
+  // The default fields, with text fields that carry whole values.
+  void CreateDaoFields();
   std::int32_t CurrentDaoBookmark(dao::Recordset& recordset);
   std::int32_t LastModifiedDaoBookmark(dao::Recordset& recordset);
   void GotoDaoBookmark(std::int32_t value);
