@@ -257,8 +257,8 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
       const bool whole = source.Eof();
       table.Close();
       source.Close();
-      // What was posted reaches the file before the table counts as copied.
-      db.Idle();
+      // What was posted is committed to the file before the table counts as copied.
+      db.DaoDatabase()->Commit();
       report.complete = whole;
       if (view.InterruptRequested()) {
         result.ending = CopyEnding::Interrupted;
