@@ -265,6 +265,12 @@ void PrintSummary(const copy::CopyResult& result, std::ostream& out) {
           << " skipped";
     }
     out << "\n";
+    // A code page the table names itself goes without saying; one found or assumed is said.
+    const std::string marked = "marked";
+    if (!t.code_page.empty() &&
+        (t.code_page.size() < marked.size() ||
+         t.code_page.compare(t.code_page.size() - marked.size(), marked.size(), marked) != 0))
+      out << "  code page " << t.code_page << "\n";
     if (!t.replaced_source.empty())
       out << "  replaces the table copied from " << t.replaced_source << " in this run\n";
     for (const std::string& w : t.warnings) out << "  warning: " << w << "\n";

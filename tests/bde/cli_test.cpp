@@ -1,4 +1,8 @@
 // `datovrat-cli source schema|dump`: what a person sees, and exit statuses.
+#include <unistd.h>
+
+#include <cstring>
+
 #include "support.h"
 
 namespace bde_test {
@@ -67,6 +71,59 @@ TEST(SourceCommands, SchemaDumpAndErrors) {
   EXPECT_EQ(Cli("source dump --bogus x.dbf", out), 2);
   EXPECT_EQ(Cli("source dump --codepage abc x.dbf", out), 2);
   EXPECT_EQ(Cli("source schema", out), 2);
+#endif
+}
+
+// A dBase III table of one C(10) field with the given values, in a scratch file.
+std::string WriteTable(const std::string& name, const std::vector<std::string>& values) {
+  std::string s(32 + 32 + 1, '\0');
+  s[0] = 0x03;
+  s[4] = static_cast<char>(values.size());
+  s[8] = 65;
+  s[10] = 11;
+  s[29] = 0x01;  // cp437
+  std::memcpy(&s[32], "TXT", 3);
+  s[32 + 11] = 'C';
+  s[32 + 16] = 10;
+  s[64] = 0x0D;
+  for (std::string v : values) {
+    v.resize(10, ' ');
+    s += ' ' + v;
+  }
+  s += '\x1A';
+  const std::string path = ::testing::TempDir() + "/" + name;
+  std::ofstream(path, std::ios::binary) << s;
+  return path;
+}
+
+TEST(CopyCommand, TextWithNulBytesArrivesWhole) {
+#if !defined(BDE_CLI)
+  GTEST_FAIL() << "datovrat-cli is not part of this build";
+#else
+  const std::string source =
+      WriteTable("nul_" + std::to_string(getpid()) + ".dbf",
+                 {std::string("ab\0cd\0\0", 7), std::string("\0xy", 3), "plain"});
+  const std::string dest = ::testing::TempDir() + "/nul_" + std::to_string(getpid()) + ".mdb";
+  std::remove(dest.c_str());
+  std::string out;
+  ASSERT_EQ(Cli("copy tables " + Quote(dest) + " " + Quote(source), out), 0) << out;
+  ASSERT_EQ(Cli("mdb export " + Quote(dest) + " nul_" + std::to_string(getpid()) + " --json", out),
+            0);
+  EXPECT_EQ(out, "{\"TXT\":\"ab\\u0000cd\"}\n{\"TXT\":\"\\u0000xy\"}\n{\"TXT\":\"plain\"}\n");
+  // mdb-reader, an independent reader, sees the same texts.
+  const std::string oracles = std::string(DATOVRAT_SOURCE_DIR) + "/tests/oracles";
+  if (RunCommand(
+          "command -v node >/dev/null && test -d " + Quote(oracles + "/node_modules/mdb-reader"),
+          out) == 0) {
+    ASSERT_EQ(
+        RunCommand("node " + Quote(oracles + "/mdb_reader_dump.mjs") + " " + Quote(dest), out), 0);
+    const std::string rows = std::string("S:ab") + '\0' + "cd\nS:" + '\0' + "xy\nS:plain\n";
+    EXPECT_NE(out.find(rows), std::string::npos) << out;
+  } else {
+    ADD_FAILURE() << "mdb-reader is not installed (tests/oracles: npm ci)";
+  }
+  std::remove(dest.c_str());
+  std::remove(source.c_str());
 #endif
 }
 

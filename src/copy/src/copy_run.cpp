@@ -178,7 +178,7 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
       TableReport& report = result.tables.back();
       report.source = file;
       source.Open();
-      report.warnings = source.Warnings();
+      report.code_page = source.CodePageText();
       view.SetGaugeMax(source.RecordCount());
 
       table.SetTableName(TableNameFromFile(source.TableName()));
@@ -254,6 +254,9 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
                                    std::to_string(renumbered[k]) + " of " +
                                    std::to_string(report.records) +
                                    " AutoNumber values numbered anew by the destination");
+      // Some warnings come only as reading reaches what they are about (a cut block chain,
+      // records past the header's count).
+      report.warnings = source.Warnings();
       const bool whole = source.Eof();
       table.Close();
       source.Close();

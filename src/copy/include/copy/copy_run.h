@@ -84,6 +84,7 @@ struct TableReport {
   // Field definitions stored in another type than the plain mapping gives, and why.
   std::vector<std::string> type_changes;
   std::vector<std::string> warnings;  // what the source reader noticed
+  std::string code_page;              // the source's code page and how it was settled
   std::string replaced_source;        // an earlier source of this run that made this table
 };
 
