@@ -271,6 +271,9 @@ TEST_F(DatabaseComponent, ConnectsAndDisconnectsWithEvents) {
   db_->SetQueryTimeout(17);
   db_->Open();
   EXPECT_EQ(db_->DaoDatabase()->QueryTimeout(), 17);
+  // Disconnected here, while the events' log still exists (destruction disconnects too).
+  db_->Close();
+  EXPECT_EQ(events.back(), "after disconnect");
 }
 
 TEST(DatabaseComponentConnect, OpenArgumentsForEveryDatabaseType) {
