@@ -318,15 +318,9 @@ void TMxDaoTable::InternalDelete() {
 // ---------------------------------------------------------------------------------------------
 // Recovering
 
-void TMxDaoTable::RecoverPosition() {
-  FRecordCountStale = true;
-  // Recovering can post or re-read, which can fail and ask to recover again; once is enough.
-  if (FRecovering) return;
-  struct Flag {
-    bool& f;
-    ~Flag() { f = false; }
-  } flag{FRecovering};
-  FRecovering = true;
+// The records around the cursor again; when the current one is gone, the recordset is opened
+// anew and the cursor put back at the same position (or on the last record).
+void TMxDaoTable::ResyncOrReopen() {
   try {
     Resync({ds::rmExact, ds::rmCenter});
   } catch (const std::exception&) {
@@ -344,24 +338,22 @@ void TMxDaoTable::RecoverPosition() {
   }
 }
 
+void TMxDaoTable::RecoverPosition() {
+  FRecordCountStale = true;
+  // Recovering can post or re-read, which can fail and ask to recover again; once is enough.
+  if (FRecovering) return;
+  struct Flag {
+    bool& f;
+    ~Flag() { f = false; }
+  } flag{FRecovering};
+  FRecovering = true;
+  ResyncOrReopen();
+}
+
 void TMxDaoTable::InternalRefresh() {
   FRecordCountStale = true;
   if (ControlsDisabled()) return;
-  try {
-    Resync({ds::rmExact, ds::rmCenter});
-  } catch (const std::exception&) {
-    std::int32_t p = FCursorPosition;
-    CheckBrowseMode();
-    ClearBuffers();
-    CloseDaoRecordset();
-    OpenDaoRecordset();
-    ActivateBuffers();
-    First();
-    if (p < RecordCount())
-      MoveBy(p);
-    else
-      Last();
-  }
+  ResyncOrReopen();
 }
 
 }  // namespace daotable

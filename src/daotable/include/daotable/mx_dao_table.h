@@ -299,6 +299,7 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
   void ClearCalcFields(ds::TRecordBuffer buffer) override;
 
  private:
+  void ResyncOrReopen();
   friend class TMxBlobStream;
 
   // How posting hands a field's text to DAO, settled per field at open.
