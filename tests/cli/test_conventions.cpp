@@ -3,6 +3,8 @@
 // file names), and the exit statuses.
 #include <gtest/gtest.h>
 
+#include "cli_support.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -13,23 +15,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status = -1;
-  std::string output;
-};
+using cli_test::Result;
 
+// Runs the tool in `dir`, so that any file it wrongly creates lands there.
 Result Cli(const std::string& arguments, const fs::path& dir) {
-  Result r;
-  std::string command =
-      "cd '" + dir.string() + "' && '" + std::string(DATOVRAT_CLI) + "' " + arguments + " 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-  int raw = pclose(p);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return r;
+  return cli_test::Shell("cd " + cli_test::Quote(dir.string()) + " && " +
+                         cli_test::Quote(DATOVRAT_CLI) + " " + arguments);
 }
 
 TEST(CliConventions, HelpVersionAndUsageErrors) {

@@ -1,6 +1,8 @@
 // `datovrat-cli copy tables`: source tables into an Access database, read back by mdbtools.
 #include <gtest/gtest.h>
 
+#include "cli_support.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -11,24 +13,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status = -1;
-  std::string output;
-};
+using cli_test::Quote;
+using cli_test::Result;
+using cli_test::Shell;
 
-Result Shell(const std::string& command) {
-  Result r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-  int raw = pclose(p);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return r;
-}
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 class CopyTables : public ::testing::Test {
  protected:

@@ -4,6 +4,8 @@
 // mdbtools, mdb-reader and `mdb check` must accept both files.
 #include <gtest/gtest.h>
 
+#include "cli_support.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -18,28 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status = -1;
-  std::string output;
-};
+using cli_test::Quote;
+using cli_test::Result;
+using cli_test::Shell;
 
-Result Shell(const std::string& command) {
-  Result r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-  int raw = pclose(p);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return r;
-}
-
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 const std::string kCli = DATOVRAT_CLI;
 
