@@ -341,7 +341,7 @@ TEST(MainFormStates, TheFieldErrorQuestionGivesTheAnswersModalResult) {
 
 TEST(MainFormReport, OnlyWhatChangedOrWarnedIsReportedPerTable) {
   copy::CopyResult clean;
-  clean.tables.push_back({"/d/A.DBF", "A", 3, true, {}, {}, {"ID: Long Integer"}, {}, {}});
+  clean.tables.push_back({"/d/A.DBF", "A", 3, true, {}, {}, {"ID: Long Integer"}, {}, {}, {}});
   EXPECT_EQ(TMainForm::RunReportText(clean), "");
 
   copy::CopyResult result = clean;

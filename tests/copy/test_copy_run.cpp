@@ -320,4 +320,76 @@ TEST_F(CopyRun, AnUnreadableSourceEndsTheRunAfterCleanUp) {
   EXPECT_EQ(Rows("memo3").size(), 2u);
 }
 
+// Digits a Currency column would cut go into a Decimal column; AutoNumber values arrive as the
+// source has them, and the column numbers on after the largest.
+TEST_F(CopyRun, NumbersKeepTheirDigitsAndAutoNumbersTheirValues) {
+  // A dBase 7 table whose autoincrement field (big-endian, sign bit flipped) is patched to
+  // hold 7, 3 and 100 in its first three records.
+  const std::string dbf = dir_.Path("inventory.dbf");
+  fs::copy_file(std::string(DATOVRAT_TESTDATA) + "/bde/dbase/javadbf/inventory.dbf", dbf);
+  fs::copy_file(std::string(DATOVRAT_TESTDATA) + "/bde/dbase/javadbf/inventory.dbt",
+                dir_.Path("inventory.dbt"));
+  {
+    std::fstream f(dbf, std::ios::in | std::ios::out | std::ios::binary);
+    unsigned char head[12];
+    f.read(reinterpret_cast<char*>(head), sizeof head);
+    const int header_size = head[8] | head[9] << 8;
+    const int record_size = head[10] | head[11] << 8;
+    const std::uint32_t ids[] = {7, 3, 100};
+    for (int r = 0; r < 3; ++r) {
+      const std::uint32_t v = ids[r] ^ 0x80000000u;
+      const char bytes[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                             static_cast<char>(v >> 8), static_cast<char>(v)};
+      f.seekp(header_size + r * record_size + 1);
+      f.write(bytes, 4);
+    }
+  }
+  copy::CopyResult result = Run({Fixture("paradox/paradoxdriver/fields/bcd.db"), dbf});
+  ASSERT_EQ(result.ending, copy::CopyEnding::Completed);
+  ASSERT_EQ(result.tables.size(), 2u);
+  EXPECT_EQ(result.tables[0].type_changes,
+            std::vector<std::string>{
+                "C: stored as Decimal(28,28) instead of Currency so that its values are kept "
+                "whole"});
+  EXPECT_TRUE(result.tables[1].changes.empty());
+
+  auto engine = dao::DBEngine::Create();
+  auto db = engine->OpenDatabase(destination_, false, false);
+  // Two decimals fit Currency, as does none; 32 decimals need a Decimal (28 digits at most).
+  auto bcd = db->TableDefs().Item("bcd");
+  EXPECT_EQ(bcd->Fields().Item("A")->Type(), dao::dbCurrency);
+  EXPECT_EQ(bcd->Fields().Item("B")->Type(), dao::dbCurrency);
+  EXPECT_EQ(bcd->Fields().Item("C")->Type(), dao::dbDecimal);
+  EXPECT_EQ(bcd->Fields().Item("C")->Precision(), 28);
+  EXPECT_EQ(bcd->Fields().Item("C")->Scale(), 28);
+  auto numbers = db->OpenRecordset("bcd", dao::dbOpenTable);
+  EXPECT_EQ(numbers->Fields().Item("A")->Value().ToString(), "1.23");
+  EXPECT_EQ(numbers->Fields().Item("C")->Value().ToString(), "0.123");
+  numbers->MoveLast();
+  EXPECT_EQ(numbers->Fields().Item("C")->Value().ToString(), "0.9999");
+
+  auto items = db->OpenRecordset("inventory", dao::dbOpenTable);
+  std::vector<std::int64_t> ids;
+  for (; !items->Eof(); items->MoveNext())
+    ids.push_back(items->Fields().Item("Item ID")->Value().ToInt64());
+  EXPECT_EQ(ids, (std::vector<std::int64_t>{7, 3, 100, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+  // A record added later takes the number after the largest; numbers stay unchangeable.
+  items->AddNew();
+  items->Fields().Item("Description")->SetValue(core::Variant::FromString("later"));
+  items->Update();
+  items->MoveLast();
+  EXPECT_EQ(items->Fields().Item("Item ID")->Value().ToInt64(), 101);
+  items->Edit();
+  EXPECT_THROW(items->Fields().Item("Item ID")->SetValue(core::Variant::FromLong(5)),
+               core::Exception);
+  items->CancelUpdate();
+  items->Close();
+  numbers->Close();
+  db->Close();
+  ExpectCleanCheck();
+  if (daotest::HaveMdbTools()) {
+    EXPECT_EQ(daotest::MdbExport(destination_, "inventory").size(), 14u);
+  }
+}
+
 }  // namespace

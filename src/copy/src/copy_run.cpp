@@ -48,6 +48,7 @@ std::string TypeText(int dao_type, int size) {
     case dao::dbMemo: return "Memo";
     case dao::dbText: return "Text(" + std::to_string(size) + ")";
     case dao::dbGUID: return "GUID";
+    case dao::dbCurrency: return "Currency";
     default: return "type " + std::to_string(dao_type);
   }
 }
@@ -79,6 +80,22 @@ void KeepValuesWhole(const ds::TFieldDef& def, int& dao_type, int& size,
       dao_type = dao::dbLongBinary;
       size = 0;
       break;
+    case ds::ftBCD: {
+      // Currency keeps four decimals and fifteen digits before the point; a BCD field with
+      // more decimals, or that declares more digits (Paradox's 32 is the format's own, not a
+      // declaration), goes into a Decimal column of its precision and scale instead.
+      const int declared = def.Precision() > 0 && def.Precision() < 32 ? def.Precision() : 0;
+      if (def.Size() > 4 || (declared > 0 && declared - def.Size() > 15)) {
+        dao_type = dao::dbDecimal;
+        size = 0;
+        const int precision = declared > 0 && declared < 28 ? declared : 28;
+        notes.push_back(def.Name() + ": stored as Decimal(" + std::to_string(precision) + "," +
+                        std::to_string(std::min(def.Size(), precision)) + ") instead of " +
+                        TypeText(plain_type, plain_size) + " so that its values are kept whole");
+        return;
+      }
+      break;
+    }
     case ds::ftString:
     case ds::ftFixedChar:
       // A Text column holds at most 255 characters.
@@ -193,6 +210,7 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
       type_notes = &report.type_changes;
       table.CreateTable();
       type_notes = nullptr;
+      table.SetKeepAutoNumbers(true);
       table.Open();
 
       const int field_count = table.FieldCount();
@@ -202,8 +220,8 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
       for (int i = 0; i < field_count && i < source.FieldCount(); ++i)
         boolean[static_cast<std::size_t>(i)] = source.Fields()[i].DataType() == ds::ftBoolean &&
                                                table.Fields()[i].DataType() == ds::ftBoolean;
-      // An AutoNumber column numbers a new table's records 1, 2, 3, ...; source numbers that
-      // differ from that are not kept, and the report says how many.
+      // AutoNumber values are kept; a record without one is numbered by the destination, and
+      // the report says how many were.
       std::vector<int> counters;
       for (int i = 0; i < field_count && i < source.FieldCount(); ++i)
         if (source.Fields()[i].DataType() == ds::ftAutoInc) counters.push_back(i);
@@ -233,7 +251,7 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
         }
         for (std::size_t k = 0; k < counters.size(); ++k) {
           const ds::TField& from = source.Fields()[counters[k]];
-          if (from.IsNull() || from.Value().ToInt64() != report.records + 1) ++renumbered[k];
+          if (from.IsNull()) ++renumbered[k];
         }
         table.Post();
         ++report.records;
@@ -253,7 +271,8 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
           report.changes.push_back(source.Fields()[counters[k]].FieldName() + ": " +
                                    std::to_string(renumbered[k]) + " of " +
                                    std::to_string(report.records) +
-                                   " AutoNumber values numbered anew by the destination");
+                                   " AutoNumber values were blank and numbered by the "
+                                   "destination");
       // Some warnings come only as reading reaches what they are about (a cut block chain,
       // records past the header's count).
       report.warnings = source.Warnings();

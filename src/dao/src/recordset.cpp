@@ -160,6 +160,9 @@ void RecordsetImpl::CheckAssignable(int column) {
   if (edit_mode == dbEditNone) Fail(err::kUpdateWithoutEdit, source::kField);
   const ColumnInfo& c = rows->columns[column];
   if (!c.updatable) {
+    if (c.auto_increment && auto_number_values && edit_mode == dbEditAdd && updatable &&
+        c.storage >= 0)
+      return;
     if (c.auto_increment) Fail(err::kFieldCannotBeUpdated, source::kField);
     Fail(err::kFieldNotUpdatable, source::kField, c.name);
   }
@@ -416,6 +419,14 @@ bool Recordset::Updatable() const {
     impl_->CheckOpen();
     return impl_->updatable;
   });
+}
+
+bool Recordset::AutoNumberValues() const {
+  return impl_->auto_number_values;
+}
+
+void Recordset::SetAutoNumberValues(bool allow) {
+  impl_->auto_number_values = allow;
 }
 
 bool Recordset::Bookmarkable() const {

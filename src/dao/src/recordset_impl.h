@@ -82,6 +82,7 @@ struct RecordsetImpl {
   int options = 0;
   int lock_edit = dbPessimistic;
   bool updatable = false;
+  bool auto_number_values = false;  // AddNew may set AutoNumber columns
   bool lock_edits = true;
   bool closed = false;
   // Where the recordset came from, for Requery.

@@ -632,6 +632,43 @@ int Field::CollatingOrder() const {
   });
 }
 
+int Field::Precision() const {
+  return Guard(*s_->engine, source::kField, [&]() -> int {
+    if (s_->kind == FieldKind::kTable) {
+      const jet::ColumnDefinition& c = detail::ColumnOf(*s_, source::kField);
+      return c.type == jet::column_type::kNumeric ? c.Precision() : 0;
+    }
+    return s_->type == dbDecimal ? s_->precision : 0;
+  });
+}
+
+void Field::SetPrecision(int precision) {
+  Guard(*s_->engine, source::kField, [&] {
+    if (s_->kind != FieldKind::kNew) ReadOnlyOnceAppended(*s_);
+    if (precision < 1 || precision > 28)
+      detail::Raise(*s_->engine, err::kInvalidArgument, source::kField);
+    s_->precision = precision;
+  });
+}
+
+int Field::Scale() const {
+  return Guard(*s_->engine, source::kField, [&]() -> int {
+    if (s_->kind == FieldKind::kTable) {
+      const jet::ColumnDefinition& c = detail::ColumnOf(*s_, source::kField);
+      return c.type == jet::column_type::kNumeric ? c.Scale() : 0;
+    }
+    return s_->type == dbDecimal ? s_->scale : 0;
+  });
+}
+
+void Field::SetScale(int scale) {
+  Guard(*s_->engine, source::kField, [&] {
+    if (s_->kind != FieldKind::kNew) ReadOnlyOnceAppended(*s_);
+    if (scale < 0 || scale > 28) detail::Raise(*s_->engine, err::kInvalidArgument, source::kField);
+    s_->scale = scale;
+  });
+}
+
 bool Field::DataUpdatable() const {
   return Guard(*s_->engine, source::kField, [&]() -> bool {
     std::shared_ptr<Recordset> keep;

@@ -239,6 +239,7 @@ struct FieldState {
   int type = 0;
   std::int32_t size = 0;
   bool size_given = false;
+  int precision = 18, scale = 0;  // Decimal
   std::int32_t attributes = 0;
   bool required = false;
   bool allow_zero_length = false;

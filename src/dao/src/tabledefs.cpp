@@ -20,6 +20,15 @@ jet::NewColumn ColumnOfField(EngineState& e, const FieldState& f) {
                     std::to_string(size) + " characters; Text and Binary hold at most 255)");
     c.size = static_cast<std::uint16_t>(size);
   }
+  if (f.type == dbDecimal) {
+    if (f.scale > f.precision)
+      RaiseText(e, err::kInvalidArgument, source::kTableDefs,
+                ErrorText(err::kInvalidArgument) + " (field '" + f.name + "' has scale " +
+                    std::to_string(f.scale) + " above its precision " +
+                    std::to_string(f.precision) + ")");
+    c.precision = static_cast<std::uint8_t>(f.precision);
+    c.scale = static_cast<std::uint8_t>(f.scale);
+  }
   c.required = f.required;
   c.allow_zero_length = f.allow_zero_length;
   c.default_value = f.default_value;

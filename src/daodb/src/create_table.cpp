@@ -1,5 +1,5 @@
 // TMxDaoDatabase::CreateTable: a new table from five parallel arrays (names, DAO types, sizes,
-// index flags, required flags), built with DAO's TableDef, Field and Index objects in a fixed
+// index flags, required flags; a Decimal's size may be the pair precision, scale), built with DAO's TableDef, Field and Index objects in a fixed
 // order. Required flags are set only after the table exists, as the callers expect: a failure
 // there leaves the table in place without them.
 #include <string>
@@ -68,8 +68,24 @@ bool TMxDaoDatabase::CreateTable(const std::string& table_name, const core::Vari
       auto_increment = true;
     }
     std::string name = ElementAt(names, i, "FieldNames").ToString();
-    std::int32_t size = ElementAt(sizes, i, "FieldSizes").ToLong();
-    table->Fields().Append(table->CreateField(name, types[i], size));
+    const core::Variant& size_element = ElementAt(sizes, i, "FieldSizes");
+    const bool decimal_pair =
+        types[i] == dao::dbDecimal && size_element.Type() == core::VarType::Array;
+    const std::int32_t size = decimal_pair ? -1 : size_element.ToLong();
+    std::shared_ptr<dao::Field> field;
+    if (decimal_pair && size_element.Type() == core::VarType::Array) {
+      field = table->CreateField(name, types[i]);
+      // A Decimal's size is its precision and scale.
+      const auto& digits = size_element.Elements();
+      if (digits.size() != 2)
+        core::DatabaseError("TMxDaoDatabase.CreateTable: the size of Decimal field '" + name +
+                            "' is not a pair of precision and scale!");
+      field->SetPrecision(digits[0].ToLong());
+      field->SetScale(digits[1].ToLong());
+    } else {
+      field = table->CreateField(name, types[i], size);
+    }
+    table->Fields().Append(field);
     if (auto_increment) table->Fields().Item(name)->SetAttributes(dao::dbAutoIncrField);
     std::int32_t flags = ElementAt(index_flags, i, "FieldIndexes").ToLong();
     if (flags > 0 && (flags & kPrimaryKeyFlag) != 0) {
@@ -89,7 +105,9 @@ bool TMxDaoDatabase::CreateTable(const std::string& table_name, const core::Vari
     std::string name = names[i].ToString();
     auto index = table->CreateIndex(name);
     if ((flags & kUniqueIndexFlag) != 0) index->SetUnique(true);
-    index->Fields().Append(table->CreateField(name, types[i], sizes[i].ToLong()));
+    const std::int32_t size =
+        sizes[i].Type() == core::VarType::Array ? -1 : static_cast<std::int32_t>(sizes[i].ToLong());
+    index->Fields().Append(table->CreateField(name, types[i], size));
     table->Indexes().Append(index);
   }
 

@@ -1,6 +1,9 @@
 // TMxDaoTableManager: a new table from a dataset's field and index definitions. The fields go
 // through TMxDaoDatabase::CreateTable; the indexes are added afterwards, one DAO Index each.
+#include <algorithm>
+
 #include "core/errors.h"
+#include "dao/constants.h"
 #include "daodb/dao_utils.h"
 #include "daodb/mx_dao_database.h"
 #include "daotable/dummy_dataset.h"
@@ -56,7 +59,15 @@ void TMxDaoTableManager::BuildTable() {
     if (FDatabase->OnMapField) FDatabase->OnMapField(FDatabase, def, type, size);
     names.push_back(core::Variant::FromString(def.Name()));
     types.push_back(core::Variant::FromLong(type));
-    sizes.push_back(core::Variant::FromLong(size));
+    if (type == dao::dbDecimal) {
+      // The definition's precision (28 at most, all Jet holds) and its size as the scale.
+      const int precision = def.Precision() > 0 && def.Precision() < 28 ? def.Precision() : 28;
+      const int scale = std::clamp(def.Size(), 0, precision);
+      sizes.push_back(core::Variant::FromArray(
+          {core::Variant::FromLong(precision), core::Variant::FromLong(scale)}));
+    } else {
+      sizes.push_back(core::Variant::FromLong(size));
+    }
     indexes.push_back(core::Variant::FromLong(0));
     required.push_back(core::Variant::FromLong(def.Required() ? 1 : 0));
   }

@@ -198,6 +198,11 @@ void TMxDaoTable::InternalHandleException() {
 // ---------------------------------------------------------------------------------------------
 // Properties
 
+void TMxDaoTable::SetKeepAutoNumbers(bool value) {
+  CheckInactiveSetter("TMxDaoTable.SetKeepAutoNumbers: Cannot change it while table is Active!");
+  FKeepAutoNumbers = value;
+}
+
 void TMxDaoTable::CheckInactiveSetter(const char* message) const {
   if (Active()) ds::DatabaseError(message);
 }
@@ -442,6 +447,7 @@ void TMxDaoTable::OpenDaoRecordset() {
   }
   FDatabase->Idle();
   if (!FRecordset->Updatable()) FReadOnly = true;
+  if (FKeepAutoNumbers && !FReadOnly) FRecordset->SetAutoNumberValues(true);
   FBookmarkable = FRecordset->Bookmarkable();
   ClearBookmarkLists();
   FDatabase->RefreshDefinitions();
@@ -493,10 +499,14 @@ void TMxDaoTable::BuildFieldBookkeeping() {
     auto field = fields.Item(i);
     int type = field->Type();
     std::int32_t attributes = field->Attributes();
-    FFieldUpdatable.push_back((attributes & kUpdatableField) != 0 &&
-                                      (attributes & (kAutoIncrField | kSystemField)) == 0
-                                  ? 1
-                                  : 0);
+    // 2: only while appending (an AutoNumber whose values are kept).
+    std::uint8_t updatable = (attributes & kUpdatableField) != 0 &&
+                                     (attributes & (kAutoIncrField | kSystemField)) == 0
+                                 ? 1
+                                 : 0;
+    if (!updatable && (attributes & kAutoIncrField) != 0 && FRecordset->AutoNumberValues())
+      updatable = 2;
+    FFieldUpdatable.push_back(updatable);
     std::string text;
     try {
       if (jet) text = field->DefaultValue();

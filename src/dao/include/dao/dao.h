@@ -138,6 +138,12 @@ class Field : public std::enable_shared_from_this<Field> {
   int OrdinalPosition() const;
   void SetOrdinalPosition(int position);
   int CollatingOrder() const;
+  // Not in DAO (where only a DDL statement sets them): a Decimal field's digits and the
+  // digits after the point, 18 and 0 unless set before the field is appended.
+  int Precision() const;
+  void SetPrecision(int precision);
+  int Scale() const;
+  void SetScale(int scale);
   bool DataUpdatable() const;
   std::string SourceField() const;
   std::string SourceTable() const;
@@ -471,6 +477,12 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   void Close();
   // Up to `rows` records from the current one as rows of values.
   std::vector<std::vector<core::Variant>> GetRows(std::int32_t rows = 1);
+
+  // Not in DAO: whether a record being added may be given its AutoNumber values, as an
+  // append query may, instead of taking the next number (error 3164 otherwise). A value
+  // given moves the column's next number past it; editing a record never changes one.
+  bool AutoNumberValues() const;
+  void SetAutoNumberValues(bool allow);
 
   detail::RecordsetImpl& Impl() const { return *impl_; }
 

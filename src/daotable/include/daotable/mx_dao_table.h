@@ -193,6 +193,11 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
   void SetUseGetRecNo(bool value) { FUseGetRecNo = value; }
   bool UseRecordCount() const { return FUseRecordCount; }
   void SetUseRecordCount(bool value) { FUseRecordCount = value; }
+  // Whether appended records keep the AutoNumber values assigned to them (a program moving
+  // records from elsewhere keeps their numbers); a record left without one still takes the
+  // next number. Editing never changes an AutoNumber.
+  bool KeepAutoNumbers() const { return FKeepAutoNumbers; }
+  void SetKeepAutoNumbers(bool value);
   bool WarnOnBadDatabase() const { return FWarnOnBadDatabase; }
   void SetWarnOnBadDatabase(bool value) { FWarnOnBadDatabase = value; }
   bool ParamCheck() const { return FParamCheck; }
@@ -364,6 +369,7 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
   bool FUseGetRecNo = true;
   bool FUseRecordCount = true;
   bool FWarnOnBadDatabase = false;
+  bool FKeepAutoNumbers = false;
   bool FParamCheck = true;
   bool FProcessMessages = false;
 
