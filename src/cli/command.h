@@ -6,6 +6,7 @@
 // status.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -27,6 +28,11 @@ struct Command {
 bool RegisterCommand(Command command);
 // A longer text that `GROUP COMMAND --help` prints after the usage line.
 bool RegisterHelp(const std::string& group, const std::string& name, std::string text);
+
+// "1 record", "2 records": a count with its noun, for every message that counts.
+inline std::string Plural(std::int64_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
 
 int Main(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err);
 

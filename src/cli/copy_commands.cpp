@@ -59,10 +59,6 @@ struct Options {
   std::vector<std::string> sources;
 };
 
-std::string Plural(std::int64_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
-
 // The run seen from a terminal.
 class TerminalView : public copy::CopyView {
  public:

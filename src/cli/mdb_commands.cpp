@@ -446,10 +446,10 @@ int Import(const std::vector<std::string>& args, std::istream& in, std::ostream&
       db->Close();
       throw core::EConvertError(args[0] + ": table '" + args[1] + "', input line " +
                                 std::to_string(line) + ": " + e.what() + " (" +
-                                std::to_string(rows) + " rows stored before it)");
+                                Plural(rows, "row") + " stored before it)");
     }
     db->Close();
-    out << "imported " << rows << " rows into " << args[1] << "\n";
+    out << "imported " << Plural(rows, "row") << " into " << args[1] << "\n";
     return 0;
   });
 }
@@ -524,8 +524,9 @@ int Check(const std::vector<std::string>& args, std::istream&, std::ostream& out
     auto db = jet::Database::Open(args[0], {.read_only = true});
     jet::CheckReport report = jet::CheckDatabase(*db);
     for (const auto& p : report.problems) out << p << "\n";
-    out << args[0] << ": " << report.tables << " tables, " << report.rows << " rows, "
-        << report.pages << " pages, " << report.problems.size() << " problems\n";
+    out << args[0] << ": " << Plural(report.tables, "table") << ", " << Plural(report.rows, "row")
+        << ", " << Plural(report.pages, "page") << ", "
+        << Plural(static_cast<std::int64_t>(report.problems.size()), "problem") << "\n";
     return report.Clean() ? 0 : 1;
   });
 }

@@ -194,7 +194,8 @@ int RunSchema(const std::vector<std::string>& args, std::istream&, std::ostream&
   if (!ParseSourceArgs(args, false, a, err)) return 2;
   auto reader = Open(a);
   out << a.file << ": " << reader->FormatName() << ", code page " << reader->CodePageText() << ", "
-      << reader->RecordCount() << " records, " << reader->Fields().size() << " fields\n";
+      << Plural(reader->RecordCount(), "record") << ", "
+      << Plural(static_cast<std::int64_t>(reader->Fields().size()), "field") << "\n";
   for (const bde::FieldDescription& f : reader->Fields()) {
     out << f.name << "\t" << f.native_type << "\t" << bde::SourceFieldTypeName(f.type) << "\tsize "
         << f.size;
