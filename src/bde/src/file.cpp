@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "core/errors.h"
 
@@ -68,7 +69,26 @@ class PosixFile : public RandomAccessFile {
   ~PosixFile() override { ::close(fd_); }
   const std::string& Path() const override { return path_; }
   std::uint64_t Size() const override { return size_; }
+  // Small reads (a memo's header, its blocks one by one) are served from a window read ahead
+  // of them: a memo file is read front to back, and one system call per memo costs more
+  // than the memo itself.
   std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t size) override {
+    if (size >= kWindow / 4 || offset >= size_) return ReadDirect(offset, buffer, size);
+    if (offset < window_start_ || offset + size > window_start_ + window_.size()) {
+      window_.resize(kWindow);
+      window_.resize(ReadDirect(offset, window_.data(), kWindow));
+      window_start_ = offset;
+    }
+    const std::size_t available =
+        std::min<std::uint64_t>(size, window_start_ + window_.size() - offset);
+    std::memcpy(buffer, window_.data() + (offset - window_start_), available);
+    return available;
+  }
+
+ private:
+  static constexpr std::size_t kWindow = 256 * 1024;
+
+  std::size_t ReadDirect(std::uint64_t offset, void* buffer, std::size_t size) {
     std::size_t done = 0;
     auto* out = static_cast<char*>(buffer);
     while (done < size) {
@@ -84,10 +104,11 @@ class PosixFile : public RandomAccessFile {
     return done;
   }
 
- private:
   std::string path_;
   int fd_;
   std::uint64_t size_;
+  std::vector<char> window_;
+  std::uint64_t window_start_ = 0;
 };
 #endif
 
