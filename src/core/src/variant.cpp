@@ -496,6 +496,11 @@ std::string Variant::ToString() const {
   CannotConvert(*this, "String");
 }
 
+const std::string& Variant::Text() const {
+  if (kind_ != VarType::String) CannotConvert(*this, "String");
+  return std::get<std::string>(value_);
+}
+
 const std::vector<std::uint8_t>& Variant::Bytes() const {
   if (kind_ != VarType::ByteArray) CannotConvert(*this, "Byte array");
   return *std::get<std::shared_ptr<std::vector<std::uint8_t>>>(value_);

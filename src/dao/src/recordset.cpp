@@ -840,7 +840,7 @@ void Recordset::Update(int update_type, bool force) {
       jet::RowPointer where;
       if (r.storage_order) {
         // The buffer is the row as the storage wants it; a refused row leaves it pending.
-        where = ts.table->Insert(r.buffer);
+        where = ts.table->Insert(r.buffer, &r.inserted);
       } else {
         // The buffer's values move into the row and come back if the storage refuses it, so
         // that the add stays pending with what was typed.
@@ -848,7 +848,7 @@ void Recordset::Update(int update_type, bool force) {
         for (std::size_t c = 0; c < cols.size(); ++c)
           if (cols[c].storage >= 0) r.storage_values[cols[c].storage] = std::move(r.buffer[c]);
         try {
-          where = ts.table->Insert(r.storage_values);
+          where = ts.table->Insert(r.storage_values, &r.inserted);
         } catch (...) {
           for (std::size_t c = 0; c < cols.size(); ++c)
             if (cols[c].storage >= 0) r.buffer[c] = std::move(r.storage_values[cols[c].storage]);
@@ -860,7 +860,8 @@ void Recordset::Update(int update_type, bool force) {
       const bool was_empty = r.bof && r.eof;
       std::size_t ordinal = r.rows->Append(ts.MarkInserted(where.ToU32()));
       if (r.index) {
-        r.PlaceInIndex(ordinal, r.storage_order ? r.buffer : r.storage_values);
+        // Placed by its stored values: an AutoNumber key has its number only now.
+        r.PlaceInIndex(ordinal, r.inserted);
       } else if (r.high == before) {
         // A fully populated recordset counts the rows it adds at once.
         r.high = r.rows->Size();
@@ -869,6 +870,13 @@ void Recordset::Update(int update_type, bool force) {
       if (was_empty) {
         r.bof = false;
         r.eof = true;
+      }
+      // The new row is usually the next one read (a program moving to LastModified): the
+      // current-row cache takes it as stored instead of reading it back.
+      if (!r.rows->query && !r.rows->copy_rows) {
+        r.rows->FromStorage(r.inserted, r.current);
+        r.current_ordinal = ordinal;
+        r.current_version = r.rows->version + ts.version;
       }
     } else {
       std::size_t ordinal = r.OrdinalAt(r.cur);

@@ -57,6 +57,9 @@ struct RowSet {
   std::size_t DeadBelow(std::size_t ordinal) const;
   // The row's values in column order (storage form: GUIDs as 16 bytes). Raises 3167 for a
   // row deleted since.
+  // A row as the storage gives it (a statement's columns, or the table's in storage order;
+  // moved from) into the recordset's columns.
+  void FromStorage(std::vector<core::Variant>& stored, std::vector<core::Variant>& out) const;
   const std::vector<core::Variant>& Row(std::size_t ordinal, std::vector<core::Variant>& scratch,
                                         EngineState& engine, std::string_view source);
   std::size_t Append(RowRef ref);
@@ -124,6 +127,7 @@ struct RecordsetImpl {
   std::size_t last_modified = 0;              // ordinal + 1; 0: none
   std::vector<core::Variant> storage_values;  // scratch for Insert/Update
   std::vector<core::Variant> row_scratch;
+  std::vector<core::Variant> inserted;  // the row the last AddNew stored, in storage order
   std::vector<std::optional<jetsql::CompiledExpression>> defaults;  // per column
 
   std::string filter, sort;  // the properties (they shape the next OpenRecordset)

@@ -61,10 +61,20 @@ const std::vector<core::Variant>& RowSet::Row(std::size_t ordinal,
     MarkDead(ordinal);
     Raise(engine, err::kRecordDeleted, source);
   }
-  scratch.resize(columns.size());
+  FromStorage(stored, scratch);
+  if (copy_rows) {
+    values[ordinal] = scratch;
+    return values[ordinal];
+  }
+  return scratch;
+}
+
+void RowSet::FromStorage(std::vector<core::Variant>& stored,
+                         std::vector<core::Variant>& out) const {
+  out.resize(columns.size());
   for (std::size_t c = 0; c < columns.size(); ++c) {
     const ColumnInfo& col = columns[c];
-    core::Variant& v = scratch[c];
+    core::Variant& v = out[c];
     if (query)
       v = c < stored.size() ? std::move(stored[c]) : core::Variant::Null();
     else
@@ -76,11 +86,6 @@ const std::vector<core::Variant>& RowSet::Row(std::size_t ordinal,
         v = core::Variant::FromBytes(std::vector<std::uint8_t>(g, g + 16));
     }
   }
-  if (copy_rows) {
-    values[ordinal] = scratch;
-    return values[ordinal];
-  }
-  return scratch;
 }
 
 std::vector<ColumnInfo> TableColumns(DatabaseState& db, TableState& table, bool updatable) {

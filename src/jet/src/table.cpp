@@ -6,6 +6,7 @@
 
 #include "jet/btree.h"
 #include "jet/data_page.h"
+#include "core/encoding.h"
 #include "jet/database.h"
 
 #include "changing.h"
@@ -502,8 +503,9 @@ void Table::StoreCounters() {
   counters_dirty_ = false;
 }
 
-RowPointer Table::Insert(std::span<const core::Variant> values) {
-  return db_.Changing([&] { return ApplyInsert(values); });
+RowPointer Table::Insert(std::span<const core::Variant> values,
+                         std::vector<core::Variant>* stored) {
+  return db_.Changing([&] { return ApplyInsert(values, stored); });
 }
 
 void Table::Update(RowPointer where, std::span<const core::Variant> values) {
@@ -514,7 +516,8 @@ void Table::Delete(RowPointer where) {
   db_.Changing([&] { ApplyDelete(where); });
 }
 
-RowPointer Table::ApplyInsert(std::span<const core::Variant> values) {
+RowPointer Table::ApplyInsert(std::span<const core::Variant> values,
+                              std::vector<core::Variant>* stored) {
   CheckWritable();
   const std::size_t n = def_.columns.size();
   if (values.size() != n)
@@ -604,7 +607,39 @@ RowPointer Table::ApplyInsert(std::span<const core::Variant> values) {
   ++def_.row_count;
   def_.autonumber = next_autonumber;
   MarkChanged();
+  if (stored) StoredValues(values, where, *stored);
   return where;
+}
+
+// The inserted row as Read gives it, from what was just encoded: fixed-size values decoded
+// from their bytes, texts that were valid UTF-8 taken as they came (their stored UTF-16 reads
+// back as the same text), long values from their payload.
+void Table::StoredValues(std::span<const core::Variant> values, RowPointer where,
+                         std::vector<core::Variant>& out) {
+  const RowDraft& d = *insert_draft_;
+  const std::size_t n = def_.columns.size();
+  out.resize(n);
+  ValueContext context{db_.Version(), db_.CodePage()};
+  Location at{.file = db_.Path(), .table = name_, .page = where.page, .row = where.row};
+  const std::uint8_t* base = scratch_.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    const ColumnDefinition& col = def_.columns[i];
+    const EncodedValue& e = d.encoded[i];
+    ColumnSlice slice{e.null, e.boolean, base + e.offset, e.size};
+    if (col.type == column_type::kBoolean) slice.null = false;
+    const core::Variant& given = values[i];
+    const bool text = col.type == column_type::kText || col.type == column_type::kMemo;
+    if (!slice.null && text && context.version == JetVersion::kJet4 &&
+        given.Type() == core::VarType::String && core::IsValidUtf8(given.Text())) {
+      out[i] = given;
+    } else if (!slice.null && col.type == column_type::kOle &&
+               given.Type() == core::VarType::ByteArray) {
+      out[i] = given;
+    } else {
+      at.field = col.name;
+      out[i] = DecodeColumnValue(col, slice, context, at);
+    }
+  }
 }
 
 void Table::ApplyUpdate(RowPointer where, std::span<const core::Variant> values) {

@@ -106,7 +106,8 @@ class Variant {
   // characters; an array of variants raises EVariantError.
   std::string ToString() const;
 
-  // Direct access to array contents; raise EVariantError for other kinds.
+  // Direct access to a text's or an array's contents; raise EVariantError for other kinds.
+  const std::string& Text() const;
   const std::vector<std::uint8_t>& Bytes() const;
   const std::vector<Variant>& Elements() const;
   std::vector<Variant>& Elements();

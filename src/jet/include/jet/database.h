@@ -175,8 +175,11 @@ class Table {
 
   // The row at `where`; JetError kNotFound when there is no live row there.
   std::vector<core::Variant> Read(RowPointer where);
-  // `values` has one entry per column; Empty means "not given" (AutoNumber and Null).
-  RowPointer Insert(std::span<const core::Variant> values);
+  // `values` has one entry per column; Empty means "not given" (AutoNumber and Null). With
+  // `stored`, also gives the row as Read would now give it (numbers assigned, values in the
+  // column's type and scale) without reading it back.
+  RowPointer Insert(std::span<const core::Variant> values,
+                    std::vector<core::Variant>* stored = nullptr);
   // Replaces every column's value; Empty keeps a column's old value.
   void Update(RowPointer where, std::span<const core::Variant> values);
   void Delete(RowPointer where);
@@ -197,7 +200,9 @@ class Table {
   void BuildIndex(IndexMaintainer& indexes, std::size_t i);
   struct Content;   // where a row's bytes are
   struct RowDraft;  // a row being written
-  RowPointer ApplyInsert(std::span<const core::Variant> values);
+  RowPointer ApplyInsert(std::span<const core::Variant> values, std::vector<core::Variant>* stored);
+  void StoredValues(std::span<const core::Variant> values, RowPointer where,
+                    std::vector<core::Variant>& out);
   void ApplyUpdate(RowPointer where, std::span<const core::Variant> values);
   void ApplyDelete(RowPointer where);
   Content Locate(RowPointer where, bool for_write);
