@@ -3,6 +3,7 @@
 // run; prints the ratios (copy time / pgdbf time), best of ROUNDS each.
 //
 //   bench_copy_tables [RECORDS] [DIR] [ROUNDS]     (defaults: 1000000, /tmp, 3)
+//   bench_copy_tables --generate FILE.dbf RECORDS memo|plain
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -131,6 +132,11 @@ double Seconds(const std::string& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--generate") == 0) {
+    // bench_copy_tables --generate FILE.dbf RECORDS memo|plain: the table alone.
+    WriteTable(argv[2], std::atoi(argv[3]), std::strcmp(argv[4], "memo") == 0);
+    return 0;
+  }
   const int records = argc > 1 ? std::atoi(argv[1]) : 1000000;
   const std::string dir = argc > 2 ? argv[2] : "/tmp";
   const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
