@@ -368,8 +368,8 @@ detail::RecordsetImpl& RecordsetOf(detail::FieldState& s, std::shared_ptr<Record
   return keep->Impl();
 }
 
-// The value assignments of a record loop: everything runs on one thread, so a recordset that
-// has not expired stays alive for the call without taking a reference.
+// The value reads and assignments of a record loop: everything runs on one thread, so a
+// recordset that has not expired stays alive for the call without taking a reference.
 detail::RecordsetImpl& LiveRecordset(detail::FieldState& s) {
   if (s.recordset.expired() || s.impl->closed)
     detail::Raise(*s.engine, err::kObjectInvalid, source::kField);
@@ -699,8 +699,7 @@ core::Variant Field::Value() const {
   return Guard(*s_->engine, source::kField, [&] {
     if (s_->kind != FieldKind::kRecordset)
       detail::Raise(*s_->engine, err::kInvalidOperation, source::kField);
-    std::shared_ptr<Recordset> keep;
-    return RecordsetOf(*s_, keep).Value(s_->index);
+    return LiveRecordset(*s_).Value(s_->index);
   });
 }
 
@@ -724,8 +723,7 @@ std::int32_t Field::FieldSize() const {
   return Guard(*s_->engine, source::kField, [&] {
     if (s_->kind != FieldKind::kRecordset)
       detail::Raise(*s_->engine, err::kInvalidOperation, source::kField);
-    std::shared_ptr<Recordset> keep;
-    return RecordsetOf(*s_, keep).FieldSize(s_->index);
+    return LiveRecordset(*s_).FieldSize(s_->index);
   });
 }
 
