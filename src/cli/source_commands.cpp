@@ -108,20 +108,39 @@ void AppendJsonString(std::string_view s, std::string& out) {
   out += '"';
 }
 
+// `digits` decimal digits of n, zero-padded.
+void AppendDigits(std::string& out, int n, int digits) {
+  if (n < 0 || n >= 10000) {
+    out += std::to_string(n);
+    return;
+  }
+  char buf[12];
+  for (int i = digits - 1; i >= 0; --i, n /= 10) buf[i] = static_cast<char>('0' + n % 10);
+  out.append(buf, static_cast<std::size_t>(digits));
+}
+
 std::string DateText(double value, bde::SourceFieldType type) {
   const core::DateParts p = core::DecodeDateTime(value);
-  char buf[48];
-  std::string time;
-  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.hour, p.minute, p.second);
-  time = buf;
-  if (p.millisecond != 0) {
-    std::snprintf(buf, sizeof buf, ".%03d", p.millisecond);
-    time += buf;
+  std::string text;
+  if (type != bde::SourceFieldType::Time) {
+    AppendDigits(text, p.year, 4);
+    text += '-';
+    AppendDigits(text, p.month, 2);
+    text += '-';
+    AppendDigits(text, p.day, 2);
+    if (type == bde::SourceFieldType::Date) return text;
+    text += 'T';
   }
-  if (type == bde::SourceFieldType::Time) return time;
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
-  if (type == bde::SourceFieldType::Date) return buf;
-  return std::string(buf) + "T" + time;
+  AppendDigits(text, p.hour, 2);
+  text += ':';
+  AppendDigits(text, p.minute, 2);
+  text += ':';
+  AppendDigits(text, p.second, 2);
+  if (p.millisecond != 0) {
+    text += '.';
+    AppendDigits(text, p.millisecond, 3);
+  }
+  return text;
 }
 
 std::string NumberText(double v) {
@@ -176,7 +195,14 @@ std::string ValueText(const core::Variant& v, bde::SourceFieldType type, bool& q
 }
 
 void AppendCsv(std::string_view s, std::string& out) {
-  if (s.find_first_of(",\"\r\n") == std::string_view::npos) {
+  // One pass over the text (find_first_of with a set searches the set for every character).
+  bool plain = true;
+  for (char c : s)
+    if (c == ',' || c == '"' || c == '\r' || c == '\n') {
+      plain = false;
+      break;
+    }
+  if (plain) {
     out += s;
     return;
   }
