@@ -193,7 +193,17 @@ std::int32_t RecordsetImpl::FieldSize(int column) {
   core::Variant v = Value(column);
   if (v.IsNullOrEmpty()) return 0;
   int type = rows->columns[column].type;
-  if (type == dbMemo) return static_cast<std::int32_t>(core::Utf8ToUtf16(v.ToString()).size() * 2);
+  if (type == dbMemo) {
+    if (v.Type() != core::VarType::String)
+      return static_cast<std::int32_t>(core::Utf8ToUtf16(v.ToString()).size() * 2);
+    const std::string& text = v.Text();
+    if (!core::IsValidUtf8(text))
+      return static_cast<std::int32_t>(core::Utf8ToUtf16(text).size() * 2);
+    // UTF-16 units of valid UTF-8: one per leading byte, two for four-byte sequences.
+    std::size_t units = 0;
+    for (unsigned char c : text) units += (c & 0xC0) != 0x80 ? (c >= 0xF0 ? 2 : 1) : 0;
+    return static_cast<std::int32_t>(units * 2);
+  }
   if (type == dbLongBinary && v.Type() == core::VarType::ByteArray)
     return static_cast<std::int32_t>(v.Bytes().size());
   return rows->columns[column].size;
