@@ -11,10 +11,12 @@
 // every other recordset walks them in RowSet order, so position and ordinal coincide.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "jet/btree.h"
@@ -36,14 +38,41 @@ struct ColumnInfo {
   std::string source_field;
 };
 
+// Base-table rows by ordinal, four bytes each in fixed chunks (a recordset that millions of
+// rows are appended through grows without copying); generations are almost always 0 and are
+// kept apart.
+class RowRefs {
+ public:
+  std::size_t size() const { return size_; }
+  RowRef operator[](std::size_t ordinal) const {
+    RowRef r{chunks_[ordinal / kChunk][ordinal % kChunk], 0};
+    if (!gens_.empty()) {
+      auto it = gens_.find(ordinal);
+      if (it != gens_.end()) r.gen = it->second;
+    }
+    return r;
+  }
+  void push_back(RowRef r) {
+    if (size_ % kChunk == 0) chunks_.push_back(std::make_unique<std::uint32_t[]>(kChunk));
+    chunks_.back()[size_ % kChunk] = r.ptr;
+    if (r.gen != 0) gens_[size_] = r.gen;
+    ++size_;
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 16384;
+  std::vector<std::unique_ptr<std::uint32_t[]>> chunks_;
+  std::unordered_map<std::size_t, std::uint32_t> gens_;
+  std::size_t size_ = 0;
+};
+
 struct RowSet {
   std::shared_ptr<DatabaseState> db;
   TableState* table = nullptr;  // base table; null when the rows are values only
   std::vector<ColumnInfo> columns;
-  std::vector<RowRef> refs;                        // base-table rows, by ordinal
+  RowRefs refs;                                    // base-table rows, by ordinal
   std::vector<std::vector<core::Variant>> values;  // copied rows, by ordinal (may be empty)
-  std::vector<std::uint8_t> dead;                  // by ordinal: known to be deleted
-  std::vector<std::uint32_t> dead_sorted;          // the same ordinals, ascending
+  std::vector<std::uint32_t> dead_sorted;          // ordinals known to be deleted, ascending
   bool copy_rows = false;                          // snapshot: rows are copied when reached
   // A statement's result over one table: its rows are read through it (computed columns too).
   std::shared_ptr<jetsql::QueryResult> query;
@@ -53,6 +82,10 @@ struct RowSet {
   std::size_t Size() const { return copy_rows || table ? refs.size() : values.size(); }
   // Whether the row is there; a base-table row deleted since is marked dead on the way.
   bool Live(std::size_t ordinal);
+  bool KnownDead(std::size_t ordinal) const {
+    return !dead_sorted.empty() && std::binary_search(dead_sorted.begin(), dead_sorted.end(),
+                                                      static_cast<std::uint32_t>(ordinal));
+  }
   void MarkDead(std::size_t ordinal);
   std::size_t DeadBelow(std::size_t ordinal) const;
   // The row's values in column order (storage form: GUIDs as 16 bytes). Raises 3167 for a

@@ -91,14 +91,10 @@ std::shared_ptr<RowSet> Derive(RowSet& from, Selection&& s, bool copy, bool upda
   rows->query = from.query;
   rows->tag = NewTag();
   if (from.table) {
-    for (std::uint32_t o : s.ordinals) {
-      rows->refs.push_back(from.refs[o]);
-      rows->dead.push_back(0);
-    }
+    for (std::uint32_t o : s.ordinals) rows->refs.push_back(from.refs[o]);
     if (copy) rows->values = std::move(s.values);
   } else {
     rows->values = std::move(s.values);
-    rows->dead.assign(rows->values.size(), 0);
   }
   return rows;
 }

@@ -6,7 +6,7 @@
 namespace dao::detail {
 
 bool RowSet::Live(std::size_t ordinal) {
-  if (dead[ordinal]) return false;
+  if (KnownDead(ordinal)) return false;
   if (table && !table->Alive(refs[ordinal])) {
     // A snapshot keeps what it copied.
     if (copy_rows && !values[ordinal].empty()) return true;
@@ -17,10 +17,9 @@ bool RowSet::Live(std::size_t ordinal) {
 }
 
 void RowSet::MarkDead(std::size_t ordinal) {
-  if (dead[ordinal]) return;
-  dead[ordinal] = 1;
   auto it =
       std::lower_bound(dead_sorted.begin(), dead_sorted.end(), static_cast<std::uint32_t>(ordinal));
+  if (it != dead_sorted.end() && *it == ordinal) return;
   dead_sorted.insert(it, static_cast<std::uint32_t>(ordinal));
 }
 
@@ -32,7 +31,6 @@ std::size_t RowSet::DeadBelow(std::size_t ordinal) const {
 
 std::size_t RowSet::Append(RowRef ref) {
   refs.push_back(ref);
-  dead.push_back(0);
   if (copy_rows) values.emplace_back();
   ++version;
   return refs.size() - 1;
@@ -42,7 +40,7 @@ const std::vector<core::Variant>& RowSet::Row(std::size_t ordinal,
                                               std::vector<core::Variant>& scratch,
                                               EngineState& engine, std::string_view source) {
   if (!table || (copy_rows && !values[ordinal].empty())) return values[ordinal];
-  if (dead[ordinal] || !table->Alive(refs[ordinal])) {
+  if (KnownDead(ordinal) || !table->Alive(refs[ordinal])) {
     MarkDead(ordinal);
     Raise(engine, err::kRecordDeleted, source);
   }

@@ -79,7 +79,6 @@ std::shared_ptr<RowSet> RowsOfResult(const std::shared_ptr<DatabaseState>& db,
         if (rows->columns[c].type == dbGUID) GuidToBytes(row[c]);
       rows->values.push_back(std::move(row));
     }
-    rows->dead.assign(n, 0);
   }
   rows->version = 0;
   return rows;
