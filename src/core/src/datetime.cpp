@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 #include "core/errors.h"
 #include "number_text.h"
@@ -287,6 +288,24 @@ bool TryParseDateTimeText(std::string_view text, double& out) {
     if (ReadTime(r, true, ms) && r.AtEnd()) return Finish(kDateDelta, ms, out);
   }
   return false;
+}
+
+double LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  DateParts p;
+  p.year = local.tm_year + 1900;
+  p.month = local.tm_mon + 1;
+  p.day = local.tm_mday;
+  p.hour = local.tm_hour;
+  p.minute = local.tm_min;
+  p.second = local.tm_sec < 60 ? local.tm_sec : 59;
+  return EncodeDateTime(p);
 }
 
 }  // namespace core

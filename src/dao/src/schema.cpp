@@ -1,6 +1,5 @@
 // TableDefs, Fields, Indexes and Properties: the schema as DAO shows it.
 #include <algorithm>
-#include <ctime>
 
 #include "core/datetime.h"
 #include "jetsql/collation.h"
@@ -54,20 +53,6 @@ std::int32_t FixedSizeOf(int dao_type) {
   }
 }
 
-double Now() {
-  std::time_t t = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&t, &local);
-  core::DateParts parts{local.tm_year + 1900,
-                        local.tm_mon + 1,
-                        local.tm_mday,
-                        local.tm_hour,
-                        local.tm_min,
-                        local.tm_sec,
-                        0};
-  return core::EncodeDateTime(parts);
-}
-
 }  // namespace
 
 std::int32_t DaoSizeOfColumn(const jet::ColumnDefinition& column) {
@@ -117,7 +102,7 @@ void StoreTableProperties(DatabaseState& db, const std::string& table,
   if (lvprop < 0) Raise(*db.engine, err::kInvalidOperation, source::kTableDef);
   values[lvprop] = blob.maps.empty() ? core::Variant::Null()
                                      : core::Variant::FromBytes(jet::EncodePropertyBlob(blob));
-  if (updated >= 0) values[updated] = core::Variant::FromDate(Now());
+  if (updated >= 0) values[updated] = core::Variant::FromDate(core::LocalNow());
   objects.Update(e->row, values);
   db.CatalogChanged();
   auto it = db.tables.find(e->TableDefinitionPage());

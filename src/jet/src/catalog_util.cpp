@@ -1,7 +1,6 @@
 #include "catalog_util.h"
 
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 #include "core/datetime.h"
@@ -30,17 +29,7 @@ void FormatEmptyLeaf(std::uint8_t* page, std::uint32_t table_page) {
 }
 
 double NowAsDate() {
-  std::time_t t = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&t, &local);
-  core::DateParts parts{local.tm_year + 1900,
-                        local.tm_mon + 1,
-                        local.tm_mday,
-                        local.tm_hour,
-                        local.tm_min,
-                        local.tm_sec,
-                        0};
-  return core::EncodeDateTime(parts);
+  return core::LocalNow();
 }
 
 bool ValidObjectName(const std::string& name, std::string& why) {

@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <optional>
 #include <vector>
 
@@ -101,14 +100,7 @@ int ExpandYear(const Piece& year) {
 }
 
 int CurrentYear() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  return local.tm_year + 1900;
+  return core::DecodeDateTime(core::LocalNow()).year;
 }
 
 bool ValidDate(int y, int m, int d) {

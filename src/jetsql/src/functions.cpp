@@ -1066,20 +1066,7 @@ double CurrentDateTime() {
   thread_local std::time_t cached_at = -1;
   thread_local double cached = 0;
   if (now == cached_at) return cached;
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  core::DateParts p;
-  p.year = local.tm_year + 1900;
-  p.month = local.tm_mon + 1;
-  p.day = local.tm_mday;
-  p.hour = local.tm_hour;
-  p.minute = local.tm_min;
-  p.second = local.tm_sec < 60 ? local.tm_sec : 59;
-  cached = core::EncodeDateTime(p);
+  cached = core::LocalNow();
   cached_at = now;
   return cached;
 }

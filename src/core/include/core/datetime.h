@@ -53,6 +53,9 @@ DateParts DecodeDateTime(double date_time);
 TimeStamp DateTimeToTimeStamp(double date_time);
 double TimeStampToDateTime(TimeStamp stamp);
 
+// The local time now as a date-time, to the second (a leap second reads as :59).
+double LocalNow();
+
 // Stable text of a date-time: "YYYY-MM-DD HH:MM:SS" (".mmm" when there are
 // milliseconds); the time part is left out at midnight. EConvertError out of range.
 std::string FormatDateTimeText(double date_time);
