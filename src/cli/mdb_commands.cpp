@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "command.h"
+#include "text_out.h"
 #include "core/datetime.h"
 #include "core/errors.h"
 #include "core/variant.h"
@@ -24,16 +25,6 @@ namespace ct = jet::column_type;
 
 // ---- value text ----
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out = "0x";
-  for (auto b : bytes) {
-    out += digits[b >> 4];
-    out += digits[b & 15];
-  }
-  return out;
-}
-
 bool ParseHex(std::string_view text, std::vector<std::uint8_t>& out) {
   if (text.size() < 2 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return false;
   text.remove_prefix(2);
@@ -46,34 +37,6 @@ bool ParseHex(std::string_view text, std::vector<std::uint8_t>& out) {
     out.push_back(static_cast<std::uint8_t>(v));
   }
   return true;
-}
-
-std::string ShortestDouble(double d) {
-  if (std::isnan(d)) return "NaN";
-  if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
-  return std::string(buf, end);
-}
-
-std::string ShortestFloat(float f) {
-  if (std::isnan(f)) return "NaN";
-  if (std::isinf(f)) return f > 0 ? "Infinity" : "-Infinity";
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, f);
-  return std::string(buf, end);
-}
-
-// ISO 8601: "YYYY-MM-DD", or with " HH:MM:SS" when there is a time of day.
-std::string IsoDate(double d) {
-  core::DateParts p = core::DecodeDateTime(d);
-  char buf[40];
-  if (p.hour == 0 && p.minute == 0 && p.second == 0 && p.millisecond == 0)
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
-  else
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
-                  p.minute, p.second);
-  return buf;
 }
 
 bool ParseIsoDate(std::string_view t, double& out) {
@@ -239,48 +202,6 @@ bool ReadCsvRecord(std::istream& in, std::vector<std::string>& fields, std::vect
     field += static_cast<char>(c);
     c = in.get();
   }
-}
-
-std::string CsvField(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos && !s.empty()) return s;
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 // ---- commands ----

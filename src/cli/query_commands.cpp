@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "command.h"
+#include "text_out.h"
 #include "core/datetime.h"
 #include "core/errors.h"
 #include "core/variant.h"
@@ -39,36 +40,6 @@ int Reported(const std::string& file, std::ostream& err, F&& body) {
   return 1;
 }
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out = "0x";
-  for (auto b : bytes) {
-    out += digits[b >> 4];
-    out += digits[b & 15];
-  }
-  return out;
-}
-
-std::string Shortest(double d, bool single) {
-  if (!std::isfinite(d)) return std::isnan(d) ? "NaN" : (d > 0 ? "Infinity" : "-Infinity");
-  char buf[64];
-  auto [end, ec] = single ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(d))
-                          : std::to_chars(buf, buf + sizeof buf, d);
-  return std::string(buf, end);
-}
-
-std::string IsoDate(double d) {
-  const core::DateParts p = core::DecodeDateTime(d);
-  char buf[40];
-  if (p.hour == 0 && p.minute == 0 && p.second == 0 && p.millisecond == 0) {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
-  } else {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
-                  p.minute, p.second);
-  }
-  return buf;
-}
-
 // A value's text; `number` says whether JSON may write it bare.
 std::string ValueText(const core::Variant& v, bool& number) {
   number = false;
@@ -83,11 +54,11 @@ std::string ValueText(const core::Variant& v, bool& number) {
       return v.ToString();
     case core::VarType::Single:
       number = true;
-      return Shortest(v.ToDouble(), true);
+      return ShortestFloat(v.ToSingle());
     case core::VarType::Double: {
       const double d = v.ToDouble();
       number = std::isfinite(d);
-      return Shortest(d, false);
+      return ShortestDouble(d);
     }
     case core::VarType::Date:
       return IsoDate(v.ToDouble());
@@ -96,48 +67,6 @@ std::string ValueText(const core::Variant& v, bool& number) {
     default:
       return v.ToString();  // text, Currency and Decimal as exact decimals
   }
-}
-
-std::string CsvField(const std::string& s) {
-  if (!s.empty() && s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 constexpr const char* kQueryUsage = "mdb query FILE \"SQL\" [--json] [--param NAME=VALUE]...";

@@ -11,6 +11,7 @@
 #include "bde/dbf_reader.h"
 #include "bde/source_reader.h"
 #include "command.h"
+#include "text_out.h"
 #include "core/datetime.h"
 #include "core/errors.h"
 #include "core/variant.h"
@@ -74,38 +75,6 @@ std::unique_ptr<bde::SourceReader> Open(const SourceArgs& a) {
   if (bde::EqualsIgnoringCase(bde::ExtensionOf(a.file), ".dbc"))
     return std::make_unique<bde::DbfReader>(a.file, a.options);
   return bde::OpenSourceTable(a.file, a.options);
-}
-
-void AppendJsonString(std::string_view s, std::string& out) {
-  out += '"';
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
 }
 
 // `digits` decimal digits of n, zero-padded.
@@ -194,26 +163,6 @@ std::string ValueText(const core::Variant& v, bde::SourceFieldType type, bool& q
   }
 }
 
-void AppendCsv(std::string_view s, std::string& out) {
-  // One pass over the text (find_first_of with a set searches the set for every character).
-  bool plain = true;
-  for (char c : s)
-    if (c == ',' || c == '"' || c == '\r' || c == '\n') {
-      plain = false;
-      break;
-    }
-  if (plain) {
-    out += s;
-    return;
-  }
-  out += '"';
-  for (char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
-
 int RunSchema(const std::vector<std::string>& args, std::istream&, std::ostream& out,
               std::ostream& err) {
   SourceArgs a;
@@ -245,7 +194,7 @@ int RunDump(const std::vector<std::string>& args, std::istream&, std::ostream& o
   if (!a.json) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
       if (i) line += ',';
-      AppendCsv(fields[i].name, line);
+      AppendCsvField(fields[i].name, line);
     }
     out << line << "\n";
   }
@@ -276,7 +225,7 @@ int RunDump(const std::vector<std::string>& args, std::istream&, std::ostream& o
           line += text;
       } else {
         if (i) line += ',';
-        AppendCsv(text, line);
+        AppendCsvField(text, line);
       }
     }
     if (a.json) line += '}';
