@@ -217,5 +217,38 @@ TEST(SingleToText, UsesTheFloatsOwnDigits) {
   }
 }
 
+TEST(TextToInt64, WholeNumbersOnly) {
+  struct Case {
+    const char* text;
+    bool ok;
+    std::int64_t value;
+  };
+  const Case cases[] = {
+      {"0", true, 0},
+      {"+7", true, 7},
+      {"-42", true, -42},
+      {"9223372036854775807", true, INT64_MAX},
+      {"-9223372036854775808", true, INT64_MIN},
+      {"9223372036854775808", false, 0},
+      {"", false, 0},
+      {"+", false, 0},
+      {"-", false, 0},
+      {"+-5", false, 0},
+      {"--5", false, 0},
+      {" 5", false, 0},
+      {"5 ", false, 0},
+      {"1.0", false, 0},
+      {"1e3", false, 0},
+      {"0x10", false, 0},
+  };
+  for (const Case& c : cases) {
+    std::int64_t v = 99;
+    EXPECT_EQ(TryTextToInt64(c.text, v), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace core

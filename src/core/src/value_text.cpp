@@ -164,6 +164,15 @@ std::string SingleToText(float value) {
   return ShortestText(value, 7);
 }
 
+bool TryTextToInt64(std::string_view text, std::int64_t& out) {
+  const char* b = text.data();
+  const char* e = b + text.size();
+  if (b != e && *b == '+') ++b;
+  if (b == e || (*b == '-' && b != text.data())) return false;  // "+-5" is no number
+  auto r = std::from_chars(b, e, out);
+  return r.ec == std::errc() && r.ptr == e;
+}
+
 bool TryTextToFloat(std::string_view text, double& out) {
   return ParseFloating(text, out);
 }

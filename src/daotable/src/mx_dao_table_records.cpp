@@ -31,20 +31,11 @@ void SetInt(std::string& out, std::int64_t value) {
   AppendInt(out, value);
 }
 
-bool ParseInt(std::string_view text, std::int64_t& value) {
-  if (text.empty()) return false;
-  const char* b = text.data();
-  const char* e = b + text.size();
-  if (*b == '+') ++b;
-  auto r = std::from_chars(b, e, value);
-  return r.ec == std::errc() && r.ptr == e && b != e;
-}
-
 // "<day count> <milliseconds>"; false unless both parts are integers.
 bool ParseStamp(std::string_view text, std::int64_t& days, std::int64_t& ms) {
   auto blank = text.find(' ');
   if (blank == std::string_view::npos) return false;
-  return ParseInt(text.substr(0, blank), days) && ParseInt(text.substr(blank + 1), ms);
+  return core::TryTextToInt64(text.substr(0, blank), days) && core::TryTextToInt64(text.substr(blank + 1), ms);
 }
 
 void SetStamp(std::string& out, std::int64_t days, std::int64_t ms) {
@@ -311,7 +302,7 @@ bool TMxDaoTable::GetFieldData(ds::TField* field, void* buffer) const {
     case ds::ftAutoInc: {
       std::string_view t = text.empty() ? std::string_view("0") : std::string_view(text);
       std::int64_t v = 0;
-      if (ParseInt(t, v) && v >= std::numeric_limits<std::int32_t>::min() &&
+      if (core::TryTextToInt64(t, v) && v >= std::numeric_limits<std::int32_t>::min() &&
           v <= std::numeric_limits<std::int32_t>::max()) {
         auto v32 = static_cast<std::int32_t>(v);
         std::memcpy(buffer, &v32, 4);
@@ -341,7 +332,7 @@ bool TMxDaoTable::GetFieldData(ds::TField* field, void* buffer) const {
       else if (t == "-1")
         v = 1;
       else
-        known = ParseInt(t, v) && v >= -32768 && v <= 32767;
+        known = core::TryTextToInt64(t, v) && v >= -32768 && v <= 32767;
       if (known) {
         auto v16 = static_cast<std::int16_t>(v);
         std::memcpy(buffer, &v16, 2);

@@ -44,11 +44,7 @@ bool InWriteState(TDataSetState state) {
 }
 
 bool ParseInt64(std::string_view text, std::int64_t& out) {
-  text = detail::TrimBlanks(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return false;
-  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return ec == std::errc() && ptr == text.data() + text.size();
+  return core::TryTextToInt64(detail::TrimBlanks(text), out);
 }
 
 std::string TwoDigits(int v) {

@@ -138,6 +138,9 @@ std::string FloatToText(double value);
 double TextToFloat(std::string_view text);
 // Parses without raising; false when the text is not a number.
 bool TryTextToFloat(std::string_view text, double& out);
+// A whole number: an optional "+" or "-" and decimal digits, nothing else (no blanks);
+// false when the text is not one or does not fit.
+bool TryTextToInt64(std::string_view text, std::int64_t& out);
 
 // The same form for a Single: 7 significant digits when they read back to the same float,
 // otherwise the shortest form that does ("0.1" for 0.1f rather than its double digits).
