@@ -1,12 +1,16 @@
-// Values as rows store them: text in Access's two forms, checked against the core UTF-8
-// converter and the rule for when Access compresses (every character U+0001..U+00FF, at
-// least three of them, and Memo text no longer than 1024 characters).
+// Values as rows store them: text in Access's two forms, checked against the bytes Access
+// itself wrote for the same texts, and against the core UTF-8 converter and the rule for
+// when Access compresses (every character U+0001..U+00FF, at least three of them, and Memo
+// text no longer than 1024 characters).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "core/encoding.h"
+#include "jet/database.h"
 #include "jet/row_codec.h"
+#include "jet_test_util.h"
 
 namespace jet {
 namespace {
@@ -36,6 +40,36 @@ ColumnDefinition TextColumn(std::uint8_t type, bool compress) {
   c.length = type == column_type::kText ? 510 : 0;
   c.ext_flags = compress ? kExtFlagCompressedUnicode : 0;
   return c;
+}
+
+// A file Access wrote with texts in Latin, Finnish, Cyrillic, Greek, Japanese and the ASCII
+// characters: each one, encoded by us for its own column, gives bytes that stand in the file.
+TEST(RowCodec, TextEncodesToTheBytesAccessWrote) {
+  const std::string name = "access/testUnicodeCompV2003.mdb";
+  const std::vector<std::uint8_t> file = testing::ReadFixture(name);
+  MemoryFileSystem fs;
+  fs.SetContents(name, file);
+  auto db = Database::Open(name, {.read_only = true, .file_system = &fs});
+  Table& table = db->OpenTable("Table");
+  const ColumnDefinition& column = table.Definition().columns[1];
+  ASSERT_EQ(column.type, column_type::kText);
+  int texts = 0, compressed = 0;
+  for (auto scan = table.StartScan(); scan.Next();) {
+    const core::Variant value = scan.Value(1);
+    if (value.IsNull()) continue;
+    std::vector<std::uint8_t> bytes;
+    const EncodedValue e = EncodeColumnValue(column, value, bytes);
+    const std::vector<std::uint8_t> ours(bytes.begin() + static_cast<std::ptrdiff_t>(e.offset),
+                                         bytes.begin() + static_cast<std::ptrdiff_t>(e.offset + e.size));
+    EXPECT_NE(std::search(file.begin(), file.end(), ours.begin(), ours.end()), file.end())
+        << value.ToString();
+    ++texts;
+    compressed += ours.size() >= 2 && ours[0] == 0xFF && ours[1] == 0xFE;
+  }
+  EXPECT_EQ(texts, 8);
+  // Five are compressed (ASCII, Finnish, "¥", "ü", the ASCII run); Cyrillic, Greek and
+  // Japanese stay two bytes a character.
+  EXPECT_EQ(compressed, 5);
 }
 
 TEST(RowCodec, TextIsStoredInTheFormAccessUsesForAnyBytes) {
