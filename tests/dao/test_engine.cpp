@@ -135,7 +135,8 @@ TEST(Engine, CreateDatabaseMakesAJet4FileInTheGeneralOrder) {
   const Case cases[] = {
       {"", 0, err::kInvalidLocale},
       {"nonsense", 0, err::kInvalidLocale},
-      {";LANGID=0x0405;CP=1250;COUNTRY=0", 0, err::kInvalidLocale},
+      {";LANGID=0x040E;CP=1250;COUNTRY=0", 0, err::kInvalidLocale},  // Hungarian
+      {";LANGID=0x0411;CP=932;COUNTRY=0", 0, err::kInvalidLocale},   // Japanese
       {dbLangGeneral, dbVersion30, err::kInvalidArgument},
       {dbLangGeneral, dbVersion40 | dbEncrypt, err::kInvalidArgument},
       {std::string(dbLangGeneral) + ";pwd=secret", 0, err::kInvalidArgument},

@@ -1,4 +1,5 @@
 // DBEngine, Workspace and Database: opening and creating files, errors, Idle.
+#include <cstdlib>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -415,11 +416,24 @@ std::shared_ptr<Database> CreateFile(const std::shared_ptr<WorkspaceState>& w,
   const std::string* langid = parts.Find("LANGID");
   const std::string* cp = parts.Find("CP");
   if (!langid || !cp || !parts.type.empty()) Raise(engine, err::kInvalidLocale, source);
-  if (!SameName(*langid, "0x0409") || TrimBlanks(*cp) != "1252")
+  // LANGID names the sort order: General (0x0409) or a national one whose keys are written.
+  jet::SortOrder order{0, 0};
+  {
+    const std::string id = TrimBlanks(*langid);
+    unsigned long value = 0;
+    char* end = nullptr;
+    if (id.size() > 2 && id[0] == '0' && (id[1] == 'x' || id[1] == 'X'))
+      value = std::strtoul(id.c_str() + 2, &end, 16);
+    if (end && *end == '\0' && value > 0 && value <= 0xFFFF)
+      order.locale = static_cast<std::uint16_t>(value);
+  }
+  if (order.locale == 0 || !jet::CanWriteTextKeys(order))
     RaiseText(engine, err::kInvalidLocale, source,
               WithDetail(err::kInvalidLocale,
-                         "this engine creates databases in the General sort order only "
-                         "(;LANGID=0x0409;CP=1252;COUNTRY=0)"));
+                         "this engine creates databases in the General sort order "
+                         "(;LANGID=0x0409;CP=1252;COUNTRY=0) and in the Czech, Slovak, Polish, "
+                         "Croatian, Slovenian and Turkish ones"));
+  (void)cp;
   if (parts.Find("PWD"))
     RaiseText(engine, err::kInvalidArgument, source,
               WithDetail(err::kInvalidArgument, "database passwords are not supported"));
@@ -435,6 +449,7 @@ std::shared_ptr<Database> CreateFile(const std::shared_ptr<WorkspaceState>& w,
   CheckDirectory(engine, name, source);
   jet::OpenOptions o;
   o.file_system = engine.file_system;
+  o.sort_order = order;
   std::unique_ptr<jet::Database> db;
   try {
     db = jet::Database::Create(name, o);

@@ -188,11 +188,10 @@ void Database::ApplyAddIndex(std::string_view table_name, const NewIndex& spec) 
     if (!IsIndexableType(col->type))
       refuse(ErrorCode::kInvalidDefinition,
              "column '" + col->name + "' (" + ColumnTypeName(col->type) + ") cannot be indexed");
-    if (col->IsText() && !IsGeneralSortOrder(col->TextSortOrder()))
+    if (col->IsText() && !CanWriteTextKeys(col->TextSortOrder()))
       refuse(ErrorCode::kGeneral, "column '" + col->name + "' sorts in the " +
-                                      SortOrderName(col->TextSortOrder()) +
-                                      " sort order, and only the General (1033) sort order "
-                                      "can be written");
+                                      SortOrderName(col->TextSortOrder()) + " sort order, and " +
+                                      TextKeyRefusal(col->TextSortOrder()));
     real.columns.push_back(IndexColumn{col->number, ascending});
   }
   real.flags = index_flag::kAccess2000;

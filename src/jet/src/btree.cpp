@@ -1093,8 +1093,8 @@ std::vector<std::vector<std::uint8_t>> CollectIndexEntries(const IndexDefinition
       ThrowJet(ErrorCode::kGeneral,
                context.file + ": table '" + context.table + "': index '" + definition.name +
                    "' would sort column '" + column.name + "' in the " +
-                   SortOrderName(column.key.sort_order) +
-                   " sort order, and only the General (1033) sort order can be written");
+                   SortOrderName(column.key.sort_order) + " sort order, and " +
+                   TextKeyRefusal(column.key.sort_order));
     }
   }
   struct Item {
@@ -1212,8 +1212,8 @@ std::string IndexMaintainer::WriteRefusal() const {
       if (!CanEncodeColumn(column.key)) {
         return context_.file + ": table '" + context_.table + "' cannot be changed: its index '" +
                tree->Definition().name + "' sorts column '" + column.name + "' in the " +
-               SortOrderName(column.key.sort_order) +
-               " sort order, and only the General (1033) sort order can be written";
+               SortOrderName(column.key.sort_order) + " sort order, and " +
+               TextKeyRefusal(column.key.sort_order);
       }
     }
   }
@@ -1233,8 +1233,8 @@ void IndexMaintainer::RefuseIfUnwritable(std::size_t i) const {
       ThrowJet(ErrorCode::kGeneral,
                context_.file + ": table '" + context_.table + "' cannot be changed: its index '" +
                    trees_[i]->Definition().name + "' sorts column '" + column.name + "' in the " +
-                   SortOrderName(column.key.sort_order) +
-                   " sort order, and only the General (1033) sort order can be written");
+                   SortOrderName(column.key.sort_order) + " sort order, and " +
+                   TextKeyRefusal(column.key.sort_order));
     }
   }
 }

@@ -324,7 +324,10 @@ std::unique_ptr<Database> Database::Create(const std::string& path, const OpenOp
                                                                 .max_pages = options.max_pages});
     pager->UseJournal(fs);
     {
-      auto header_page = NewJet4HeaderPage();
+      if (!CanWriteTextKeys(options.sort_order))
+        ThrowJet(ErrorCode::kGeneral, path + ": cannot create the database: text " +
+                                          TextKeyRefusal(options.sort_order));
+      auto header_page = NewJet4HeaderPage(options.sort_order);
       PageRef p = pager->Write(0);
       std::memcpy(p.MutableData(), header_page.data(), header_page.size());
     }
@@ -593,7 +596,17 @@ void Database::InitialiseCatalog(Database& db) {
   specs.push_back({MSysAcesDefinition(), 3, 18, {{20, 9}}, {}});
   specs.push_back({MSysQueriesDefinition(), 4, 21, {{25, 10}}, {{"Expression", 23}}});
   specs.push_back({MSysRelationshipsDefinition(), 5, 26, {{28, 11}, {29, 12}, {30, 13}}, {}});
+  // A database in a national order has it on every catalog column, as Access writes it.
+  const SortOrder order{db.header_.sort_order, 0};
   for (auto& s : specs) {
+    if (!IsGeneralSortOrder(order)) {
+      for (ColumnDefinition& c : s.def.columns) {
+        c.misc[0] = static_cast<std::uint8_t>(order.locale);
+        c.misc[1] = static_cast<std::uint8_t>(order.locale >> 8);
+        c.misc[2] = 0;
+        c.misc[3] = order.version;
+      }
+    }
     s.def.pages = {s.page};
     s.def.owned_map = map_row(s.owned_row);
     s.def.free_map = map_row(s.owned_row + 1);
@@ -787,8 +800,9 @@ Table& Database::ApplyCreateTable(const NewTable& spec) {
         break;
     }
     if (col.IsText()) {
-      col.misc[0] = 0x09;  // General sort order, locale 1033, version 0
-      col.misc[1] = 0x04;
+      // The database's sort order (General: 09 04 00 00).
+      col.misc[0] = static_cast<std::uint8_t>(header_.sort_order);
+      col.misc[1] = static_cast<std::uint8_t>(header_.sort_order >> 8);
       if (c.unicode_compression) col.ext_flags = kExtFlagCompressedUnicode;
     }
     if (c.auto_increment) {

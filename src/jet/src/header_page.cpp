@@ -97,7 +97,7 @@ DatabaseHeader DecodeHeader(std::span<const std::uint8_t> raw, const std::string
   return h;
 }
 
-std::array<std::uint8_t, kJet4PageSize> NewJet4HeaderPage() {
+std::array<std::uint8_t, kJet4PageSize> NewJet4HeaderPage(SortOrder order) {
   std::array<std::uint8_t, kJet4PageSize> page{};
   std::uint8_t* p = page.data();
   p[HeaderLayout::kPageType] = 0x00;
@@ -111,8 +111,8 @@ std::array<std::uint8_t, kJet4PageSize> NewJet4HeaderPage() {
   // An empty password is stored as the mask itself: zeros would decode to a password.
   PasswordMask(LeDouble(p + HeaderLayout::kCreationDate), p + HeaderLayout::kPassword);
   PutLe16(p + HeaderLayout::kEngineBuild, new_database::kEngineBuild);
-  PutLe16(p + HeaderLayout::kSortOrder, 0x0409);
-  p[HeaderLayout::kSortVersion] = 0;
+  PutLe16(p + HeaderLayout::kSortOrder, order.locale);
+  p[HeaderLayout::kSortVersion] = order.version;
   ToggleHeaderMask(p, JetVersion::kJet4);
   PutLe32(p + HeaderLayout::kPlain654, 0x654);
   std::memcpy(p + HeaderLayout::kPlainVersionText, "4.0", 4);

@@ -6,6 +6,13 @@
 namespace jet {
 namespace {
 
+std::string Hex4(char16_t c) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out(4, '0');
+  for (int i = 3; i >= 0; --i, c = static_cast<char16_t>(c >> 4)) out[i] = kDigits[c & 15];
+  return out;
+}
+
 constexpr std::uint8_t kAscendingValue = 0x7F;
 constexpr std::uint8_t kDescendingValue = 0x80;
 constexpr std::uint8_t kAscendingNull = 0x00;
@@ -186,7 +193,7 @@ bool IsIndexableType(std::uint8_t type) {
 bool CanEncodeColumn(const KeyColumn& column) {
   if (!IsIndexableType(column.type)) return false;
   if (column.type == key_type::kText || column.type == key_type::kMemo) {
-    return IsGeneralSortOrder(column.sort_order);
+    return CanWriteTextKeys(column.sort_order);
   }
   return true;
 }
@@ -213,12 +220,10 @@ void AppendKeySegment(const KeyColumn& column, const KeyValue& value,
     return;
   }
   if ((column.type == key_type::kText || column.type == key_type::kMemo) &&
-      !IsGeneralSortOrder(column.sort_order)) {
+      !CanWriteTextKeys(column.sort_order)) {
     // Checked before Null too: a caller must not get a key for some rows and a refusal for
     // others of the same index.
-    throw KeyEncodingError(
-        "text keys in the " + SortOrderName(column.sort_order) +
-        " sort order cannot be written; only the General (1033) sort order is supported");
+    throw KeyEncodingError("text " + TextKeyRefusal(column.sort_order));
   }
   if (value.is_null()) {
     key.push_back(desc ? kDescendingNull : kAscendingNull);
@@ -228,8 +233,12 @@ void AppendKeySegment(const KeyColumn& column, const KeyValue& value,
     if (value.kind() != KeyValue::Kind::Text) {
       throw KeyEncodingError("a " + TypeName(column.type) + " key column needs a text value");
     }
+    if (char16_t c = UnkeyableUnit(column.sort_order, value.text())) {
+      throw KeyEncodingError("the key of the character U+" + Hex4(c) + " in the " +
+                             SortOrderName(column.sort_order) + " sort order is not known");
+    }
     key.push_back(desc ? kDescendingValue : kAscendingValue);
-    AppendGeneralTextKey(value.text(), desc, key);
+    AppendTextKey(column.sort_order, value.text(), desc, key);
     return;
   }
   const std::span<const std::uint8_t> bytes = StoredBytes(column, value);

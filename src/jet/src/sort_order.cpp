@@ -6,10 +6,15 @@
 // The layout and the position arithmetic follow the keys found in Access-made files.
 #include "jet/sort_order.h"
 
+#include <algorithm>
 #include <array>
+#include <map>
 #include <memory>
+#include <stdexcept>
+#include <unordered_map>
 
 #include "sort_general_table.h"
+#include "sort_national_table.h"
 
 namespace jet {
 namespace {
@@ -90,6 +95,42 @@ constexpr LocaleName kLocaleNames[] = {
     {2052, "Chinese (Simplified)"},
 };
 
+// One national order's substitutions, by their first code unit, longest first.
+class NationalTable {
+ public:
+  void Add(const sort_detail::NationalUnit* unit) {
+    auto& list = by_first_[unit->units[0]];
+    list.push_back(unit);
+    std::stable_sort(list.begin(), list.end(),
+                     [](const auto* a, const auto* b) { return a->length > b->length; });
+  }
+  // The longest entry that `text` starts with, compared code unit by code unit.
+  const sort_detail::NationalUnit* Match(std::u16string_view text) const {
+    auto it = by_first_.find(text[0]);
+    if (it == by_first_.end()) return nullptr;
+    for (const auto* unit : it->second) {
+      if (unit->length > text.size()) continue;
+      if (std::equal(unit->units, unit->units + unit->length, text.begin())) return unit;
+    }
+    return nullptr;
+  }
+
+ private:
+  std::unordered_map<char16_t, std::vector<const sort_detail::NationalUnit*>> by_first_;
+};
+
+const NationalTable* FindNational(SortOrder order) {
+  static const std::map<std::uint16_t, NationalTable> tables = [] {
+    std::map<std::uint16_t, NationalTable> t;
+    for (std::size_t i = 0; i < sort_detail::kNationalUnitCount; ++i)
+      t[sort_detail::kNationalUnits[i].locale].Add(&sort_detail::kNationalUnits[i]);
+    return t;
+  }();
+  if (order.version != 0) return nullptr;
+  auto it = tables.find(order.locale);
+  return it == tables.end() ? nullptr : &it->second;
+}
+
 }  // namespace
 
 std::string SortOrderName(SortOrder order) {
@@ -105,9 +146,12 @@ std::string SortOrderName(SortOrder order) {
   return name + ")";
 }
 
-void AppendGeneralTextKey(std::u16string_view text, bool descending,
-                          std::vector<std::uint8_t>& out) {
+void AppendTextKey(SortOrder order, std::u16string_view text, bool descending,
+                   std::vector<std::uint8_t>& out) {
   const CodeTable& codes = Codes();
+  const NationalTable* national = IsGeneralSortOrder(order) ? nullptr : FindNational(order);
+  if (!IsGeneralSortOrder(order) && !national)
+    throw std::logic_error("no text keys in the " + SortOrderName(order) + " sort order");
   if (text.size() > kMaxTextKeyUnits) text = text.substr(0, kMaxTextKeyUnits);
   while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
 
@@ -121,8 +165,27 @@ void AppendGeneralTextKey(std::u16string_view text, bool descending,
   bool leading_modifier = false;        // the part began with a bare modifier
   std::size_t position = 0;             // letters that produced primary bytes so far
 
-  for (char16_t unit : text) {
-    const CodeInfo& info = codes[unit];
+  for (std::size_t i = 0; i < text.size();) {
+    const char16_t unit = text[i];
+    CodeInfo info = codes[unit];
+    // A national letter or contraction takes the place of the General row.
+    std::size_t matched = 1;
+    if (national) {
+      if (const sort_detail::NationalUnit* n = national->Match(text.substr(i))) {
+        matched = n->length;
+        if (n->kind == sort_detail::NationalKind::kLetter) {
+          info = CodeInfo{n->diacritic == 2 ? SortClass::S : SortClass::I,
+                          n->inline_length,
+                          static_cast<std::uint8_t>(n->diacritic == 2 ? 0 : 1),
+                          0,
+                          {n->inline_bytes[0], n->inline_bytes[1], 0, 0},
+                          {n->diacritic, 0}};
+        } else {
+          info.aux = n->diacritic;
+        }
+      }
+    }
+    i += matched;
     const std::size_t here = position;
     if (info.inline_length != 0) {
       out.insert(out.end(), info.inline_bytes.begin(),
@@ -191,6 +254,47 @@ void AppendGeneralTextKey(std::u16string_view text, bool descending,
     for (std::size_t i = start; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(~out[i]);
     out.push_back(0x00);
   }
+}
+
+void AppendGeneralTextKey(std::u16string_view text, bool descending,
+                          std::vector<std::uint8_t>& out) {
+  AppendTextKey(kGeneralSortOrder, text, descending, out);
+}
+
+bool CanWriteTextKeys(SortOrder order) {
+  return IsGeneralSortOrder(order) || FindNational(order) != nullptr;
+}
+
+std::string TextKeyRefusal(SortOrder order) {
+  if (CanWriteTextKeys(order)) return {};
+  if (order.locale == 1038 && order.version == 0)
+    return "keys in the " + SortOrderName(order) +
+           " sort order cannot be written: how it keys doubled letters such as \"ccs\" and "
+           "\"ssz\" is not known";
+  return "keys in the " + SortOrderName(order) +
+         " sort order cannot be written; the General, Czech, Slovak, Polish, Croatian, "
+         "Slovenian and Turkish orders can";
+}
+
+char16_t UnkeyableUnit(SortOrder order, std::u16string_view text) {
+  if (order.version != 0) return 0;
+  // Expansions that hold a national letter: how Jet keys them is not known.
+  std::u16string_view open;
+  switch (order.locale) {
+    case 1029:
+    case 1051:
+    case 1060:
+      open = u"\u01C4\u01C5\u01C6";
+      break;
+    case 1055:
+      open = u"\u0132";
+      break;
+    default:
+      return 0;
+  }
+  for (char16_t c : text)
+    if (open.find(c) != std::u16string_view::npos) return c;
+  return 0;
 }
 
 }  // namespace jet

@@ -102,8 +102,12 @@ inline constexpr int dbVersion20 = 16;
 inline constexpr int dbVersion30 = 32;
 inline constexpr int dbVersion40 = 64;
 
-// LanguageConstants: the locale text of the General sort order.
+// LanguageConstants: the locale texts of the sort orders databases can be created in.
 inline constexpr const char* dbLangGeneral = ";LANGID=0x0409;CP=1252;COUNTRY=0";
+inline constexpr const char* dbLangCzech = ";LANGID=0x0405;CP=1250;COUNTRY=0";
+inline constexpr const char* dbLangPolish = ";LANGID=0x0415;CP=1250;COUNTRY=0";
+inline constexpr const char* dbLangSlovenian = ";LANGID=0x0424;CP=1250;COUNTRY=0";
+inline constexpr const char* dbLangTurkish = ";LANGID=0x041F;CP=1254;COUNTRY=0";
 
 // CollatingOrderEnum values that matter here.
 inline constexpr int dbSortGeneral = 1033;

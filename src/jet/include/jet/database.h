@@ -260,11 +260,15 @@ struct OpenOptions {
   // A transaction commits by itself after an operation that took its rollback journal past
   // this many bytes (a long change to pages the file had), so the journal stays bounded.
   std::uint64_t commit_journal_bytes = 64u << 20;
+  // Create only: the sort order of the new database, its catalog and its text columns (as
+  // Access writes them on a Windows of that language). It must be one whose keys we write.
+  SortOrder sort_order = kGeneralSortOrder;
 };
 
 class Database {
  public:
-  // Creates a new, empty Jet 4 database (sort order General, code page 1252). Fails with
+  // Creates a new, empty Jet 4 database (code page 1252, sort order `options.sort_order`,
+  // General unless given). Fails with
   // JetError kAlreadyExists, touching nothing, when the file exists.
   static std::unique_ptr<Database> Create(const std::string& path, const OpenOptions& options = {});
   static std::unique_ptr<Database> Open(const std::string& path, const OpenOptions& options = {});

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "jet/sort_order.h"
 #include "jet/format.h"
 
 namespace jet {
@@ -58,7 +59,8 @@ void ToggleHeaderMask(std::uint8_t* page, JetVersion version);
 // CorruptDatabase for a file too short to hold a header.
 DatabaseHeader DecodeHeader(std::span<const std::uint8_t> raw, const std::string& file);
 
-// The header page of a new Jet 4 database, masked and ready to write.
-std::array<std::uint8_t, kJet4PageSize> NewJet4HeaderPage();
+// The header page of a new Jet 4 database in the given sort order, masked and ready to
+// write.
+std::array<std::uint8_t, kJet4PageSize> NewJet4HeaderPage(SortOrder order = kGeneralSortOrder);
 
 }  // namespace jet
