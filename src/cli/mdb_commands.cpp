@@ -223,11 +223,29 @@ int Guarded(std::ostream& err, F&& body) {
 
 int Create(const std::vector<std::string>& args, std::istream&, std::ostream& out,
            std::ostream& err) {
-  if (args.size() != 1) return Fail(err, "usage: mdb create FILE");
+  std::string file;
+  jet::OpenOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--sort-order") {
+      std::int64_t locale = 0;
+      if (i + 1 >= args.size() || !core::TryTextToInt64(args[i + 1], locale) || locale <= 0 ||
+          locale > 0xFFFF)
+        return Fail(err, "--sort-order needs a locale number (1033 General, 1029 Czech, ...)");
+      options.sort_order = jet::SortOrder{static_cast<std::uint16_t>(locale), 0};
+      ++i;
+    } else if (file.empty()) {
+      file = args[i];
+    } else {
+      return Fail(err, "usage: mdb create FILE [--sort-order LOCALE]");
+    }
+  }
+  if (file.empty()) return Fail(err, "usage: mdb create FILE [--sort-order LOCALE]");
+  if (!jet::CanWriteTextKeys(options.sort_order))
+    return Fail(err, "--sort-order: " + jet::TextKeyRefusal(options.sort_order));
   return Guarded(err, [&] {
-    auto db = jet::Database::Create(args[0]);
+    auto db = jet::Database::Create(file, options);
     db->Close();
-    out << "created " << args[0] << "\n";
+    out << "created " << file << "\n";
     return 0;
   });
 }
@@ -471,7 +489,10 @@ int Recover(const std::vector<std::string>& args, std::istream&, std::ostream& o
 }
 
 const bool registered = [] {
-  RegisterCommand({"mdb", "create", "FILE", "create a new, empty Access (Jet 4) database", Create});
+  RegisterCommand({"mdb", "create", "FILE [--sort-order LOCALE]",
+                   "create a new, empty Access (Jet 4) database (sort order General, or e.g. "
+                   "1029 Czech, 1045 Polish)",
+                   Create});
   RegisterCommand(
       {"mdb", "tables", "FILE [--system]", "list the tables and queries of a database", Tables});
   RegisterCommand({"mdb", "schema", "FILE [TABLE]", "show table definitions as Jet DDL", Schema});
