@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "jet/index_page.h"
 #include "test_index_util.h"
@@ -12,6 +13,7 @@ namespace {
 using index_test::Unhex;
 using jet::DecodeIndexPage;
 using jet::EncodeIndexPage;
+using jet::EncodeIndexPageChanges;
 using jet::IndexPage;
 using jet::IndexPageError;
 namespace L = jet::index_page_layout;
@@ -206,6 +208,90 @@ TEST(IndexPageCodec, EmptyPageWithAPrefixLengthRoundTrips) {
   std::vector<std::uint8_t> again(L::kPageSize);
   EncodeIndexPage(page, again);
   EXPECT_EQ(again, bytes);
+}
+
+// The tree rewrites only the entries that changed since a page was last encoded or decoded.
+// Whatever the mix of inserts, erases, replacements, moves between pages and header
+// changes, the bytes must be the ones a whole encode gives, and a page object recorded
+// for another page number must be encoded whole.
+TEST(IndexPageCodec, EncodingOnlyTheChangesGivesTheWholeEncoding) {
+  std::mt19937 random(20261211);
+  auto entry = [&](std::size_t length) {
+    std::vector<std::uint8_t> e(length);
+    for (auto& b : e) b = static_cast<std::uint8_t>(random() % 7);  // many near-equal keys
+    return e;
+  };
+  auto sorted_place = [](const IndexPage& page, const std::vector<std::uint8_t>& e) {
+    std::size_t i = 0;
+    while (i < page.size()) {
+      const auto c = page.Entry(i);
+      if (!std::lexicographical_compare(c.begin(), c.end(), e.begin(), e.end())) break;
+      ++i;
+    }
+    return i;
+  };
+  for (const bool leaf : {true, false}) {
+    IndexPage page;
+    page.leaf = leaf;
+    IndexPage other;
+    other.leaf = leaf;
+    std::vector<std::uint8_t> bytes(L::kPageSize, 0xEE);  // garbage until the first encode
+    std::vector<std::uint8_t> whole(L::kPageSize);
+    for (int step = 0; step < 3000; ++step) {
+      const unsigned op = random() % 10;
+      const std::size_t length = 9 + random() % 40;
+      if (op < 5 && page.DataSize() + length <= L::kEntryAreaSize) {
+        const auto e = entry(length);
+        const std::size_t at = sorted_place(page, e);
+        if (at < page.size() && std::ranges::equal(page.Entry(at), e)) continue;
+        page.Insert(at, e);
+      } else if (op < 8 && !page.empty()) {
+        page.Erase(random() % page.size());
+      } else if (op == 8 && !page.empty()) {
+        // Same length and a different length, in place.
+        const std::size_t at = random() % page.size();
+        auto e = std::vector<std::uint8_t>(page.Entry(at).begin(), page.Entry(at).end());
+        if (random() % 2 && page.DataSize() < L::kEntryAreaSize) e.push_back(6); else e.back() ^= 1;
+        page.Replace(at, e);
+      } else if (!page.empty()) {
+        // Entries move to the end of another page, and back.
+        const std::size_t count = 1 + random() % page.size();
+        if (other.DataSize() + page.EntryEnd(count - 1) <= L::kEntryAreaSize)
+          page.MoveFrontTo(count, other);
+        if (!other.empty() && page.empty()) other.MoveFrontTo(other.size(), page);
+        page.next_page = static_cast<std::uint32_t>(random());
+        page.level = static_cast<std::uint8_t>(random() % 3);
+      }
+      page.prefix_length = 0;
+      // Every 97th step the object claims another page's bytes: a whole encode follows.
+      EncodeIndexPageChanges(page, step % 97 == 0 ? 9 : 7, bytes);
+      EncodeIndexPage(page, whole);
+      ASSERT_EQ(bytes, whole) << "step " << step << (leaf ? " (leaf)" : " (node)");
+    }
+  }
+}
+
+// A page decoded from bytes with a prefix is written whole without one.
+TEST(IndexPageCodec, EncodingTheChangesOfACompressedPageWritesItWhole) {
+  IndexPage page;
+  for (int i = 0; i < 100; ++i) {
+    std::vector<std::uint8_t> e(30, 0x41);
+    e[25] = static_cast<std::uint8_t>(i);
+    page.Append(e);
+  }
+  page.prefix_length = static_cast<std::uint16_t>(page.MaxPrefix());
+  ASSERT_GT(page.prefix_length, 0);
+  std::vector<std::uint8_t> bytes(L::kPageSize);
+  EncodeIndexPage(page, bytes);
+  IndexPage decoded = DecodeIndexPage(bytes);
+  decoded.MarkSynced(5);
+  decoded.Erase(99);
+  decoded.prefix_length = 0;
+  ASSERT_LE(decoded.DataSize(), L::kEntryAreaSize);
+  EncodeIndexPageChanges(decoded, 5, bytes);
+  std::vector<std::uint8_t> whole(L::kPageSize);
+  EncodeIndexPage(decoded, whole);
+  EXPECT_EQ(bytes, whole);
 }
 
 }  // namespace

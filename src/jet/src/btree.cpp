@@ -120,15 +120,7 @@ IndexTree::CachedPage& IndexTree::Load(std::uint32_t number) {
       Corrupt(number, "points to page " + std::to_string(number) + ", outside the file (" +
                           std::to_string(pager_.PageCount()) + " pages)");
     }
-    PageRef ref;
-    {
-      struct Reading {
-        bool& flag;
-        ~Reading() { flag = false; }
-      } reading{reading_};
-      reading_ = true;
-      ref = pager_.Read(number);
-    }
+    PageRef ref = pager_.Read(number);
     cached = &Emplace(number);
     try {
       DecodeIndexPage(ref.Bytes(), cached->page);
@@ -142,6 +134,7 @@ IndexTree::CachedPage& IndexTree::Load(std::uint32_t number) {
       Corrupt(number, "the page belongs to the table defined on page " + std::to_string(owner) +
                           ", not " + std::to_string(definition_.table_definition_page));
     }
+    cached->page.MarkSynced(number);
   }
   cached->used = ++clock_;
   return *cached;
@@ -151,47 +144,34 @@ const IndexPage& IndexTree::ReadPage(std::uint32_t page) {
   return Load(page).page;
 }
 
-IndexTree::~IndexTree() {
-  if (!registered_) return;
-  try {
-    WriteDeferred();
-  } catch (...) {
-    // Nothing can be reported from here; Database::Close flushes before trees go.
-  }
-  pager_.UnregisterDeferredWriter(this);
-}
+IndexTree::~IndexTree() = default;
 
 void IndexTree::MarkDirty(std::uint32_t page, CachedPage& cached) {
   if (cached.dirty) return;
-  if (!registered_) {
-    pager_.RegisterDeferredWriter(this);
-    registered_ = true;
-  }
-  pager_.Defer(page);
   dirty_.push_back(page);
   cached.dirty = true;
 }
 
 void IndexTree::Encode(std::uint32_t number, CachedPage& cached) {
   if (!Fits(cached.page)) Corrupt(number, "internal error: a page was left overfull");
-  pager_.Undefer(number);  // before Write, which would otherwise ask us again
   PageRef ref = pager_.Write(number);
-  EncodeIndexPage(cached.page, {ref.MutableData(), L::kPageSize});
+  EncodeIndexPageChanges(cached.page, number, {ref.MutableData(), L::kPageSize});
   cached.dirty = false;
 }
 
-void IndexTree::WriteDeferred() {
-  // While this tree reads a page, only the tree itself looks at its changed pages.
-  if (!registered_ || reading_) return;
+void IndexTree::WriteDirty() {
   for (std::uint32_t number : dirty_) {
     CachedPage* cached = Cached(number);
-    if (cached && cached->dirty) Encode(number, *cached);  // else freed or written meanwhile
+    if (cached && cached->dirty) Encode(number, *cached);  // else freed meanwhile
   }
   dirty_.clear();
 }
 
-void IndexTree::PagerGone() {
-  registered_ = false;
+void IndexTree::DropDirty() {
+  for (std::uint32_t number : dirty_) {
+    CachedPage* cached = Cached(number);
+    if (cached && cached->dirty) Forget(number);
+  }
   dirty_.clear();
 }
 
@@ -214,20 +194,22 @@ std::uint32_t IndexTree::NewPage() {
 
 void IndexTree::FreePage(std::uint32_t page) {
   Forget(page);
-  pager_.Undefer(page);
   pager_.Release(page, map_);
 }
 
 void IndexTree::EndChange() {
+  WriteDirty();
   seen_writes_ = ++*writes_;
   ++version_;
 }
 
 void IndexTree::Begin() {
+  // A change that failed part-way left pages that never reached the Pager (which the
+  // failure marked failed): they are not the index any more.
+  if (!dirty_.empty()) DropDirty();
   if (seen_writes_ != *writes_) {
-    // Pages still changed here were read by no other tree since (a read through the Pager
-    // would have had them written), so they are current: write them, then drop everything.
-    WriteDeferred();
+    // Another tree over this index changed pages in the Pager since: the decoded ones here
+    // may be stale.
     ForgetAll();
     seen_writes_ = *writes_;
     ++version_;  // cursors find their place again
@@ -237,8 +219,8 @@ void IndexTree::Begin() {
 
 void IndexTree::Trim() {
   if (cached_ <= cache_limit_) return;
-  // Keep the most recently used half; changed pages that go are encoded first. Only called
-  // between operations, when nobody holds a reference into the cache.
+  // Keep the most recently used half. Only called between operations, when every change
+  // is in the Pager and nobody holds a reference into the cache.
   std::vector<std::uint64_t> uses;
   uses.reserve(cached_);
   for (const auto& slot : cache_) {
@@ -249,14 +231,8 @@ void IndexTree::Trim() {
   const std::uint64_t cut = uses[uses.size() / 2];
   for (std::uint32_t number = 0; number < cache_.size(); ++number) {
     const auto& slot = cache_[number];
-    if (!slot || slot->used >= cut) continue;
-    if (slot->dirty) Encode(number, *slot);
-    Forget(number);
+    if (slot && slot->used < cut && !slot->dirty) Forget(number);
   }
-  std::erase_if(dirty_, [&](std::uint32_t number) {
-    const CachedPage* cached = Cached(number);
-    return !cached || !cached->dirty;
-  });
 }
 
 void IndexTree::CheckChild(std::uint32_t parent, std::uint32_t child, std::size_t depth) const {

@@ -51,6 +51,7 @@ void IndexPage::Insert(std::size_t i, std::span<const std::uint8_t> entry) {
   for (std::size_t k = i; k < ends_.size(); ++k)
     ends_[k] += static_cast<std::uint32_t>(entry.size());
   if (shortest_ != 0) shortest_ = std::min(shortest_, entry.size());
+  synced_entries_ = std::min(synced_entries_, i);
 }
 
 void IndexPage::Erase(std::size_t i) {
@@ -61,6 +62,7 @@ void IndexPage::Erase(std::size_t i) {
   ends_.erase(ends_.begin() + static_cast<std::ptrdiff_t>(i));
   for (std::size_t k = i; k < ends_.size(); ++k) ends_[k] -= static_cast<std::uint32_t>(length);
   shortest_ = 0;
+  synced_entries_ = std::min(synced_entries_, i);
 }
 
 void IndexPage::Replace(std::size_t i, std::span<const std::uint8_t> entry) {
@@ -68,6 +70,7 @@ void IndexPage::Replace(std::size_t i, std::span<const std::uint8_t> entry) {
   const std::size_t length = ends_[i] - begin;
   if (entry.size() == length) {
     std::copy(entry.begin(), entry.end(), data_.begin() + static_cast<std::ptrdiff_t>(begin));
+    synced_entries_ = std::min(synced_entries_, i);
     return;
   }
   Erase(i);
@@ -86,6 +89,8 @@ void IndexPage::MoveFrontTo(std::size_t count, IndexPage& to) {
   for (auto& e : ends_) e -= static_cast<std::uint32_t>(bytes);
   shortest_ = 0;
   to.shortest_ = 0;
+  synced_entries_ = 0;
+  to.synced_entries_ = std::min(to.synced_entries_, to.ends_.size() - count);
 }
 
 IndexRowPointer IndexPage::RowPointer(std::size_t i) const {
@@ -154,6 +159,7 @@ void DecodeIndexPage(std::span<const std::uint8_t> bytes, IndexPage& page) {
     throw IndexPageError("index page marker byte is " + std::to_string(p[L::kMagic]) + ", not 1");
   }
   page.ClearEntries();
+  page.synced_page_ = 0;
   page.leaf = p[L::kType] == L::kLeafType;
   page.table_definition = Get32(p + L::kTableDefinition);
   page.unknown08 = Get32(p + L::kUnknown08);
@@ -276,6 +282,65 @@ void EncodeIndexPage(const IndexPage& page, std::span<std::uint8_t> out) {
     }
   }
   std::memset(area + stored, 0, L::kEntryAreaSize - stored);
+}
+
+void IndexPage::MarkSynced(std::uint32_t page) {
+  synced_page_ = page;
+  synced_entries_ = size();
+  synced_prefix_ = prefix_length;
+  synced_leaf_ = leaf;
+  synced_bytes_ = prefix_length == 0 ? DataSize() : StoredSize(prefix_length);
+}
+
+void EncodeIndexPageChanges(IndexPage& page, std::uint32_t number, std::span<std::uint8_t> out) {
+  const std::size_t from = page.synced_entries_;
+  if (page.synced_page_ != number || page.prefix_length != 0 || page.synced_prefix_ != 0 ||
+      page.synced_leaf_ != page.leaf || from == 0 || out.size() != L::kPageSize) {
+    EncodeIndexPage(page, out);
+    page.MarkSynced(number);
+    return;
+  }
+  // Entries [0, from) are on the page as they are here; with no prefix an entry's bytes
+  // sit at the same offset in the entry area as in data_.
+  const std::size_t stored = page.DataSize();
+  if (stored > L::kEntryAreaSize) {
+    throw IndexPageError("index entries need " + std::to_string(stored) + " bytes; a page holds " +
+                         std::to_string(L::kEntryAreaSize));
+  }
+  std::uint8_t* p = out.data();
+  // What the page holds, from the page object rather than the page: the page's bytes are
+  // usually not in the processor's cache, and only stores go there.
+  const std::size_t old_stored = page.synced_bytes_;
+  Put16(p + L::kFreeSpace, static_cast<std::uint16_t>(L::kEntryAreaSize - stored));
+  Put32(p + L::kTableDefinition, page.table_definition);
+  Put32(p + L::kUnknown08, page.unknown08);
+  Put32(p + L::kPrevPage, page.prev_page);
+  Put32(p + L::kNextPage, page.next_page);
+  Put32(p + L::kTailPage, page.tail_page);
+  p[L::kLevel] = page.level;
+  std::uint8_t* area = p + L::kEntries;
+  std::uint8_t* mask = p + L::kEntryMask;
+  const std::size_t begin = page.EntryEnd(from - 1);  // first byte that may change
+  // Mask bits for ends after `begin`: the byte holding `begin` keeps its lower bits.
+  const std::size_t clear_to = std::max(old_stored, stored);
+  if (clear_to > begin) {
+    const std::size_t first_byte = (begin + 1) / 8;
+    const std::size_t last_byte = clear_to / 8;
+    if ((begin + 1) % 8 != 0) {
+      mask[first_byte] &= static_cast<std::uint8_t>((1u << ((begin + 1) % 8)) - 1);
+      if (last_byte > first_byte)
+        std::memset(mask + first_byte + 1, 0, last_byte - first_byte);
+    } else {
+      std::memset(mask + first_byte, 0, last_byte - first_byte + 1);
+    }
+  }
+  for (std::size_t i = from; i < page.size(); ++i) {
+    const std::size_t end = page.EntryEnd(i);
+    mask[end / 8] |= static_cast<std::uint8_t>(1u << (end % 8));
+  }
+  if (stored > begin) std::memcpy(area + begin, page.Entry(0).data() + begin, stored - begin);
+  if (old_stored > stored) std::memset(area + stored, 0, old_stored - stored);
+  page.MarkSynced(number);
 }
 
 void AppendRowPointer(std::vector<std::uint8_t>& entry, IndexRowPointer where) {

@@ -238,9 +238,7 @@ std::unique_ptr<Pager> Pager::CreateNew(std::unique_ptr<File> file, const PagerO
   return std::unique_ptr<Pager>(new Pager(std::move(file), JetVersion::kJet4, o, true));
 }
 
-Pager::~Pager() {
-  for (DeferredWriter* writer : deferred_writers_) writer->PagerGone();
-}
+Pager::~Pager() = default;
 
 void Pager::UseJournal(FileSystem& fs) {
   journal_fs_ = &fs;
@@ -279,22 +277,6 @@ void Pager::RollBack() {
   if (!journal_ || !journal_->Active()) return;  // nothing reached the file
   journal_->Close();
   RollBackJournal(*journal_fs_, *file_);
-}
-
-void Pager::RegisterDeferredWriter(DeferredWriter* writer) {
-  if (std::find(deferred_writers_.begin(), deferred_writers_.end(), writer) ==
-      deferred_writers_.end())
-    deferred_writers_.push_back(writer);
-}
-
-void Pager::UnregisterDeferredWriter(DeferredWriter* writer) {
-  std::erase(deferred_writers_, writer);
-}
-
-void Pager::WriteDeferredPages() {
-  // A writer may unregister while it writes; walk a copy.
-  const std::vector<DeferredWriter*> writers = deferred_writers_;
-  for (DeferredWriter* writer : writers) writer->WriteDeferred();
 }
 
 void Pager::FreeBlock::operator()(std::uint8_t* p) const {
@@ -440,7 +422,6 @@ void Pager::WriteSortedFrames(std::vector<PageFrame*>& frames) {
 }
 
 PageRef Pager::Read(std::uint32_t page) {
-  if (deferred_.Contains(page)) WriteDeferredPages();
   return PageRef(this, Fetch(page, true), false);
 }
 
@@ -448,7 +429,6 @@ PageRef Pager::Write(std::uint32_t page) {
   if (!options_.writable)
     ThrowJet(ErrorCode::kReadOnly, FileName() + ": the database is open for reading only");
   CheckNotFailed();
-  if (deferred_.Contains(page)) WriteDeferredPages();
   PageFrame* f = Fetch(page, true);
   f->dirty = true;
   return PageRef(this, f, true);
@@ -487,7 +467,6 @@ void Pager::Release(std::uint32_t page, UsageMap* owner) {
   CheckNotFailed();
   if (page < 2 || page >= page_count_)
     throw std::logic_error("releasing page " + std::to_string(page) + " of " + FileName());
-  if (deferred_.Contains(page)) WriteDeferredPages();
   if (owner) owner->Remove(page);
   PageFrame* f = Fetch(page, false);
   std::memset(f->data, 0, page_size_);
@@ -806,7 +785,7 @@ void Pager::StoreGlobalMap() {
 }
 
 bool Pager::HasUnwrittenChanges() const {
-  if (global_dirty_ || !deferred_.Empty()) return true;
+  if (global_dirty_) return true;
   for (const auto& [key, map] : maps_)
     if (map->dirty_) return true;
   for (const PageFrame* f : resident_)
@@ -818,7 +797,6 @@ void Pager::Flush() {
   if (!options_.writable) return;
   CheckNotFailed();
   try {
-    WriteDeferredPages();
     for (auto& [key, map] : maps_)
       if (map->dirty_) StoreMap(*map);
     if (global_dirty_) StoreGlobalMap();

@@ -100,9 +100,6 @@ void Table::Redefine(TableDefinition def) {
   // now would write the old index statistics over the new layout.
   counters_dirty_ = false;
   def_ = std::move(def);
-  // Index pages the old trees still hold changed reach the page cache here, where a
-  // failure can be reported, not in their destructors.
-  if (indexes_) indexes_->WriteChanges();
   indexes_.reset();
   write_refusal_.clear();
   long_values_.clear();

@@ -6,16 +6,17 @@
 // root in place, frees pages that empty, scans in order both ways, seeks with the five DAO
 // comparisons, and builds a whole tree in one pass from sorted entries. It reads and
 // writes pages only through the Pager, and every page it allocates or frees joins or
-// leaves the index's usage map in the same step. Decoded pages are cached inside the tree,
-// and a changed page is encoded into the Pager only when it has to be: when the tree drops
-// it from its cache, when anything else reads, writes or releases it through the Pager
-// (the tree is the Pager's DeferredWriter for it), at Pager::Flush and when the tree goes.
-// A page that takes many inserts is thus encoded once, not once per insert. Every tree
-// over the same index (same Pager, same root) shares one write counter: a tree whose
-// counter moved since its last operation writes its changed pages and drops its cached
-// ones, so a second tree (a check, a rebuild, a Seek cursor) never leaves another acting
-// on stale pages. Pages changed by anything else than an IndexTree are not noticed: keep
-// all index writes in this module.
+// leaves the index's usage map in the same step. The Pager owns the bytes of every page:
+// the tree keeps decoded views of the pages it used, and every page an operation changed
+// is encoded into the Pager before the operation returns, so the page cache, its write
+// order and the journal see each change before anything else can. Every tree over the
+// same index (same Pager, same root) shares one write counter: a tree whose counter moved
+// since its last operation drops its decoded pages, so a second tree (a check, a rebuild,
+// a Seek cursor) never leaves another acting on stale pages. An operation that fails
+// part-way leaves its changed pages out of the Pager (the failure marks the Pager failed,
+// so nothing of it is committed) and the tree drops them at its next operation. Pages
+// changed by anything else than an IndexTree are not noticed: keep all index writes in
+// this module.
 //
 // `IndexMaintainer` is what the row layer calls: it turns a row's column values into the
 // key of every real index of the table, checks uniqueness, Nulls and sort orders of all of
@@ -142,17 +143,12 @@ struct IndexPageStats {
   std::uint32_t height = 0;  // 1 = the root is a leaf
 };
 
-class IndexTree : private DeferredWriter {
+class IndexTree {
  public:
   IndexTree(Pager& pager, IndexDefinition definition, IndexContext context);
   IndexTree(const IndexTree&) = delete;
   IndexTree& operator=(const IndexTree&) = delete;
-  // Writes the pages it still holds changed (errors are lost here: call WriteChanges first
-  // where they matter).
   ~IndexTree();
-
-  // Encodes every changed page into the Pager.
-  void WriteChanges() { WriteDeferred(); }
 
   const IndexDefinition& Definition() const { return definition_; }
 
@@ -218,8 +214,10 @@ class IndexTree : private DeferredWriter {
   };
   enum class Target { kEntry, kKeyAtLeast, kKeyAbove };
 
-  void WriteDeferred() override;
-  void PagerGone() override;
+  // Encodes the pages changed by the operation under way into the Pager.
+  void WriteDirty();
+  // Forgets the pages a failed operation changed.
+  void DropDirty();
   void MarkDirty(std::uint32_t page, CachedPage& cached);
   void Encode(std::uint32_t page, CachedPage& cached);
 
@@ -236,8 +234,8 @@ class IndexTree : private DeferredWriter {
   void FreePage(std::uint32_t page);
   // Called at the end of every change: moves the write counters (pages stay cached).
   void EndChange();
-  // Called at the start of every public operation: drops the cache if another tree wrote
-  // this index since, and trims it.
+  // Called at the start of every public operation: drops what a failed operation left and
+  // the cache if another tree wrote this index since, and trims it.
   void Begin();
   void Trim();
   void CheckChild(std::uint32_t parent, std::uint32_t child, std::size_t depth) const;
@@ -267,11 +265,7 @@ class IndexTree : private DeferredWriter {
   std::vector<std::unique_ptr<CachedPage>> cache_;
   std::size_t cached_ = 0;
   std::vector<std::unique_ptr<CachedPage>> spare_;
-  std::vector<std::uint32_t> dirty_;  // changed pages not yet encoded into the Pager
-  bool registered_ = false;           // with the Pager, as its DeferredWriter
-  // Set while the tree reads a page through the Pager: a page another tree deferred makes
-  // the Pager ask every writer, this one too, in the middle of its own change.
-  bool reading_ = false;
+  std::vector<std::uint32_t> dirty_;  // pages the operation under way changed
   std::uint64_t clock_ = 0;
   std::uint64_t version_ = 0;
   std::uint64_t* writes_;  // this index's write count, shared by every tree over it
@@ -317,10 +311,6 @@ class IndexMaintainer {
 
   std::size_t size() const { return trees_.size(); }
   IndexTree& Tree(std::size_t i) { return *trees_[i]; }
-  // Encodes every tree's changed pages into the Pager (trees do that late; see IndexTree).
-  void WriteChanges() {
-    for (auto& tree : trees_) tree->WriteChanges();
-  }
   const std::vector<IndexCounters>& Counters() const { return counters_; }
   // True when a counter changed since the last call to ClearCountersChanged (the table
   // definition's statistics block needs rewriting).

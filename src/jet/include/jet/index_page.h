@@ -100,6 +100,7 @@ class IndexPage {
     data_.clear();
     ends_.clear();
     shortest_ = 0;
+    synced_entries_ = 0;
   }
 
   // Part of an entry: what the tree compares (key and row pointer), the key alone, the row
@@ -125,12 +126,26 @@ class IndexPage {
   // whether the page then fits.
   bool FitPrefix();
 
+  // Records that page `page` of the file holds exactly these entries, header and prefix
+  // (just decoded from it or encoded into it); EncodeIndexPageChanges then rewrites only
+  // what changed since.
+  void MarkSynced(std::uint32_t page);
+
  private:
   friend void DecodeIndexPage(std::span<const std::uint8_t> page, IndexPage& into);
+  friend void EncodeIndexPageChanges(IndexPage& page, std::uint32_t number,
+                                     std::span<std::uint8_t> out);
   std::vector<std::uint8_t> data_;
   std::vector<std::uint32_t> ends_;  // end of entry i in data_
   // Length of the shortest entry, kept while entries are only added (0 = recompute).
   mutable std::size_t shortest_ = 0;
+  // What MarkSynced recorded: the page number (0 = none), how many leading entries are
+  // unchanged since (every change lowers it), and the prefix and kind then.
+  std::uint32_t synced_page_ = 0;
+  std::size_t synced_entries_ = 0;
+  std::uint16_t synced_prefix_ = 0;
+  bool synced_leaf_ = true;
+  std::size_t synced_bytes_ = 0;  // bytes of stored entries then
 };
 
 // Decodes a page; raises IndexPageError when it is not a well-formed index page.
@@ -142,6 +157,11 @@ void DecodeIndexPage(std::span<const std::uint8_t> page, IndexPage& into);
 // prefix_length. Raises IndexPageError if the entries do not fit or the prefix is not
 // shared by every entry.
 void EncodeIndexPage(const IndexPage& page, std::span<std::uint8_t> out);
+// The same into `out`, which holds page `number` as the page object last recorded with
+// MarkSynced: with no prefix, only the bytes of the changed entries and the header are
+// rewritten (an append touches a few bytes, not the page); otherwise the whole page.
+// Records the result with MarkSynced.
+void EncodeIndexPageChanges(IndexPage& page, std::uint32_t number, std::span<std::uint8_t> out);
 
 // Entry building helpers.
 void AppendRowPointer(std::vector<std::uint8_t>& entry, IndexRowPointer where);

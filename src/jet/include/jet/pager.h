@@ -118,21 +118,6 @@ class PageRef {
   bool writable_ = false;
 };
 
-// Something that holds newer bytes of some pages than the cache does and writes them back
-// on demand (an index tree encodes the pages it changed when it has to, not after every
-// change). The pager asks every registered writer to write its pages before anyone reads,
-// writes or releases a page marked with Defer, and at Flush.
-class DeferredWriter {
- public:
-  // Writes every page it holds back through Pager::Write, calling Undefer first for each.
-  virtual void WriteDeferred() = 0;
-  // The pager is being destroyed: nothing may be written through it any more.
-  virtual void PagerGone() = 0;
-
- protected:
-  ~DeferredWriter() = default;
-};
-
 struct PagerOptions {
   bool writable = false;
   // Pages kept in memory before clean (then dirty) unpinned pages are evicted.
@@ -183,15 +168,6 @@ class Pager {
   void DropMap(RowPointer where);
   // Decodes a map row without keeping it (for checks and for read-only walks).
   PageSet LoadMapPages(RowPointer where);
-
-  // Pages whose newest bytes a DeferredWriter holds. A writer registers once before it
-  // defers pages and unregisters before it goes.
-  void RegisterDeferredWriter(DeferredWriter* writer);
-  void UnregisterDeferredWriter(DeferredWriter* writer);
-  void Defer(std::uint32_t page) { deferred_.Insert(page); }
-  void Undefer(std::uint32_t page) { deferred_.Erase(page); }
-  // Has every registered writer write its pages.
-  void WriteDeferredPages();
 
   // Writes every change to the file and syncs it; with a journal this is the commit.
   void Flush();
@@ -265,9 +241,6 @@ class Pager {
   std::vector<PageFrame*> resident_;                      // clock list for eviction
   std::vector<std::unique_ptr<PageFrame>> spare_frames_;  // evicted, ready for reuse
   std::size_t clock_hand_ = 0;
-
-  PageSet deferred_;  // pages a DeferredWriter holds newer bytes of
-  std::vector<DeferredWriter*> deferred_writers_;
 
   PageSet free_;  // the global map: set = free
   UsageMap global_;
