@@ -52,7 +52,7 @@ inline void SplitTableAndMemo(const std::uint8_t* data, std::size_t size, std::s
 
 // fuzz_bde_dbf: a whole .dbf and its memo file (found under either memo extension). The
 // input's length picks the reading options: records past the count, a missing memo file
-// read as Null.
+// read as Null, and a .cpg companion holding the memo part's first line.
 inline void FuzzDbf(const std::uint8_t* data, std::size_t size) {
   std::string table, memo;
   SplitTableAndMemo(data, size, table, memo);
@@ -65,6 +65,7 @@ inline void FuzzDbf(const std::uint8_t* data, std::size_t size) {
     fs.Add("f/t.dbt", memo);
     fs.Add("f/t.fpt", memo);
   }
+  if (size & 8) fs.Add("f/t.cpg", memo.substr(0, memo.find('\n')));
   ReadEverything(fs, "f/t.dbf", options);
 }
 

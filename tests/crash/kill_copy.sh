@@ -33,10 +33,17 @@ export_matches() {  # file -> 0 when every pre-existing table exports as before
   done
 }
 
-cp "$work/base.mdb" "$work/timing.mdb"
-start=$(date +%s%N)
-"$cli" copy tables "$work/timing.mdb" "$work/BIG.DBF" --quiet || { echo "the copy itself fails"; exit 1; }
-total_ms=$((($(date +%s%N) - start) / 1000000))
+# The kill moments follow a timed run; the shorter of two, since the first also reads the
+# source into the system's cache and the kill runs find it there.
+total_ms=0
+for attempt in 1 2; do
+  cp "$work/base.mdb" "$work/timing.mdb"
+  start=$(date +%s%N)
+  "$cli" copy tables "$work/timing.mdb" "$work/BIG.DBF" --quiet || { echo "the copy itself fails"; exit 1; }
+  ms=$((($(date +%s%N) - start) / 1000000))
+  if [ "$total_ms" = 0 ] || [ "$ms" -lt "$total_ms" ]; then total_ms=$ms; fi
+  rm -f "$work/timing.mdb"
+done
 echo "a full copy of $rows records takes $total_ms ms"
 
 failures=0 hot=0 foreign_ok=0
@@ -48,9 +55,8 @@ for i in $(seq 1 "$kills"); do
   "$cli" copy tables "$dest" "$work/BIG.DBF" --quiet 2>/dev/null &
   pid=$!
   sleep "$(printf '%d.%03d' $((at_ms / 1000)) $((at_ms % 1000)))"
-  kill -9 "$pid" 2>/dev/null
+  if kill -9 "$pid" 2>/dev/null; then line="kill $i at ${at_ms} ms:"; else line="kill $i at ${at_ms} ms (the copy had ended):"; fi
   wait "$pid" 2>/dev/null
-  line="kill $i at ${at_ms} ms:"
   if [ -e "$dest-journal" ]; then hot=$((hot + 1)); line+=" journal left;"; fi
   if export_matches "$dest"; then foreign_ok=$((foreign_ok + 1)); line+=" mdbtools reads the old tables before recovery;"; fi
   "$cli" mdb recover "$dest" > /dev/null || { line+=" RECOVER FAILED"; failures=$((failures + 1)); }

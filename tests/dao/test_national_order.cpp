@@ -72,5 +72,70 @@ TEST(NationalOrder, ACzechDatabaseTakesTablesIndexesAndRowsInItsOrder) {
   }
 }
 
+// Without an index, text still compares and sorts in the database's order: Jet SQL's ORDER BY
+// and WHERE, a recordset's Sort and Filter, and FindFirst. The same words in a General
+// database sort as General does ("chata" before "hrad").
+TEST(NationalOrder, SqlSortFilterAndFindFollowTheDatabasesOrder) {
+  const std::vector<std::string> words = {"žába", "ideál", "chata", "cena", "hrad",
+                                          "čára", "Chrudim", "Hradec", "ilustrace"};
+  struct Case {
+    const char* locale;
+    std::vector<std::string> sorted;
+    std::vector<std::string> after_hrad;  // > 'hrad', in order
+  };
+  const Case cases[] = {
+      {dbLangCzech,
+       {"cena", "čára", "hrad", "Hradec", "chata", "Chrudim", "ideál", "ilustrace", "žába"},
+       {"Hradec", "chata", "Chrudim", "ideál", "ilustrace", "žába"}},
+      {dbLangGeneral,
+       {"čára", "cena", "chata", "Chrudim", "hrad", "Hradec", "ideál", "ilustrace", "žába"},
+       {"Hradec", "ideál", "ilustrace", "žába"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.locale);
+    daotest::TempDir dir;
+    auto engine = DBEngine::Create();
+    auto db = engine->CreateDatabase(dir.Path("words.mdb"), c.locale);
+    auto td = db->CreateTableDef("Slova");
+    td->Fields().Append(td->CreateField("Slovo", dbText, 40));
+    db->TableDefs().Append(td);
+    {
+      auto rs = db->OpenRecordset("Slova", dbOpenTable);
+      for (const std::string& w : words) {
+        rs->AddNew();
+        rs->Fields().Item("Slovo")->SetValue(std::string_view(w));
+        rs->Update();
+      }
+      rs->Close();
+    }
+    auto column = [](const std::shared_ptr<Recordset>& rs) {
+      std::vector<std::string> out;
+      for (; !rs->Eof(); rs->MoveNext()) out.push_back(rs->Fields().Item("Slovo")->Value().ToString());
+      return out;
+    };
+    EXPECT_EQ(column(db->OpenRecordset("SELECT Slovo FROM Slova ORDER BY Slovo", dbOpenSnapshot)),
+              c.sorted);
+    EXPECT_EQ(column(db->OpenRecordset(
+                  "SELECT Slovo FROM Slova WHERE Slovo > 'hrad' ORDER BY Slovo", dbOpenDynaset)),
+              c.after_hrad);
+    auto all = db->OpenRecordset("Slova", dbOpenDynaset);
+    all->SetSort("Slovo");
+    EXPECT_EQ(column(all->OpenRecordset()), c.sorted);
+    all->SetFilter("Slovo > 'hrad'");
+    auto filtered = all->OpenRecordset();
+    std::vector<std::string> got = column(filtered);
+    std::sort(got.begin(), got.end());
+    std::vector<std::string> want = c.after_hrad;
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+    all->SetFilter("");
+    auto sorted = all->OpenRecordset();
+    sorted->FindFirst("Slovo > 'hrad'");
+    ASSERT_FALSE(sorted->NoMatch());
+    EXPECT_EQ(sorted->Fields().Item("Slovo")->Value().ToString(), c.after_hrad.front());
+    db->Close();
+  }
+}
+
 }  // namespace
 }  // namespace dao

@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "core/encoding.h"
@@ -13,6 +15,30 @@ namespace jetsql {
 namespace {
 
 constexpr std::size_t kPiece = jet::kMaxTextKeyUnits;
+
+thread_local jet::SortOrder current_order = jet::kGeneralSortOrder;
+
+// The order keys are built in: the current one when we build its keys, else General.
+jet::SortOrder KeyOrder() {
+  const jet::SortOrder order = current_order;
+  if (jet::IsGeneralSortOrder(order)) return order;
+  static thread_local jet::SortOrder checked{};
+  static thread_local bool checked_ok = false;
+  if (!(checked == order)) {
+    checked = order;
+    checked_ok = jet::CanWriteTextKeys(order);
+  }
+  return checked_ok ? order : jet::kGeneralSortOrder;
+}
+
+void AppendOrderKey(jet::SortOrder order, std::u16string_view piece,
+                    std::vector<std::uint8_t>& key) {
+  if (jet::IsGeneralSortOrder(order) || jet::UnkeyableUnit(order, piece) != 0) {
+    jet::AppendGeneralTextKey(piece, false, key);
+  } else {
+    jet::AppendTextKey(order, piece, false, key);
+  }
+}
 
 // Most texts in real tables are plain ASCII letters, digits and blanks. For those the General
 // key is one primary byte per character followed by 01 00, so comparing the primary bytes
@@ -78,11 +104,12 @@ void AppendPieces(std::u16string_view units, std::string& out) {
   // Trailing blanks of the whole text do not count; inside a long text they stay.
   while (!units.empty() && units.back() == u' ') units.remove_suffix(1);
   std::vector<std::uint8_t> key;
+  const jet::SortOrder order = KeyOrder();
   do {
     const std::u16string_view piece = units.substr(0, kPiece);
     units.remove_prefix(piece.size());
     key.clear();
-    jet::AppendGeneralTextKey(piece, false, key);
+    AppendOrderKey(order, piece, key);
     out.append(reinterpret_cast<const char*>(key.data()), key.size());
   } while (!units.empty());
 }
@@ -94,9 +121,29 @@ int CompareBytes(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+jet::SortOrder CurrentCollation() {
+  return current_order;
+}
+
+CollationScope::CollationScope(jet::SortOrder order) : saved_(current_order) {
+  current_order = order;
+}
+
+CollationScope::~CollationScope() {
+  current_order = saved_;
+}
+
+jet::SortOrder CollationOf(const std::vector<ColumnInfo>& columns) {
+  for (const ColumnInfo& c : columns) {
+    if (!jet::IsGeneralSortOrder(c.sort_order)) return c.sort_order;
+  }
+  return jet::kGeneralSortOrder;
+}
+
 int CompareText(std::string_view a, std::string_view b) {
   std::string_view ta, tb;
-  if (SimpleAscii(a, ta) && SimpleAscii(b, tb)) return CompareSimple(ta, tb);
+  const bool general = jet::IsGeneralSortOrder(KeyOrder());
+  if (general && SimpleAscii(a, ta) && SimpleAscii(b, tb)) return CompareSimple(ta, tb);
   if (a == b) return 0;
   std::string ka, kb;
   AppendTextSortKey(a, ka);
@@ -106,7 +153,7 @@ int CompareText(std::string_view a, std::string_view b) {
 
 void AppendTextSortKey(std::string_view utf8, std::string& out) {
   std::string_view trimmed;
-  if (SimpleAscii(utf8, trimmed)) {
+  if (jet::IsGeneralSortOrder(KeyOrder()) && SimpleAscii(utf8, trimmed)) {
     const AsciiPrimaries& p = Primaries();
     // The same bytes the key function would give: primaries, then 01 00.
     for (char c : trimmed) out += static_cast<char>(p.primary[static_cast<unsigned char>(c)]);
@@ -118,19 +165,38 @@ void AppendTextSortKey(std::string_view utf8, std::string& out) {
   AppendPieces(units, out);
 }
 
+namespace {
+
+using CharacterKeys = std::array<std::string, 65536>;
+
+std::unique_ptr<CharacterKeys> BuildCharacterKeys(jet::SortOrder order) {
+  auto table = std::make_unique<CharacterKeys>();
+  std::vector<std::uint8_t> key;
+  for (std::uint32_t u = 0; u < 65536; ++u) {
+    key.clear();
+    const char16_t unit16 = static_cast<char16_t>(u);
+    AppendOrderKey(order, std::u16string_view(&unit16, 1), key);
+    (*table)[u].assign(reinterpret_cast<const char*>(key.data()), key.size());
+  }
+  return table;
+}
+
+}  // namespace
+
 const std::string& CharacterKey(char16_t unit) {
-  static const std::unique_ptr<std::array<std::string, 65536>> keys = [] {
-    auto table = std::make_unique<std::array<std::string, 65536>>();
-    std::vector<std::uint8_t> key;
-    for (std::uint32_t u = 0; u < 65536; ++u) {
-      key.clear();
-      const char16_t unit16 = static_cast<char16_t>(u);
-      jet::AppendGeneralTextKey(std::u16string_view(&unit16, 1), false, key);
-      (*table)[u].assign(reinterpret_cast<const char*>(key.data()), key.size());
-    }
-    return table;
-  }();
-  return (*keys)[unit];
+  const jet::SortOrder order = KeyOrder();
+  if (jet::IsGeneralSortOrder(order)) {
+    static const std::unique_ptr<CharacterKeys> general = BuildCharacterKeys(order);
+    return (*general)[unit];
+  }
+  // One table per national order, built on first use and kept.
+  static std::mutex mutex;
+  static std::map<std::uint32_t, std::unique_ptr<CharacterKeys>> tables;
+  const std::uint32_t id = (std::uint32_t{order.locale} << 8) | order.version;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto& table = tables[id];
+  if (!table) table = BuildCharacterKeys(order);
+  return (*table)[unit];
 }
 
 }  // namespace jetsql

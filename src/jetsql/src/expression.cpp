@@ -85,6 +85,7 @@ void AppendSortKey(const core::Variant& value, bool descending, std::string& key
 struct CompiledExpression::Impl {
   std::string text;
   ExprPtr expr;
+  jet::SortOrder order = jet::kGeneralSortOrder;
 };
 
 CompiledExpression::CompiledExpression() = default;
@@ -97,6 +98,7 @@ CompiledExpression CompiledExpression::Compile(std::string_view text,
                                                TextKind kind, std::string_view source) {
   auto impl = std::make_shared<Impl>();
   impl->text = std::string(text);
+  impl->order = CollationOf(columns);
   try {
     detail::ColumnListBinder binder(columns, kind == TextKind::kCriteria);
     try {
@@ -117,6 +119,7 @@ CompiledExpression CompiledExpression::Compile(std::string_view text,
 
 core::Variant CompiledExpression::Evaluate(const RowView& row) const {
   if (!impl_) return core::Variant::Null();
+  const CollationScope collation(impl_->order);
   detail::EvalState state;
   state.call.now = detail::CurrentDateTime();
   return impl_->expr->Eval(row, state);
@@ -141,6 +144,7 @@ struct SortSpec::Impl {
   std::string text;
   std::vector<ExprPtr> keys;
   std::vector<bool> descending;
+  jet::SortOrder order = jet::kGeneralSortOrder;
 };
 
 SortSpec::SortSpec() = default;
@@ -152,6 +156,7 @@ SortSpec SortSpec::Compile(std::string_view sort_text, const std::vector<ColumnI
                            std::string_view source) {
   auto impl = std::make_shared<Impl>();
   impl->text = std::string(sort_text);
+  impl->order = CollationOf(columns);
   try {
     std::vector<detail::OrderItem> items = detail::ParseOrderList(sort_text);
     detail::ColumnListBinder binder(columns, false);
@@ -193,6 +198,7 @@ SortSpec SortSpec::Compile(std::string_view sort_text, const std::vector<ColumnI
 
 void SortSpec::AppendKey(const RowView& row, std::string& key) const {
   if (!impl_) return;
+  const CollationScope collation(impl_->order);
   detail::EvalState state;
   for (std::size_t i = 0; i < impl_->keys.size(); ++i) {
     AppendSortKey(impl_->keys[i]->Eval(row, state), impl_->descending[i], key);

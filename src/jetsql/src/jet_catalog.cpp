@@ -122,7 +122,9 @@ class JetTableSource final : public TableSource {
     const jet::TableDefinition& def = table.Definition();
     for (int position : table.ColumnOrder()) {
       const jet::ColumnDefinition& c = def.columns[static_cast<std::size_t>(position)];
-      columns_.push_back(ColumnInfo{c.name, DataTypeOfColumn(c.type), name_});
+      ColumnInfo info{c.name, DataTypeOfColumn(c.type), name_};
+      if (c.IsText() && db.Version() == jet::JetVersion::kJet4) info.sort_order = c.TextSortOrder();
+      columns_.push_back(std::move(info));
       positions_.push_back(position);
     }
     // One entry per real index, named after its first logical index.
@@ -324,6 +326,10 @@ DataType DataTypeOfColumn(std::uint8_t type) {
 
 JetCatalog::JetCatalog(jet::Database& db) : db_(db) {}
 JetCatalog::~JetCatalog() = default;
+
+jet::SortOrder JetCatalog::TextOrder() const {
+  return db_.Version() == jet::JetVersion::kJet4 ? db_.DefaultSortOrder() : jet::kGeneralSortOrder;
+}
 
 std::shared_ptr<TableSource> JetCatalog::OpenTable(std::string_view name) {
   for (const auto& t : open_) {

@@ -7,6 +7,7 @@
 
 #include "binders.h"
 #include "compile.h"
+#include "jetsql/collation.h"
 #include "jetsql/errors.h"
 #include "jetsql/expression.h"
 #include "parser.h"
@@ -67,6 +68,7 @@ struct IndexPlan {
 
 struct Compiled {
   std::string sql;
+  jet::SortOrder text_order = jet::kGeneralSortOrder;  // what text compares in
   std::vector<ParameterInfo> parameters;
   std::vector<Source> sources;
   std::vector<std::unique_ptr<JoinTree>> from;  // comma-separated items
@@ -227,6 +229,8 @@ class StatementCompiler {
     BindOrder(*c, binder, s);
     if (c->grouped) CheckGrouping(*c, binder, s);
     PlanIndex(*c, binder, s);
+    c->text_order = CollationOf(c->combined);
+    if (jet::IsGeneralSortOrder(c->text_order)) c->text_order = catalog_.TextOrder();
     return c;
   }
 
@@ -256,7 +260,7 @@ class StatementCompiler {
       if (!sql || depth_ > 16) ThrowError(dao_error::kInputTableNotFound, item.name);
       src.query = std::make_shared<PreparedQuery>(PrepareNested(*sql));
       for (const ResultColumn& rc : PreparedColumns(*src.query)) {
-        src.columns.push_back(ColumnInfo{rc.name, rc.type, src.alias});
+        src.columns.push_back(ColumnInfo{rc.name, rc.type, src.alias, catalog_.TextOrder()});
       }
       for (const ParameterInfo& p : src.query->Parameters()) {
         const bool known =
@@ -753,6 +757,7 @@ struct ResultData {
   std::shared_ptr<const Compiled> program;
   std::vector<Variant> parameters;
   double now = 0;
+  jet::SortOrder text_order = jet::kGeneralSortOrder;
 };
 
 }  // namespace
@@ -787,6 +792,7 @@ const std::vector<RowLocator>& QueryResult::Locators() const {
 
 bool QueryResult::ReadByLocator(RowLocator locator, std::vector<Variant>& out) const {
   if (!impl_->by_locator || !impl_->base) return false;
+  const CollationScope collation(impl_->text_order);
   std::vector<Variant> base;
   if (!impl_->base->Read(locator, base)) return false;
   detail::EvalState state;
@@ -859,6 +865,7 @@ class Executor {
   Executor(const Compiled& c, const QueryOptions& options) : c_(c), options_(options) {}
 
   ResultData Run(std::shared_ptr<const Compiled> self) {
+    const CollationScope collation(c_.text_order);
     BindParameters();
     state_.call.now = detail::CurrentDateTime();
     state_.parameters = &parameters_;
@@ -882,6 +889,7 @@ class Executor {
     ResultData result;
     ResultData& r = result;
     for (const Output& o : c_.outputs) r.columns.push_back(o.info);
+    r.text_order = c_.text_order;
     r.updatable = keep_locators_;
     r.by_locator = keep_locators_;
     if (keep_locators_) {
@@ -1236,7 +1244,9 @@ PreparedQuery PrepareAtDepth(std::string_view sql, Catalog& catalog, int depth) 
 QueryResult Refine(const QueryResult& source, std::string_view filter, std::string_view sort,
                    ResultKind kind) {
   std::vector<ColumnInfo> columns;
-  for (const ResultColumn& rc : source.Columns()) columns.push_back({rc.name, rc.type, rc.table});
+  const jet::SortOrder text_order = source.impl_->text_order;
+  for (const ResultColumn& rc : source.Columns())
+    columns.push_back({rc.name, rc.type, rc.table, text_order});
   const auto blank = [](std::string_view t) {
     return t.find_first_not_of(" \t\r\n") == std::string_view::npos;
   };
@@ -1270,6 +1280,7 @@ QueryResult Refine(const QueryResult& source, std::string_view filter, std::stri
   QueryResult result;
   ResultData& r = *result.impl_;
   r.columns = from.columns;
+  r.text_order = from.text_order;
   r.by_locator = keep;
   r.updatable = keep && from.updatable;
   if (keep) {

@@ -287,6 +287,8 @@ class Database {
   std::string VersionText() const { return header_.version == JetVersion::kJet4 ? "4.0" : "3.0"; }
   // DAO's CollatingOrder: the sort order's locale (1033 = General).
   std::int32_t CollatingOrder() const { return header_.sort_order; }
+  // The header's sort order, which new text columns take.
+  SortOrder DefaultSortOrder() const { return SortOrder{header_.sort_order, header_.sort_version}; }
   int CodePage() const { return header_.code_page; }
   bool ReadOnly() const { return !pager_->Writable(); }
   Pager& PageCache() { return *pager_; }

@@ -31,6 +31,8 @@ class JetCatalog : public Catalog {
   std::shared_ptr<TableSource> OpenTable(std::string_view name) override;
   // The SQL of a stored select query.
   std::optional<std::string> QuerySql(std::string_view name) override;
+  // The database's sort order (Jet 4; General for Jet 3).
+  jet::SortOrder TextOrder() const override;
 
   // Every stored query, in catalog order, with its type, SQL and parameters.
   std::vector<StoredQuery> Queries();

@@ -67,6 +67,8 @@ class Catalog {
  public:
   virtual ~Catalog() = default;
   // The table of that name (case-insensitive), or nullptr.
+  // The order text compares in when no column says (the database's).
+  virtual jet::SortOrder TextOrder() const { return jet::kGeneralSortOrder; }
   virtual std::shared_ptr<TableSource> OpenTable(std::string_view name) = 0;
   // The SQL of a stored SELECT query of that name, which a FROM clause may name like a table.
   virtual std::optional<std::string> QuerySql(std::string_view name) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/variant.h"
+#include "jet/sort_order.h"
 
 namespace jetsql {
 
@@ -47,6 +48,8 @@ struct ColumnInfo {
   std::string name;
   DataType type = DataType::kValue;
   std::string table;
+  // The order its text compares and sorts in (the column's, which is the database's).
+  jet::SortOrder sort_order = jet::kGeneralSortOrder;
 };
 
 // A row as expressions see it: values by column position in the list of columns the
