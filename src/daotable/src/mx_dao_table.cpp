@@ -145,6 +145,9 @@ TMxDaoTable::TMxDaoTable(ds::TComponent* owner) : ds::TDataSet(owner), FParams(t
   FComInitialized = true;
   FFieldObjects.resize(2);
   FIndexDefs = std::make_unique<TMxDaoIndexDefs>(this);
+  FMasterLink = std::make_unique<ds::TMasterDataLink>(this);
+  FMasterLink->OnMasterChange = [this](ds::TComponent*) { MasterChanged(); };
+  FMasterLink->OnMasterDisable = [this](ds::TComponent*) { MasterDisabledChanged(); };
   FIdentifierChars = "_";
   for (int c = 32; c <= 255; ++c)
     if (std::isalnum(c)) FIdentifierChars += static_cast<char>(c);
@@ -162,6 +165,9 @@ TMxDaoTable::~TMxDaoTable() {
   }
   DisposeBuffer(FOldValuesBuffer);
   DisposeBuffer(FSpareBuffer);
+  FMasterLink->OnMasterChange = nullptr;
+  FMasterLink->OnMasterDisable = nullptr;
+  FMasterLink->SetDataSource(nullptr);
   FFieldObjects.clear();
   if (FDatabase != nullptr) FDatabase->RemoveFreeNotification(this);
   if (FEncrypter != nullptr) FEncrypter->RemoveFreeNotification(this);
@@ -430,12 +436,13 @@ void TMxDaoTable::OpenDaoRecordset() {
   if (!db) ds::DatabaseError("TMxDaoTable.OpenDaoRecordset: Database is NOT connected");
   std::string source = FTableName;
   if (FSQL.Count() > 0) {
-    // Parameters are written into the statement as literals; without any the text goes as is.
-    source = FSQL.Text();
-    while (!source.empty() && (source.back() == '\n' || source.back() == '\r')) source.pop_back();
+    // Parameters are written into the statement as literals, the master's values first.
+    if (MasterSource() != nullptr) CopyMasterValuesToParams();
+    source = SubstitutedSQL();
   }
   if (!FQueryDefName.empty()) {
     auto query = db->QueryDefs().Item(FQueryDefName);
+    AssignQueryDefParameters(*query);
     FQueryDefSQLText.Clear();
     FQueryDefSQLText.SetText(FDatabase->GetQueryDefSQL(FQueryDefName));
     query->SetMaxRecords(FQueryDefODBCMaxRecords);
@@ -458,6 +465,8 @@ void TMxDaoTable::OpenDaoRecordset() {
     }
   }
   BuildFieldBookkeeping();
+  ApplySortAndFilter();
+  ApplyMasterRestriction();
   dao::Fields& fields = FRecordset->Fields();
   int n = fields.Count();
   FFieldObjects.assign(static_cast<std::size_t>(n), nullptr);
@@ -601,6 +610,7 @@ void TMxDaoTable::InternalInitFieldDefs() {
       FFieldDisplayNames.Add(display);
       if (code == dao::dbGUID) def.SetPrecision(kGuidMarker);
     }
+    ReadIndexDefs();
   } catch (...) {
     finish();
     throw;

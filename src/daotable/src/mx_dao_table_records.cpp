@@ -141,7 +141,7 @@ ds::TRecordBuffer TMxDaoTable::GetActiveRecordBuffer() const {
     case ds::dsBlockRead:
       return IsEmpty() ? nullptr : ActiveBuffer();
     case ds::dsCalcFields:
-      return CalcBuffer();
+      return FLookupBuffer != nullptr ? FLookupBuffer : CalcBuffer();
     case ds::dsFilter:
       return FilterBuffer();
     case ds::dsOldValue:

@@ -96,6 +96,10 @@ class TMxDaoIndexDefs : public ds::TIndexDefs {
  public:
   explicit TMxDaoIndexDefs(TMxDaoTable* table);
   TMxDaoTable* Table() const { return FTable; }
+  // Appends the definition and, when the table's DAO table definition has no index of that
+  // name and knows every field named, creates the index in the database (closing and
+  // reopening an open table around it). Nothing happens for a table without a TableName.
+  ds::TIndexDef* Add(const std::string& name, const std::string& fields, ds::TIndexOptions options);
 
  private:
   TMxDaoTable* FTable;
@@ -153,6 +157,9 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
   void SetShowGUID(bool value);
   ds::TParams& Params() { return FParams; }
   void SetParams(const ds::TParams& params) { FParams.AssignValues(params); }
+  // "dbQSelect", "dbQCrosstab", ... for the stored query's type; empty when unknown or unread.
+  std::string QueryDefType() const;
+  void SetQueryDefType(const std::string&) {}
   int TableType() const { return FTableType; }
   void F_Set_TableType(int type);
   void SetTableType(int type) { F_Set_TableType(type); }
@@ -166,7 +173,8 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
   TOOSet OpenOptions() const { return FOpenOptions; }
   void SetOpenOptions(TOOSet options);
   TMxDaoIndexDefs& IndexDefs() { return *FIndexDefs; }
-  int IndexFieldCount() const { return FIndexFieldCount; }
+  // The field count of the current index (0 when there is none or it cannot be read).
+  int IndexFieldCount() const;
   void SetIndexFieldCount(int) {}
   const std::string& IndexName() const { return FIndexName; }
   void F_Set_IndexName(const std::string& name);
@@ -176,9 +184,10 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
   void SetReadOnly(bool value) override { F_Set_ReadOnly(value); }
   bool LockEdits() const;
   void SetLockEdits(bool) {}
-  ds::TDataSource* MasterSource() const { return FMasterSource; }
-  void SetMasterSource(ds::TDataSource* source) { FMasterSource = source; }
+  ds::TDataSource* MasterSource() const;
+  void SetMasterSource(ds::TDataSource* source);
   ds::TStringList& MasterFields() { return FMasterFields; }
+  void SetMasterFields(const ds::TStringList& lines);
   bool MasterAutoActivate() const { return FMasterAutoActivate; }
   void SetMasterAutoActivate(bool value) { FMasterAutoActivate = value; }
   bool DatabaseAutoActivate() const { return FDatabaseAutoActivate; }
@@ -225,6 +234,46 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
   void ReopenRecordset();
   // Brings the dataset back to a consistent position after a failed DAO step.
   void RecoverPosition();
+
+  // --- Searching, filtering, master-detail
+  // The name of an index of IndexDefs whose fields cover `fields` (";"-separated; a leading
+  // "!" asks for exactly those fields); empty when none.
+  std::string IndexForFields(const std::string& fields) const;
+  bool Locate(const std::string& key_fields, const ds::Variant& key_values,
+              ds::TLocateOptions options) override;
+  ds::Variant Lookup(const std::string& key_fields, const ds::Variant& key_values,
+                     const std::string& result_fields) override;
+  bool FindKeyFirst(const std::string& key_fields, const ds::Variant& key_values,
+                    ds::TLocateOptions options);
+  bool FindKeyLast(const std::string& key_fields, const ds::Variant& key_values,
+                   ds::TLocateOptions options);
+  bool FindKeyNext(const std::string& key_fields, const ds::Variant& key_values,
+                   ds::TLocateOptions options);
+  bool FindKeyPrior(const std::string& key_fields, const ds::Variant& key_values,
+                    ds::TLocateOptions options);
+  bool FindRecord(bool restart, bool go_forward) override;
+  // Criteria texts for DAO's Find and Filter: "(name = \"text\") AND (n IS NULL) ...". The
+  // value texts may be replaced by the forms written (lower case, cleaned dates).
+  std::string BuildLocateCriteria(const std::vector<std::string>& fields,
+                                  std::vector<std::string>& values, ds::TLocateOptions options);
+  std::string BuildKeyCriteria(const std::vector<std::string>& fields,
+                               std::vector<std::string>& values);
+  void SetFiltered(bool value) override;
+  void SetFilterText(const std::string& text) override;
+  void SetOnFilterRecord(ds::TFilterRecordEvent handler) override;
+  // The sort clause of the last open ("a, b DESC "); empty while closed.
+  const std::string& SortText() const { return FSortText; }
+  // The DAO filter for a master condition: the condition and Filter (when Filtered) joined.
+  std::string CombineWithFilter(const std::string& criteria) const;
+  // The criteria that restricts the detail to the master's current values.
+  std::string BuildMasterCriteria();
+  void RequeryDetail();
+  bool MasterDisabled() const { return FMasterDisabled; }
+  const ds::TStringList& DetailFieldList() const { return FDetailFieldList; }
+  const ds::TStringList& MasterFieldList() const { return FMasterFieldList; }
+  ds::TDataSource* GetDataSource() const override { return MasterSource(); }
+  // The SQL text with every :name of Params replaced by its value as a literal.
+  std::string SubstitutedSQL() const;
 
   // --- Framework overrides that are public in the framework
   std::unique_ptr<ds::TStream> CreateBlobStream(ds::TField* field,
@@ -302,10 +351,33 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
   bool GetCanModify() const override { return FCursorOpen && !FReadOnly; }
   void InternalHandleException() override;
   void ClearCalcFields(ds::TRecordBuffer buffer) override;
+  void UpdateIndexDefs() override;
+  void DoOnNewRecord() override;
 
  private:
   void ResyncOrReopen();
   friend class TMxBlobStream;
+  friend class TMxDaoIndexDefs;
+
+  // Search helpers.
+  void ReadIndexDefs();
+  void SplitKeys(const std::string& key_fields, const ds::Variant& key_values,
+                 std::vector<std::string>& fields, std::vector<std::string>& values) const;
+  bool FindKey(int which, const std::string& key_fields, const ds::Variant& key_values,
+               ds::TLocateOptions options);
+  // Takes over the position of a clone that found a record.
+  void TakeOverMatch(dao::Recordset& copy, ds::TResyncMode resync);
+  // Open steps: sort and filter, master restriction, query parameters.
+  void ApplySortAndFilter();
+  void ApplyMasterRestriction();
+  void AssignQueryDefParameters(dao::QueryDef& query);
+  std::string DetailStatement(const std::string& criteria) const;
+  void CopyMasterValuesToParams();
+  void ParseMasterFields();
+  void MasterChanged();
+  void MasterDisabledChanged();
+  std::shared_ptr<dao::Recordset> OpenFromRecordset(dao::Recordset& from, bool with_type,
+                                                    int options);
 
   // How posting hands a field's text to DAO, settled per field at open.
   enum class PostKind : std::uint8_t { Text, Bytes, Date, Memo, Blob };
@@ -356,11 +428,16 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
   int FLockType = 3;
   TOOSet FOpenOptions;
   std::unique_ptr<TMxDaoIndexDefs> FIndexDefs;
-  int FIndexFieldCount = 0;
+  mutable int FIndexFieldCount = 0;
+  // The buffer a Lookup computes calculated fields in, while it reads them.
+  ds::TRecordBuffer FLookupBuffer = nullptr;
   std::string FIndexName;
   bool FReadOnly = false;
-  ds::TDataSource* FMasterSource = nullptr;
+  std::unique_ptr<ds::TMasterDataLink> FMasterLink;
   ds::TStringList FMasterFields;
+  ds::TStringList FDetailFieldList;
+  ds::TStringList FMasterFieldList;
+  bool FMasterDisabled = false;
   bool FMasterAutoActivate = true;
   bool FDatabaseAutoActivate = false;
   bool FUseBrackets = true;
