@@ -1000,6 +1000,13 @@ void TMxDaoTable::AssignQueryDefParameters(dao::QueryDef& query) {
 
 void TMxDaoTable::CopyMasterValuesToParams() {
   if (!FMasterLink) return;
+  // A statement's parameters need the master's values before the statement is opened: a
+  // master that opens with its detail opens first, and the link learns its fields.
+  ds::TDataSource* source = MasterSource();
+  if (source != nullptr && source->DataSet() != nullptr && !source->DataSet()->Active() &&
+      FMasterAutoActivate)
+    source->DataSet()->Open();
+  if (FMasterLink->FieldNames().empty()) ParseMasterFields();
   for (ds::TField* field : FMasterLink->Fields()) {
     ds::TParam* param = FParams.FindParam(field->FieldName());
     if (param == nullptr) continue;
