@@ -216,7 +216,9 @@ TEST_F(SearchTest, LookupReadsAnotherRecordAndLeavesPositionAndFilterAlone) {
     EXPECT_EQ(both.Elements()[1].ToString(), "50");
     EXPECT_TRUE(t->Lookup("A", Variant::FromLong(99), "C").IsNull());
     EXPECT_EQ(t->FieldByName("A").AsString(), "2");
-    if (type != 1) EXPECT_EQ(t->Intf()->Filter(), filter);
+    if (type != 1) {
+      EXPECT_EQ(t->Intf()->Filter(), filter);
+    }
     EXPECT_EQ(ErrorText([&] { t->Lookup("A", Variant::FromLong(3), ""); }),
               "ResultFields are not defined");
     EXPECT_EQ(ErrorText([&] { t->Lookup("A", Variant::FromLong(3), "Nope"); }),

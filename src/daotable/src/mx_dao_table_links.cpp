@@ -294,94 +294,67 @@ std::string TMxDaoTable::IndexForFields(const std::string& text) const {
 // ---------------------------------------------------------------------------------------------
 // Criteria
 
-std::string TMxDaoTable::BuildLocateCriteria(const std::vector<std::string>& fields,
-                                             std::vector<std::string>& values,
-                                             ds::TLocateOptions options) {
-  const bool insensitive = options.Contains(ds::loCaseInsensitive);
-  const bool partial = options.Contains(ds::loPartialKey);
+namespace {
+
+// The comparison text of one key value for a field of this type; `locate` adds the options
+// (lower case, LIKE for partial keys). Empty when the type has no criteria form.
+std::string KeyComparison(const ds::TField& f, std::string& v, bool locate,
+                          ds::TLocateOptions options) {
+  const ds::TFieldType type = f.DataType();
+  if (v == "NULL") return "IS NULL";
+  if (type == ds::ftString || type == ds::ftMemo) {
+    if (!locate) return " = \"" + Doubled(v, '"') + "\"";
+    const bool insensitive = options.Contains(ds::loCaseInsensitive);
+    if (insensitive) v = Lower(v);
+    const std::string q = Doubled(v, '"');
+    if (options.Contains(ds::loPartialKey)) {
+      const std::string pattern = v.find('*') == std::string::npos ? q + "*" : q;
+      return insensitive ? " LIKE LCASE(\"" + pattern + "\")" : " LIKE \"" + pattern + "\"";
+    }
+    return insensitive ? " = LCASE(\"" + q + "\")" : " = \"" + q + "\"";
+  }
+  if (IsNumberType(type)) return v.empty() ? " IS NULL" : " = " + SqlNumber(v);
+  if (type == ds::ftDate || type == ds::ftTime || type == ds::ftDateTime) {
+    if (v.empty()) return " IS NULL";
+    const double d = CriteriaDate(v);
+    const std::string text = type == ds::ftDate   ? UsDate(d)
+                             : type == ds::ftTime ? UsTime(d)
+                                                  : UsDate(d) + " " + UsTime(d);
+    return " = #" + text + "#";
+  }
+  if (type == ds::ftBytes) {
+    if (v.empty()) return " IS NULL";
+    if (f.ValidChars() == GUIDChars()) return " = {guid " + v + "}";
+    return " = \"" + v + "\"";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string TMxDaoTable::KeyCriteria(const std::vector<std::string>& fields,
+                                     std::vector<std::string>& values, bool locate,
+                                     ds::TLocateOptions options) {
   std::string out;
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    ds::TField& f = FieldByName(fields[i]);
-    std::string& v = values[i];
-    std::string comparison;
-    const ds::TFieldType type = f.DataType();
-    if (v == "NULL") {
-      comparison = "IS NULL";
-    } else if (type == ds::ftString || type == ds::ftMemo) {
-      if (insensitive) v = Lower(v);
-      const std::string q = Doubled(v, '"');
-      if (partial) {
-        const std::string pattern = v.find('*') == std::string::npos ? q + "*" : q;
-        comparison = insensitive ? " LIKE LCASE(\"" + pattern + "\")" : " LIKE \"" + pattern + "\"";
-      } else {
-        comparison = insensitive ? " = LCASE(\"" + q + "\")" : " = \"" + q + "\"";
-      }
-    } else if (IsNumberType(type)) {
-      comparison = v.empty() ? " IS NULL" : " = " + SqlNumber(v);
-    } else if (type == ds::ftDate || type == ds::ftTime || type == ds::ftDateTime) {
-      if (v.empty()) {
-        comparison = " IS NULL";
-      } else {
-        const double d = CriteriaDate(v);
-        const std::string text = type == ds::ftDate   ? UsDate(d)
-                                 : type == ds::ftTime ? UsTime(d)
-                                                      : UsDate(d) + " " + UsTime(d);
-        comparison = " = #" + text + "#";
-      }
-    } else if (type == ds::ftBytes) {
-      if (v.empty())
-        comparison = " IS NULL";
-      else if (f.ValidChars() == GUIDChars())
-        comparison = " = {guid " + v + "}";
-      else
-        comparison = " = \"" + v + "\"";
-    } else {
-      ds::DatabaseError("Unable to build Lookup Key SQL!");
-    }
+    const std::string comparison = KeyComparison(FieldByName(fields[i]), values[i], locate, options);
+    if (comparison.empty())
+      ds::DatabaseError(locate ? "Unable to build Lookup Key SQL!" : "Unable to build Key SQL!");
     if (i > 0) out += " AND ";
     out += "(" + (FUseBrackets ? daodb::BracketName(fields[i]) : fields[i]) + " " + comparison + ")";
   }
   return out;
 }
 
+std::string TMxDaoTable::BuildLocateCriteria(const std::vector<std::string>& fields,
+                                             std::vector<std::string>& values,
+                                             ds::TLocateOptions options) {
+  return KeyCriteria(fields, values, true, options);
+}
+
 std::string TMxDaoTable::BuildKeyCriteria(const std::vector<std::string>& fields,
                                           std::vector<std::string>& values) {
-  std::string out;
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    ds::TField& f = FieldByName(fields[i]);
-    std::string& v = values[i];
-    std::string comparison;
-    const ds::TFieldType type = f.DataType();
-    if (v == "NULL") {
-      comparison = "IS NULL";
-    } else if (type == ds::ftString || type == ds::ftMemo) {
-      comparison = " = \"" + Doubled(v, '"') + "\"";
-    } else if (IsNumberType(type)) {
-      comparison = v.empty() ? " IS NULL" : " = " + SqlNumber(v);
-    } else if (type == ds::ftDate || type == ds::ftTime || type == ds::ftDateTime) {
-      if (v.empty()) {
-        comparison = " IS NULL";
-      } else {
-        const double d = CriteriaDate(v);
-        const std::string text = type == ds::ftDate   ? UsDate(d)
-                                 : type == ds::ftTime ? UsTime(d)
-                                                      : UsDate(d) + " " + UsTime(d);
-        comparison = " = #" + text + "#";
-      }
-    } else if (type == ds::ftBytes) {
-      if (v.empty())
-        comparison = " IS NULL";
-      else if (f.ValidChars() == GUIDChars())
-        comparison = " = {guid " + v + "}";
-      else
-        comparison = " = \"" + v + "\"";
-    } else {
-      ds::DatabaseError("Unable to build Key SQL!");
-    }
-    if (i > 0) out += " AND ";
-    out += "(" + (FUseBrackets ? daodb::BracketName(fields[i]) : fields[i]) + " " + comparison + ")";
-  }
-  return out;
+  return KeyCriteria(fields, values, false, {});
 }
 
 void TMxDaoTable::SplitKeys(const std::string& key_fields, const ds::Variant& key_values,
@@ -750,26 +723,12 @@ void TMxDaoTable::SetMasterSource(ds::TDataSource* source) {
   if (source != nullptr && IsLinkedTo(source)) ds::DatabaseError("Circular links not allowed!");
   if (source == nullptr) FMasterFields.Clear();
   FMasterLink->SetDataSource(source);
-  if (Active()) {
-    CheckBrowseMode();
-    ClearBuffers();
-    CloseDaoRecordset();
-    OpenDaoRecordset();
-    ActivateBuffers();
-    First();
-  }
+  if (Active()) ReopenRecordset();
 }
 
 void TMxDaoTable::SetMasterFields(const ds::TStringList& lines) {
   FMasterFields.SetText(lines.Text());
-  if (Active()) {
-    CheckBrowseMode();
-    ClearBuffers();
-    CloseDaoRecordset();
-    OpenDaoRecordset();
-    ActivateBuffers();
-    First();
-  }
+  if (Active()) ReopenRecordset();
 }
 
 void TMxDaoTable::ParseMasterFields() {

@@ -40,6 +40,18 @@ std::size_t MinimumEntry(bool leaf) {
   return 1 + L::kRowPointerSize + (leaf ? 0 : L::kChildSize);
 }
 
+// The header fields a page's entries and links decide (type, marker and prefix length are
+// written by the caller).
+void PutHeaderFields(std::uint8_t* p, const IndexPage& page, std::size_t stored) {
+  Put16(p + L::kFreeSpace, static_cast<std::uint16_t>(L::kEntryAreaSize - stored));
+  Put32(p + L::kTableDefinition, page.table_definition);
+  Put32(p + L::kUnknown08, page.unknown08);
+  Put32(p + L::kPrevPage, page.prev_page);
+  Put32(p + L::kNextPage, page.next_page);
+  Put32(p + L::kTailPage, page.tail_page);
+  p[L::kLevel] = page.level;
+}
+
 }  // namespace
 
 void IndexPage::Insert(std::size_t i, std::span<const std::uint8_t> entry) {
@@ -250,14 +262,8 @@ void EncodeIndexPage(const IndexPage& page, std::span<std::uint8_t> out) {
   std::memset(p, 0, L::kEntries);  // header and entry mask
   p[L::kType] = page.leaf ? L::kLeafType : L::kNodeType;
   p[L::kMagic] = L::kMagicValue;
-  Put16(p + L::kFreeSpace, static_cast<std::uint16_t>(L::kEntryAreaSize - stored));
-  Put32(p + L::kTableDefinition, page.table_definition);
-  Put32(p + L::kUnknown08, page.unknown08);
-  Put32(p + L::kPrevPage, page.prev_page);
-  Put32(p + L::kNextPage, page.next_page);
-  Put32(p + L::kTailPage, page.tail_page);
   Put16(p + L::kPrefixLength, static_cast<std::uint16_t>(prefix));
-  p[L::kLevel] = page.level;
+  PutHeaderFields(p, page, stored);
   std::uint8_t* area = p + L::kEntries;
   std::uint8_t* mask = p + L::kEntryMask;
   if (prefix == 0 || page.empty()) {
@@ -311,13 +317,7 @@ void EncodeIndexPageChanges(IndexPage& page, std::uint32_t number, std::span<std
   // What the page holds, from the page object rather than the page: the page's bytes are
   // usually not in the processor's cache, and only stores go there.
   const std::size_t old_stored = page.synced_bytes_;
-  Put16(p + L::kFreeSpace, static_cast<std::uint16_t>(L::kEntryAreaSize - stored));
-  Put32(p + L::kTableDefinition, page.table_definition);
-  Put32(p + L::kUnknown08, page.unknown08);
-  Put32(p + L::kPrevPage, page.prev_page);
-  Put32(p + L::kNextPage, page.next_page);
-  Put32(p + L::kTailPage, page.tail_page);
-  p[L::kLevel] = page.level;
+  PutHeaderFields(p, page, stored);
   std::uint8_t* area = p + L::kEntries;
   std::uint8_t* mask = p + L::kEntryMask;
   const std::size_t begin = page.EntryEnd(from - 1);  // first byte that may change

@@ -361,6 +361,8 @@ class TMxDaoTable : public ds::TDataSet, public daodb::TMxDaoActiveTable {
 
   // Search helpers.
   void ReadIndexDefs();
+  std::string KeyCriteria(const std::vector<std::string>& fields, std::vector<std::string>& values,
+                          bool locate, ds::TLocateOptions options);
   void SplitKeys(const std::string& key_fields, const ds::Variant& key_values,
                  std::vector<std::string>& fields, std::vector<std::string>& values) const;
   bool FindKey(int which, const std::string& key_fields, const ds::Variant& key_values,
