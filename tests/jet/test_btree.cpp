@@ -321,6 +321,52 @@ TEST_F(TreeTest, SeekFollowsTheComparisonRules) {
   EXPECT_FALSE(tree_->ContainsKey(probes[9]));  // (0, 5)
 }
 
+TEST_F(TreeTest, SeekEntryFindsAnEntryOrThePlaceWhereItWouldBe) {
+  // Keys 0, 10, 20, ... with three rows each, over several leaves.
+  std::vector<Bytes> sorted;
+  for (std::int32_t v = 0; v < 3000; v += 10) {
+    for (std::uint32_t r : {5u, 1u, 9u}) {
+      const IndexRowPointer row = Row(static_cast<std::uint32_t>(v) * 10 + r);
+      tree_->Insert(LongKey(v), row);
+      sorted.push_back(Entry(LongKey(v), row));
+    }
+  }
+  std::sort(sorted.begin(), sorted.end());
+  const Bytes last = sorted.back();
+  const Bytes probes[] = {
+      sorted[0],                            // the first entry
+      sorted[400],                          // one in the middle
+      last,                                 // the last
+      Entry(LongKey(10), Row(103)),         // between two rows of one key
+      Entry(LongKey(10), Row(0)),           // before every row of a key
+      Entry(LongKey(1490), Row(14999)),     // after every row of a key
+      Entry(LongKey(-1), Row(0)),           // before everything
+      Entry(LongKey(2995), Row(0)),         // after everything
+      Bytes(last.begin(), last.end() - 1),  // a shorter entry: sorts before `last`
+  };
+  for (const Bytes& probe : probes) {
+    SCOPED_TRACE(index_test::Hex(probe));
+    const auto at = std::lower_bound(sorted.begin(), sorted.end(), probe);
+    jet::IndexCursor c(*tree_);
+    ASSERT_EQ(c.SeekEntry(probe), at != sorted.end());
+    if (at == sorted.end()) {
+      EXPECT_FALSE(c.Valid());
+      continue;
+    }
+    EXPECT_EQ(Bytes(c.Entry().begin(), c.Entry().end()), *at);
+    // The cursor goes on from there both ways.
+    if (at + 1 != sorted.end()) {
+      ASSERT_TRUE(c.Next());
+      EXPECT_EQ(Bytes(c.Entry().begin(), c.Entry().end()), *(at + 1));
+      ASSERT_TRUE(c.Prev());
+    }
+    if (at != sorted.begin()) {
+      ASSERT_TRUE(c.Prev());
+      EXPECT_EQ(Bytes(c.Entry().begin(), c.Entry().end()), *(at - 1));
+    }
+  }
+}
+
 TEST_F(TreeTest, CursorsSurviveChanges) {
   for (std::int32_t v = 0; v < 3000; ++v)
     tree_->Insert(LongKey(v), Row(static_cast<std::uint32_t>(v)));

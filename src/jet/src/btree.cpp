@@ -984,6 +984,18 @@ bool IndexCursor::Find(std::span<const std::uint8_t> key, IndexRowPointer row) {
   return valid_;
 }
 
+bool IndexCursor::SeekEntry(std::span<const std::uint8_t> entry) {
+  tree_->Begin();
+  IndexTree::Path path = tree_->Descend(entry, IndexTree::Target::kEntry);
+  leaf_ = path.pages.back();
+  slot_ = path.leaf_slot;
+  tree_->Normalize(leaf_, slot_);
+  version_ = tree_->Version();
+  valid_ = leaf_ != 0;
+  if (valid_) Remember(entry_, tree_->Load(leaf_).page.Comparable(slot_));
+  return valid_;
+}
+
 bool IndexCursor::Seek(SeekComparison comparison, std::span<const std::uint8_t> prefix) {
   tree_->Begin();
   version_ = tree_->Version();

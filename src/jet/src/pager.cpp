@@ -305,6 +305,7 @@ std::uint8_t* Pager::NewFrameData() {
 }
 
 PageFrame* Pager::Fetch(std::uint32_t page, bool load) {
+  if (load) ++pages_read_;
   if (page >= page_count_)
     ThrowCorrupt({.file = FileName(), .page = page}, "the page lies beyond the end of the file (" +
                                                          std::to_string(page_count_) + " pages)");

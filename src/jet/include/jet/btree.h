@@ -118,6 +118,10 @@ class IndexCursor {
   bool Seek(SeekComparison comparison, std::span<const std::uint8_t> prefix);
   // Positions on this exact entry; false if it is not in the index.
   bool Find(std::span<const std::uint8_t> key, IndexRowPointer row);
+  // Positions on the first entry at or after `entry` (key and row pointer, as Entry() gives
+  // them): the entry itself when it is there, else the one that follows where it would be;
+  // false (off the index) when no entry does.
+  bool SeekEntry(std::span<const std::uint8_t> entry);
 
   bool Valid() const { return valid_; }
   std::span<const std::uint8_t> Key() const;
@@ -190,6 +194,10 @@ class IndexTree {
 
   // Bumped by every change; cursors use it to notice that they must find their place again.
   std::uint64_t Version() const { return version_; }
+
+  // How many decoded pages the tree keeps between operations (at least 16): a tree that
+  // only seeks and walks for one reader needs far fewer than one that writes.
+  void SetCacheLimit(std::size_t pages) { cache_limit_ = pages < 16 ? 16 : pages; }
 
   [[noreturn]] void Corrupt(std::uint32_t page, const std::string& what) const;
   // Raises JetError kValueInvalid, naming the index, for a key longer than kMaxKeyLength.

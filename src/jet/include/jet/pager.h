@@ -152,6 +152,9 @@ class Pager {
   // Raises CorruptDatabase for a page beyond the end of the file.
   PageRef Read(std::uint32_t page);
   PageRef Write(std::uint32_t page);
+  // Pages asked for with their content (Read and Write) since the pager opened, whether
+  // the cache had them or the file was read: how much of the file an operation touched.
+  std::uint64_t PagesRead() const { return pages_read_; }
 
   // A zero-filled page, taken from the free pages of the global map or appended, marked
   // used and added to `owner` (if any). Raises JetError kDatabaseFull at 2 GiB.
@@ -228,6 +231,7 @@ class Pager {
   PagerOptions options_;
   std::uint32_t page_count_ = 0;
   std::uint32_t encryption_key_ = 0;
+  std::uint64_t pages_read_ = 0;
 
   // Memory for one more frame; frames are never given back before the pager goes.
   std::uint8_t* NewFrameData();
