@@ -55,7 +55,7 @@ void RecordsetImpl::RequireCurrent(std::string_view source) {
 }
 
 std::optional<std::size_t> RecordsetImpl::PositionOf(std::size_t ordinal) {
-  if (!index) return ordinal;
+  if (!index || index->tree) return ordinal;
   if (index->positions_stale) {
     index->position_of.assign(rows->Size(), UINT32_MAX);
     for (std::size_t p = 0; p < index->order.size(); ++p)
@@ -327,6 +327,17 @@ void RecordsetImpl::LoadIndex(const std::string& name) {
   IndexOrder order;
   order.name = found->name;
   order.definition = jet::DescribeIndex(def, found->real_index, db->name, table.Name());
+  if (db->db->Version() == jet::JetVersion::kJet4) {
+    // The index's own B-tree gives the order; nothing is read until the recordset moves.
+    order.tree = std::make_unique<jet::IndexTree>(db->db->PageCache(), order.definition,
+                                                  jet::IndexContext{db->name, table.Name()});
+    // Seeks and walks keep the upper levels decoded; leaves come and go (a few MiB at most).
+    order.tree->SetCacheLimit(512);
+    order.cursor = std::make_unique<jet::IndexCursor>(*order.tree);
+    index = std::move(order);
+    return;
+  }
+  // Jet 3 index pages are not read: every row's key, sorted in memory.
   index = std::move(order);
   std::vector<std::pair<std::vector<std::uint8_t>, std::uint32_t>> entries;
   for (std::size_t ordinal = 0; ordinal < rows->Size(); ++ordinal) {
@@ -365,6 +376,68 @@ void RecordsetImpl::RemoveFromIndex(std::size_t ordinal) {
   index->order.erase(index->order.begin() + *p);
   index->positions_stale = true;
   if (!bof && !eof && positioned && *p < cur) --cur;
+}
+
+// ---- index order through the B-tree (Jet 4) ----
+
+std::size_t RecordsetImpl::OrdinalOfRow(std::uint32_t ptr) {
+  IndexOrder& ix = *index;
+  // Ordinals added out of locator order since the last call join `late`.
+  for (std::size_t o = std::max(ix.late_seen, rows->refs.Ascending()); o < rows->Size(); ++o)
+    ix.late[rows->refs[o].ptr] = o;
+  ix.late_seen = rows->Size();
+  // The newest ordinal of a locator first: an older one may be a deleted row whose place a
+  // new row took.
+  if (auto it = ix.late.find(ptr); it != ix.late.end() && rows->Live(it->second)) return it->second;
+  if (auto o = rows->refs.FindAscending(ptr); o && rows->Live(*o)) return *o;
+  return rows->Append(rows->table->Ref(ptr));
+}
+
+std::vector<std::uint8_t> RecordsetImpl::EntryOfRow(std::size_t ordinal,
+                                                    const std::vector<core::Variant>& storage_row) {
+  const std::uint32_t ptr = rows->refs[ordinal].ptr;
+  return jet::IndexTree::MakeEntry(KeyOfRow(storage_row),
+                                   jet::IndexRowPointer{ptr >> 8, static_cast<std::uint8_t>(ptr)});
+}
+
+void RecordsetImpl::LandOnCursor() {
+  const jet::IndexCursor& c = *index->cursor;
+  const jet::IndexRowPointer row = c.Row();
+  const std::size_t ordinal = OrdinalOfRow((row.page << 8) | row.row);
+  index->entry.assign(c.Entry().begin(), c.Entry().end());
+  Land(ordinal);
+}
+
+void RecordsetImpl::LandOnRow(std::size_t ordinal) {
+  const auto stored = rows->table->table->Read(jet::RowPointer::FromU32(rows->refs[ordinal].ptr));
+  index->entry = EntryOfRow(ordinal, stored);
+  Land(ordinal);
+}
+
+bool RecordsetImpl::TreeStep(bool forward, bool from_start) {
+  jet::IndexCursor& c = *index->cursor;
+  if (from_start) return forward ? c.First() : c.Last();
+  const std::vector<std::uint8_t>& here = index->entry;
+  // While the cursor is still on the current entry it steps on its own (finding its place
+  // again if the tree changed); otherwise one descent finds the place.
+  if (!c.Valid() || !std::ranges::equal(c.Entry(), here)) {
+    if (!c.SeekEntry(here)) return forward ? false : c.Last();
+    // On the entry after the place: that is the next one.
+    if (forward && !std::ranges::equal(c.Entry(), here)) return true;
+  }
+  return forward ? c.Next() : c.Prev();
+}
+
+std::size_t RecordsetImpl::TreeRank() {
+  // A walk over the index from its first entry: the cost of asking for a rank in a B-tree
+  // that keeps no counts.
+  jet::IndexCursor walk(*index->tree);
+  std::size_t before = 0;
+  for (bool ok = walk.First(); ok; ok = walk.Next()) {
+    if (!std::ranges::lexicographical_compare(walk.Entry(), index->entry)) break;
+    ++before;
+  }
+  return before;
 }
 
 // ---- opening over a table ----
@@ -529,7 +602,9 @@ float Recordset::PercentPosition() const {
     if (!r.positioned || r.bof || r.eof) return 0.0f;
     std::int32_t count = RecordCount();
     if (count <= 0) return 0.0f;
-    std::size_t before = r.IsTable() ? r.cur : r.cur - r.rows->DeadBelow(r.cur);
+    std::size_t before = r.OnTree()    ? r.TreeRank()
+                         : r.IsTable() ? r.cur
+                                       : r.cur - r.rows->DeadBelow(r.cur);
     float pct = static_cast<float>(before + 1) * 100.0f / static_cast<float>(count);
     return std::min(pct, 100.0f);
   });
@@ -545,7 +620,20 @@ void Recordset::SetPercentPosition(float percent) {
     if (count <= 0) return;
     long target = std::lround(percent / 100.0f * static_cast<float>(count)) - 1;
     target = std::clamp<long>(target, 0, count - 1);
-    if (r.IsTable()) {
+    if (r.OnTree()) {
+      // Counted off from the first entry (a walk over the index).
+      jet::IndexCursor& c = *r.index->cursor;
+      bool on = c.First();
+      for (long i = 0; on && i < target; ++i) {
+        if (!c.Next()) {
+          on = c.Last();  // an IgnoreNulls index has fewer entries than the table has rows
+          break;
+        }
+      }
+      if (!on) return;
+      r.DiscardEdit();
+      r.LandOnCursor();
+    } else if (r.IsTable()) {
       auto live = r.NextLive(static_cast<std::size_t>(target));
       if (!live) live = r.PrevLive(static_cast<std::size_t>(target));
       if (!live) return;
@@ -576,7 +664,10 @@ void Recordset::SetBookmark(const core::Variant& bookmark) {
     auto position = r.PositionOf(ordinal);
     if (!position || !r.rows->Live(ordinal)) r.Fail(err::kRecordDeleted);
     r.DiscardEdit();
-    r.Land(*position);
+    if (r.OnTree())
+      r.LandOnRow(ordinal);
+    else
+      r.Land(*position);
   });
 }
 
@@ -626,7 +717,11 @@ void Recordset::MoveFirst() {
     r.CheckOpen();
     r.RequireType(!r.IsForwardOnly());
     r.DiscardEdit();
-    auto p = r.NextLive(0);
+    if (r.OnTree() && r.TreeStep(true, true)) {
+      r.LandOnCursor();
+      return;
+    }
+    auto p = r.OnTree() ? std::nullopt : r.NextLive(0);
     if (!p) {
       bool was_empty = r.bof && r.eof;
       r.bof = r.eof = true;
@@ -645,7 +740,11 @@ void Recordset::MoveLast(int options) {
     r.CheckOpen();
     r.RequireType(!r.IsForwardOnly());
     r.DiscardEdit();
-    auto p = r.PrevLive(r.PositionCount());
+    if (r.OnTree() && r.TreeStep(false, true)) {
+      r.LandOnCursor();
+      return;
+    }
+    auto p = r.OnTree() ? std::nullopt : r.PrevLive(r.PositionCount());
     if (!p) {
       bool was_empty = r.bof && r.eof;
       r.bof = r.eof = true;
@@ -666,7 +765,11 @@ void Recordset::MoveNext() {
     if (r.eof || (r.bof && r.eof)) r.Fail(err::kNoCurrentRecord);
     r.DiscardEdit();
     std::size_t from = (r.bof || !r.positioned) ? 0 : r.cur + 1;
-    auto p = r.NextLive(from);
+    if (r.OnTree() && r.TreeStep(true, r.bof || !r.positioned)) {
+      r.LandOnCursor();
+      return;
+    }
+    auto p = r.OnTree() ? std::nullopt : r.NextLive(from);
     if (!p) {
       r.eof = true;
       r.deleted_current = false;
@@ -686,7 +789,11 @@ void Recordset::MovePrevious() {
     if (r.bof) r.Fail(err::kNoCurrentRecord);
     r.DiscardEdit();
     std::size_t before = (r.eof || !r.positioned) ? r.PositionCount() : r.cur;
-    auto p = r.PrevLive(before);
+    if (r.OnTree() && r.TreeStep(false, r.eof || !r.positioned)) {
+      r.LandOnCursor();
+      return;
+    }
+    auto p = r.OnTree() ? std::nullopt : r.PrevLive(before);
     if (!p) {
       r.bof = true;
       r.deleted_current = false;
@@ -711,6 +818,11 @@ void Recordset::Move(std::int32_t rows, const core::Variant& start_bookmark) {
       auto position = r.PositionOf(ordinal);
       if (!position || !r.rows->Live(ordinal)) r.Fail(err::kRecordDeleted);
       base = *position;
+      // In index order the count starts from the record's entry.
+      if (r.OnTree() && rows != 0) {
+        r.DiscardEdit();
+        r.LandOnRow(ordinal);
+      }
     } else if (r.bof && r.eof) {
       r.Fail(err::kNoCurrentRecord);
     } else if (r.bof || !r.positioned) {
@@ -727,10 +839,29 @@ void Recordset::Move(std::int32_t rows, const core::Variant& start_bookmark) {
       if (!with_bookmark) r.RequireCurrent(source::kRecordset);
       r.DiscardEdit();
       r.current_ordinal = SIZE_MAX;
-      r.Land(base);
+      if (r.OnTree() && with_bookmark)
+        r.LandOnRow(base);
+      else
+        r.Land(base);
       return;
     }
     r.DiscardEdit();
+    if (r.OnTree()) {
+      // Step by step through the index from the record or crack the count starts at.
+      jet::IndexCursor& c = *r.index->cursor;
+      const bool forward = rows > 0;
+      bool on = r.TreeStep(forward, from != From::kRecord);
+      const std::int64_t steps = forward ? rows : -static_cast<std::int64_t>(rows);
+      for (std::int64_t i = 1; on && i < steps; ++i) on = forward ? c.Next() : c.Prev();
+      if (on) {
+        r.LandOnCursor();
+      } else {
+        (forward ? r.eof : r.bof) = true;
+        r.deleted_current = false;
+        r.positioned = true;
+      }
+      return;
+    }
     if (rows > 0) {
       std::size_t next = from == From::kBefore ? 0 : base + 1;
       std::optional<std::size_t> p;
@@ -873,8 +1004,9 @@ void Recordset::Update(int update_type, bool force) {
       const bool was_empty = r.bof && r.eof;
       std::size_t ordinal = r.rows->Append(ts.MarkInserted(where.ToU32()));
       if (r.index) {
-        // Placed by its stored values: an AutoNumber key has its number only now.
-        r.PlaceInIndex(ordinal, r.inserted);
+        // Placed by its stored values: an AutoNumber key has its number only now. (An index
+        // read through its B-tree took the row when the table wrote it.)
+        if (!r.index->tree) r.PlaceInIndex(ordinal, r.inserted);
       } else if (r.high == before) {
         // A fully populated recordset counts the rows it adds at once.
         r.high = r.rows->Size();
@@ -903,8 +1035,13 @@ void Recordset::Update(int update_type, bool force) {
       ++r.rows->version;
       if (r.index) {
         std::vector<core::Variant> stored = ts.table->Read(where);
-        r.RemoveFromIndex(ordinal);
-        r.PlaceInIndex(ordinal, stored);
+        if (r.index->tree) {
+          // The record stays current at its new place in the order.
+          r.index->entry = r.EntryOfRow(ordinal, stored);
+        } else {
+          r.RemoveFromIndex(ordinal);
+          r.PlaceInIndex(ordinal, stored);
+        }
       }
       r.last_modified = ordinal + 1;
     }
@@ -970,7 +1107,11 @@ void Recordset::SetIndex(const std::string& name) {
     }
     // A new order starts at its first record.
     r.bof = r.eof = true;
-    if (auto p = r.NextLive(0)) r.Land(*p);
+    if (r.OnTree()) {
+      if (r.TreeStep(true, true)) r.LandOnCursor();
+    } else if (auto p = r.NextLive(0)) {
+      r.Land(*p);
+    }
   });
 }
 
@@ -1019,6 +1160,13 @@ void Recordset::Seek(const std::string& comparison, const std::vector<core::Vari
       }
     }
     r.DiscardEdit();
+    if (r.OnTree()) {
+      // A descent of the index: the pages on one path from the root, and the row found.
+      const bool found = r.index->cursor->Seek(cmp, prefix);
+      r.no_match = !found;
+      if (found) r.LandOnCursor();
+      return;
+    }
     const auto& ks = r.index->keys;
     auto starts_with = [&](const std::vector<std::uint8_t>& key) {
       return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());

@@ -7,7 +7,7 @@
 // one, so it is non-zero, unique per record, stable for the life of the recordset and shared
 // with its clones.
 //
-// Positions: table-type recordsets with an Index walk the rows in key order through `order`;
+// Positions: table-type recordsets with an Index walk the rows in key order (see IndexOrder);
 // every other recordset walks them in RowSet order, so position and ordinal coincide.
 #pragma once
 
@@ -54,16 +54,37 @@ class RowRefs {
   }
   void push_back(RowRef r) {
     if (size_ % kChunk == 0) chunks_.push_back(std::make_unique<std::uint32_t[]>(kChunk));
+    if (ascending_ == size_ && (size_ == 0 || r.ptr > Ptr(size_ - 1))) ++ascending_;
     chunks_.back()[size_ % kChunk] = r.ptr;
     if (r.gen != 0) gens_[size_] = r.gen;
     ++size_;
   }
+  // How many leading ordinals have strictly ascending locators: a table's rows as a scan
+  // gives them are, and so are rows added after them at higher locators.
+  std::size_t Ascending() const { return ascending_; }
+  // The ordinal below Ascending() that holds this locator (binary search).
+  std::optional<std::size_t> FindAscending(std::uint32_t ptr) const {
+    std::size_t lo = 0, hi = ascending_;
+    while (lo < hi) {
+      const std::size_t mid = lo + (hi - lo) / 2;
+      if (Ptr(mid) < ptr)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    if (lo < ascending_ && Ptr(lo) == ptr) return lo;
+    return std::nullopt;
+  }
 
  private:
+  std::uint32_t Ptr(std::size_t ordinal) const {
+    return chunks_[ordinal / kChunk][ordinal % kChunk];
+  }
   static constexpr std::size_t kChunk = 16384;
   std::vector<std::unique_ptr<std::uint32_t[]>> chunks_;
   std::unordered_map<std::size_t, std::uint32_t> gens_;
   std::size_t size_ = 0;
+  std::size_t ascending_ = 0;
 };
 
 struct RowSet {
@@ -99,9 +120,36 @@ struct RowSet {
 };
 
 // Key order of a table-type recordset with a current index.
+//
+// Jet 4 (`tree` set): the order is the index's own B-tree, walked with a cursor; nothing
+// about the rows is loaded when the index is set. The position of an indexed recordset is
+// the current record's index entry (`entry`: key + row pointer) and `cur` holds that
+// record's ordinal rather than a position number. Moving re-finds `entry` in the tree (a
+// cheap check while the cursor is still on it, else one descent) and steps from there, so
+// rows added, changed or deleted by anyone since (the table keeps its trees in step with
+// its rows) take their places without anything here being told. A record whose entry is
+// gone (deleted, or its key changed elsewhere) still has a place: the one its old entry
+// had. Row pointers map back to ordinals without a table of their own: the ordinals a scan
+// filled have ascending row pointers (RowRefs::FindAscending, a binary search), and the few
+// added later out of that order are kept in `late`, filled as they are first needed. A row
+// the RowSet has never seen (added through another recordset) joins it as a new ordinal
+// when the walk reaches it. What needs a record's rank in the order (PercentPosition) walks
+// the tree from its start; that costs a walk over the index, not a read of the rows. An
+// index with IgnoreNulls has no entries for rows whose key columns are all Null, and those
+// rows are not in its order.
+//
+// Jet 3 (no `tree`; its index pages are not read): the order is built in memory, as the
+// keys of every row sorted, in `order`/`keys`, and positions are numbers in it.
 struct IndexOrder {
   std::string name;  // the index as DAO names it
   jet::IndexDefinition definition;
+  std::unique_ptr<jet::IndexTree> tree;
+  std::unique_ptr<jet::IndexCursor> cursor;
+  std::vector<std::uint8_t> entry;  // the current record's entry
+  // Locator -> its newest ordinal, for the ordinals from RowRefs::Ascending() on.
+  std::unordered_map<std::uint32_t, std::size_t> late;
+  std::size_t late_seen = 0;  // ordinals looked at for `late`
+  // Jet 3 only.
   std::vector<std::uint32_t> order;             // position -> ordinal
   std::vector<std::vector<std::uint8_t>> keys;  // position -> key
   std::vector<std::uint32_t> position_of;       // ordinal -> position (rebuilt lazily)
@@ -171,9 +219,14 @@ struct RecordsetImpl {
   void CheckOpen() const;
   bool IsTable() const { return type == dbOpenTable; }
   bool IsForwardOnly() const { return type == dbOpenForwardOnly; }
-  std::size_t PositionCount() const { return index ? index->order.size() : rows->Size(); }
+  // An index walked through its B-tree (see IndexOrder): `cur` is an ordinal, and the
+  // position helpers below that take position numbers are not used.
+  bool OnTree() const { return index && index->tree; }
+  std::size_t PositionCount() const {
+    return index && !index->tree ? index->order.size() : rows->Size();
+  }
   std::size_t OrdinalAt(std::size_t position) const {
-    return index ? index->order[position] : position;
+    return index && !index->tree ? index->order[position] : position;
   }
   std::optional<std::size_t> PositionOf(std::size_t ordinal);
   bool LiveAt(std::size_t position) { return rows->Live(OrdinalAt(position)); }
@@ -202,6 +255,22 @@ struct RecordsetImpl {
   std::vector<std::uint8_t> KeyOfRow(const std::vector<core::Variant>& storage_row);
   void PlaceInIndex(std::size_t ordinal, const std::vector<core::Variant>& storage_row);
   void RemoveFromIndex(std::size_t ordinal);
+  // ---- an index walked through its B-tree ----
+  // The ordinal of the row at this locator (a row new to the RowSet joins it).
+  std::size_t OrdinalOfRow(std::uint32_t ptr);
+  // The entry a row has (or would have) in the current index.
+  std::vector<std::uint8_t> EntryOfRow(std::size_t ordinal,
+                                       const std::vector<core::Variant>& storage_row);
+  // Makes the record the cursor is on current.
+  void LandOnCursor();
+  // Makes this record current, its place in the order found from its values.
+  void LandOnRow(std::size_t ordinal);
+  // Puts the cursor on the record after (before) the current place: `from_start` (the
+  // crack before the first record, or after the last one going back) or the current
+  // record's entry. False when there is none.
+  bool TreeStep(bool forward, bool from_start);
+  // The records before the current one in the order (a walk from the first entry).
+  std::size_t TreeRank();
   std::vector<jetsql::ColumnInfo> SqlColumns() const;
 };
 

@@ -101,6 +101,15 @@ std::shared_ptr<RowSet> Derive(RowSet& from, Selection&& s, bool copy, bool upda
 
 std::vector<std::size_t> AllOrdinals(RecordsetImpl& r) {
   std::vector<std::size_t> out;
+  if (r.OnTree()) {
+    // In the index's order: a walk over its entries.
+    jet::IndexCursor walk(*r.index->tree);
+    for (bool on = walk.First(); on; on = walk.Next()) {
+      const jet::IndexRowPointer row = walk.Row();
+      out.push_back(r.OrdinalOfRow((row.page << 8) | row.row));
+    }
+    return out;
+  }
   for (std::size_t p = 0; p < r.PositionCount(); ++p) out.push_back(r.OrdinalAt(p));
   return out;
 }
