@@ -38,6 +38,7 @@ TEST(CodePages, LanguageDriverMarks) {
                          {"czech", 852},
                          {"anczech", 1250},
                          {"ANSII850", 1252},
+                         {"BLROM800", 1051},  // HP Roman-8
                          {"DB0", 0},
                          {"", 0}};
   for (const Named& n : names)

@@ -124,6 +124,8 @@ constexpr NamedDriver kNamedDrivers[] = {
     {"taiwan", 950},    {"korea", 949},     {"japan", 932},     {"turk", 857},
     {"anturk", 1254},   {"greek", 737},     {"angreek1", 1253}, {"hebrew", 862},
     {"thai", 874},
+    // SQL Links' HP Roman-8 order (Windows numbers that page 1051).
+    {"BLROM800", 1051},
 };
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -238,6 +240,7 @@ std::string IconvName(int code_page) {
     return "ISO-8859-" + std::to_string(code_page - 28590);
   if (code_page == 20866) return "KOI8-R";
   if (code_page == 21866) return "KOI8-U";
+  if (code_page == 1051) return "HP-ROMAN8";
   if (code_page <= 0 || code_page > 65535) return "";
   return "CP" + std::to_string(code_page);
 }
@@ -245,7 +248,7 @@ std::string IconvName(int code_page) {
 // Pages worth offering beyond our own tables, if the system converter has them.
 constexpr int kSystemPages[] = {720,   737,   775,   850,   852,   855,   857,   858,   860,
                                 861,   862,   863,   864,   865,   866,   869,   874,   932,
-                                936,   949,   950,   1098,  1125,  1250,  1251,  1252,  1253,
+                                936,   949,   950,   1051,  1098,  1125,  1250,  1251,  1252,  1253,
                                 1254,  1255,  1256,  1257,  1258,  10000, 10006, 10007, 10029,
                                 20866, 21866, 28591, 28592, 28593, 28594, 28595, 28596, 28597,
                                 28598, 28599, 28600, 28601, 28603, 28604, 28605, 28606};

@@ -10,7 +10,7 @@ use Encode ();
 
 my ($ours_file, $theirs_file, $code_page) = @ARGV;
 die "usage: compare.pl OURS THEIRS CODEPAGE\n" unless defined $code_page;
-my %encoding_name = (65001 => 'utf-8', 10000 => 'MacRoman', 10007 => 'MacCyrillic', 10029 => 'MacCentralEurRoman');
+my %encoding_name = (65001 => 'utf-8', 1051 => 'hp-roman8', 10000 => 'MacRoman', 10007 => 'MacCyrillic', 10029 => 'MacCentralEurRoman');
 my $encoding = Encode::find_encoding($encoding_name{$code_page} // "cp$code_page");
 
 sub lines {
