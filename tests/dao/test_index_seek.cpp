@@ -29,6 +29,50 @@ int Id(Recordset& rs) {
   return rs.Fields().Item("ID")->Value().ToLong();
 }
 
+// Row pointers back to ordinals: the ascending run a scan leaves, searched from a guess.
+TEST(IndexSeek, RowRefsFindTheirOrdinalsWhateverTheSpreadOfTheLocators) {
+  struct Spread {
+    const char* name;
+    std::vector<std::uint32_t> locators;  // ascending
+  };
+  std::vector<Spread> spreads(4);
+  spreads[0].name = "even pages";
+  for (std::uint32_t page = 10; page < 3010; ++page)
+    for (std::uint32_t row = 0; row < 60; ++row) spreads[0].locators.push_back(page << 8 | row);
+  spreads[1].name = "clustered";  // a few crowded pages far from many sparse ones
+  for (std::uint32_t page = 3; page < 8; ++page)
+    for (std::uint32_t row = 0; row < 200; ++row) spreads[1].locators.push_back(page << 8 | row);
+  for (std::uint32_t page = 100000; page < 160000; page += 7)
+    spreads[1].locators.push_back(page << 8 | (page % 5));
+  spreads[2].name = "one row";
+  spreads[2].locators = {0x1234};
+  spreads[3].name = "two far apart";
+  spreads[3].locators = {0x0301, 0xFFFFFF01};
+  for (const Spread& spread : spreads) {
+    SCOPED_TRACE(spread.name);
+    detail::RowRefs refs;
+    for (std::uint32_t ptr : spread.locators) refs.push_back({ptr, 0});
+    refs.push_back({spread.locators.front(), 0});  // out of order: not in the run
+    ASSERT_EQ(refs.Ascending(), spread.locators.size());
+    std::vector<std::uint32_t> probes;
+    for (std::size_t i = 0; i < spread.locators.size(); i += 1 + i % 97) {
+      probes.push_back(spread.locators[i]);
+      probes.push_back(spread.locators[i] + 1);
+      probes.push_back(spread.locators[i] - 1);
+    }
+    probes.push_back(spread.locators.back());
+    probes.push_back(0);
+    probes.push_back(0xFFFFFFFF);
+    for (std::uint32_t ptr : probes) {
+      const auto it = std::lower_bound(spread.locators.begin(), spread.locators.end(), ptr);
+      std::optional<std::size_t> expected;
+      if (it != spread.locators.end() && *it == ptr)
+        expected = static_cast<std::size_t>(it - spread.locators.begin());
+      ASSERT_EQ(refs.FindAscending(ptr), expected) << ptr;
+    }
+  }
+}
+
 TEST(IndexSeek, SeekAndSetIndexReadAFewPagesOfALargeTable) {
   constexpr int kRows = 200000;
   jet::MemoryFileSystem files;

@@ -62,9 +62,38 @@ class RowRefs {
   // How many leading ordinals have strictly ascending locators: a table's rows as a scan
   // gives them are, and so are rows added after them at higher locators.
   std::size_t Ascending() const { return ascending_; }
-  // The ordinal below Ascending() that holds this locator (binary search).
+  // The ordinal below Ascending() that holds this locator. A table's locators spread about
+  // evenly over its pages, so a guess from the first and last ones lands close; the search
+  // gallops out from the guess to bracket the locator and halves the bracket, which keeps
+  // it near the guess in memory and logarithmic however the locators spread.
   std::optional<std::size_t> FindAscending(std::uint32_t ptr) const {
-    std::size_t lo = 0, hi = ascending_;
+    const std::size_t n = ascending_;
+    if (n == 0 || ptr < Ptr(0) || ptr > Ptr(n - 1)) return std::nullopt;
+    const std::uint32_t first = Ptr(0), last = Ptr(n - 1);
+    const std::size_t guess =
+        last > first ? static_cast<std::size_t>(static_cast<std::uint64_t>(ptr - first) * (n - 1) /
+                                                (last - first))
+                     : 0;
+    std::size_t lo = 0, hi = n;  // the first ordinal whose locator is >= ptr is in [lo, hi]
+    if (Ptr(guess) < ptr) {
+      lo = guess + 1;
+      for (std::size_t step = 1; guess + step < n; step *= 2) {
+        if (Ptr(guess + step) >= ptr) {
+          hi = guess + step;
+          break;
+        }
+        lo = guess + step + 1;
+      }
+    } else {
+      hi = guess;
+      for (std::size_t step = 1; step <= guess; step *= 2) {
+        if (Ptr(guess - step) < ptr) {
+          lo = guess - step + 1;
+          break;
+        }
+        hi = guess - step;
+      }
+    }
     while (lo < hi) {
       const std::size_t mid = lo + (hi - lo) / 2;
       if (Ptr(mid) < ptr)
@@ -72,7 +101,7 @@ class RowRefs {
       else
         hi = mid;
     }
-    if (lo < ascending_ && Ptr(lo) == ptr) return lo;
+    if (lo < n && Ptr(lo) == ptr) return lo;
     return std::nullopt;
   }
 
