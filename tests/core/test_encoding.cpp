@@ -37,6 +37,8 @@ TEST(CodePages, SampleTextsMatchIconv) {
        "80 61 20 63 6f 96 74 65 20 35 20 9b 2c 20 ab 20 9c 20 a4 20 b0 b1 b2"},
       // glibc has no 720 (Arabic DOS): its bytes are Python's codec's.
       {720, "مرحبا بالعالم", "ea a9 a5 a0 9f 20 a0 9f e9 e3 9f e9 ea"},
+      // Nor 1098 (Farsi DOS): IBM's table, whose letters are presentation forms.
+      {1098, "۱۳۸۵ × \uFEB1\uFEE1 \uFE8D", "f5 f7 fc f9 20 9e 20 a8 e6 20 89"},
       {737, "Καλημέρα κόσμε", "89 98 a2 9e a3 e2 a8 98 20 a1 e6 a9 a3 9c"},
       {850, "Ærø Straße ÿ ÀÉÎÕÜ ©®",
        "92 72 9b 20 53 74 72 61 e1 65 20 98 20 b7 90 d7 e5 9a 20 b8 a9"},
@@ -206,7 +208,7 @@ TEST(CodePages, UnmappableCharactersBecomeQuestionMarks) {
 
 TEST(CodePages, SupportedListAndUnknownPages) {
   const std::vector<int> expected = {437,  620,  720,  737,  850,  852,   857,   860,  861,
-                                     862,  863,  865,  866,  869,  874,   895,   1250, 1251,
+                                     862,  863,  865,  866,  869,  874,   895,   1098, 1250, 1251,
                                      1252, 1253, 1254, 1255, 1256, 1257, 10000, 10007, 10029};
   EXPECT_EQ(SupportedCodePages(), expected);
   for (int cp : expected) EXPECT_TRUE(IsSupportedCodePage(cp)) << cp;
