@@ -159,11 +159,12 @@ struct RowSet {
 // its rows) take their places without anything here being told. A record whose entry is
 // gone (deleted, or its key changed elsewhere) still has a place: the one its old entry
 // had. Row pointers map back to ordinals without a table of their own: the ordinals a scan
-// filled have ascending row pointers (RowRefs::FindAscending, a binary search), and the few
+// filled have ascending row pointers (RowRefs::FindAscending searches them), and the few
 // added later out of that order are kept in `late`, filled as they are first needed. A row
 // the RowSet has never seen (added through another recordset) joins it as a new ordinal
 // when the walk reaches it. What needs a record's rank in the order (PercentPosition) walks
-// the tree from its start; that costs a walk over the index, not a read of the rows. An
+// the tree from its start, and Move(n) steps over n entries: that costs a walk over the
+// index, not a read of the rows. A bookmark costs one row read (its key gives its entry). An
 // index with IgnoreNulls has no entries for rows whose key columns are all Null, and those
 // rows are not in its order.
 //
