@@ -367,6 +367,43 @@ TEST_F(TreeTest, SeekEntryFindsAnEntryOrThePlaceWhereItWouldBe) {
   }
 }
 
+// Skip and Rank pass whole leaves by their entry counts; they must agree with stepping entry
+// by entry, from any entry, across leaves, to the end, and after the cursor's entry went.
+TEST_F(TreeTest, SkipAndRankAgreeWithSteppingEntryByEntry) {
+  std::vector<Bytes> sorted;
+  for (std::int32_t v = 0; v < 3000; ++v) {
+    const IndexRowPointer row = Row(static_cast<std::uint32_t>(v));
+    tree_->Insert(LongKey(v * 7 % 3001), row);
+    sorted.push_back(Entry(LongKey(v * 7 % 3001), row));
+  }
+  std::sort(sorted.begin(), sorted.end());
+  ASSERT_GT(tree_->PageStats().leaves, 3u);
+  for (std::size_t from : {0u, 1u, 17u, 600u, 2999u}) {
+    for (std::uint64_t n : {0u, 1u, 5u, 250u, 1000u, 2998u, 3000u}) {
+      jet::IndexCursor c(*tree_);
+      ASSERT_TRUE(c.SeekEntry(sorted[from]));
+      EXPECT_EQ(c.Rank(), from);
+      const bool inside = from + n < sorted.size();
+      ASSERT_EQ(c.Skip(n), inside) << from << " + " << n;
+      if (!inside) continue;
+      EXPECT_EQ(Bytes(c.Entry().begin(), c.Entry().end()), sorted[from + n]) << from << " + " << n;
+      EXPECT_EQ(c.Rank(), from + n);
+    }
+  }
+  // The cursor's entry removed: the entry after it is the first step.
+  jet::IndexCursor c(*tree_);
+  ASSERT_TRUE(c.SeekEntry(sorted[100]));
+  Bytes gone = sorted[100];
+  tree_->Remove(std::span(gone).first(gone.size() - 4),
+                IndexRowPointer{static_cast<std::uint32_t>(gone[gone.size() - 4] << 16 |
+                                                           gone[gone.size() - 3] << 8 |
+                                                           gone[gone.size() - 2]),
+                                gone[gone.size() - 1]});
+  ASSERT_TRUE(c.Skip(3));
+  EXPECT_EQ(Bytes(c.Entry().begin(), c.Entry().end()), sorted[103]);
+  EXPECT_EQ(c.Rank(), 102u);  // one entry fewer before it
+}
+
 TEST_F(TreeTest, CursorsSurviveChanges) {
   for (std::int32_t v = 0; v < 3000; ++v)
     tree_->Insert(LongKey(v), Row(static_cast<std::uint32_t>(v)));

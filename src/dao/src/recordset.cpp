@@ -429,15 +429,11 @@ bool RecordsetImpl::TreeStep(bool forward, bool from_start) {
 }
 
 std::size_t RecordsetImpl::TreeRank() {
-  // A walk over the index from its first entry: the cost of asking for a rank in a B-tree
-  // that keeps no counts.
+  // The leaves before the entry's leaf, counted by their sizes: a B-tree that keeps no
+  // counts answers a rank with one page per leaf.
   jet::IndexCursor walk(*index->tree);
-  std::size_t before = 0;
-  for (bool ok = walk.First(); ok; ok = walk.Next()) {
-    if (!std::ranges::lexicographical_compare(walk.Entry(), index->entry)) break;
-    ++before;
-  }
-  return before;
+  if (walk.SeekEntry(index->entry)) return static_cast<std::size_t>(walk.Rank());
+  return static_cast<std::size_t>(index->tree->CountEntries());  // every entry precedes it
 }
 
 // ---- opening over a table ----
@@ -852,7 +848,11 @@ void Recordset::Move(std::int32_t rows, const core::Variant& start_bookmark) {
       const bool forward = rows > 0;
       bool on = r.TreeStep(forward, from != From::kRecord);
       const std::int64_t steps = forward ? rows : -static_cast<std::int64_t>(rows);
-      for (std::int64_t i = 1; on && i < steps; ++i) on = forward ? c.Next() : c.Prev();
+      if (forward && on && steps > 1) {
+        on = c.Skip(static_cast<std::uint64_t>(steps - 1));  // leaf by leaf
+      } else {
+        for (std::int64_t i = 1; on && i < steps; ++i) on = c.Prev();
+      }
       if (on) {
         r.LandOnCursor();
       } else {

@@ -108,12 +108,14 @@ void TMxDaoTable::InternalFirst() {
   });
 }
 
-// Counts a table-type recordset through a snapshot copy, which the engine counts afresh.
+// Counts a table-type recordset through a copy, which the engine counts afresh. The copy is
+// a dynaset: it holds the rows' places, where a snapshot would hold every value of the table
+// only to count it.
 void TMxDaoTable::VerifyCountWithSnapshot() {
   dao::Recordset& rs = *FRecordset;
   bool mismatch = false;
   Quietly([&] {
-    auto copy = rs.OpenRecordset(4);
+    auto copy = rs.OpenRecordset(2);
     Quietly([&] { copy->MoveLast(); });
     FCursorPosition = copy->RecordCount();
     Quietly([&] { copy->Close(); });

@@ -2,6 +2,7 @@
 #include "jet/btree.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <map>
 #include <unordered_set>
@@ -948,6 +949,72 @@ bool IndexCursor::Next() {
   valid_ = leaf_ != 0;
   if (valid_) Remember(entry_, tree_->Load(leaf_).page.Comparable(slot_));
   return valid_;
+}
+
+bool IndexCursor::Skip(std::uint64_t count) {
+  tree_->Begin();
+  if (!valid_) return false;
+  if (!Resync()) {
+    // The entry went; the cursor is on the one after it, which counts as the first step.
+    if (leaf_ == 0) return valid_ = false;
+    if (count > 0) --count;
+  }
+  std::size_t hops = 0;
+  while (leaf_ != 0) {
+    const auto [size, next] = tree_->LeafSizeAndNext(leaf_);
+    const std::size_t remaining = size > slot_ ? size - slot_ : 0;
+    if (count < remaining) {
+      slot_ += static_cast<std::size_t>(count);
+      const IndexPage& page = tree_->Load(leaf_).page;  // only the leaf it stops on is decoded
+      Remember(entry_, page.Comparable(slot_));
+      return valid_ = true;
+    }
+    count -= remaining;
+    leaf_ = next;
+    slot_ = 0;
+    if (++hops > tree_->pager_.PageCount()) tree_->Corrupt(leaf_, "the leaf chain loops");
+  }
+  return valid_ = false;
+}
+
+std::pair<std::size_t, std::uint32_t> IndexTree::LeafSizeAndNext(std::uint32_t leaf) {
+  if (const CachedPage* cached = Cached(leaf)) {
+    if (!cached->page.leaf) Corrupt(leaf, "the leaf chain reaches a node page");
+    return {cached->page.size(), cached->page.next_page};
+  }
+  if (leaf < 2 || leaf >= pager_.PageCount()) {
+    Corrupt(leaf, "points to page " + std::to_string(leaf) + ", outside the file (" +
+                      std::to_string(pager_.PageCount()) + " pages)");
+  }
+  PageRef ref = pager_.Read(leaf);
+  const std::uint8_t* p = ref.Data();
+  if (p[L::kType] != L::kLeafType) Corrupt(leaf, "the leaf chain reaches a page that is no leaf");
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < L::kEntryMaskSize; ++i) count += std::popcount(p[L::kEntryMask + i]);
+  const std::uint32_t next = static_cast<std::uint32_t>(p[L::kNextPage]) |
+                             (static_cast<std::uint32_t>(p[L::kNextPage + 1]) << 8) |
+                             (static_cast<std::uint32_t>(p[L::kNextPage + 2]) << 16) |
+                             (static_cast<std::uint32_t>(p[L::kNextPage + 3]) << 24);
+  return {count, next};
+}
+
+std::uint64_t IndexCursor::Rank() {
+  tree_->Begin();
+  if (!valid_) throw std::logic_error("IndexCursor::Rank needs a cursor on an entry");
+  Resync();
+  if (leaf_ == 0) throw std::logic_error("IndexCursor::Rank needs a cursor on an entry");
+  IndexTree::Path path = tree_->Descend({}, IndexTree::Target::kKeyAtLeast);
+  std::uint32_t leaf = path.pages.back();
+  std::uint64_t before = 0;
+  std::size_t hops = 0;
+  while (leaf != leaf_) {
+    if (leaf == 0) tree_->Corrupt(leaf_, "the leaf is not on the leaf chain");
+    const auto [size, next] = tree_->LeafSizeAndNext(leaf);
+    before += size;
+    leaf = next;
+    if (++hops > tree_->pager_.PageCount()) tree_->Corrupt(leaf, "the leaf chain loops");
+  }
+  return before + slot_;
 }
 
 bool IndexCursor::Prev() {

@@ -122,6 +122,12 @@ class IndexCursor {
   // them): the entry itself when it is there, else the one that follows where it would be;
   // false (off the index) when no entry does.
   bool SeekEntry(std::span<const std::uint8_t> entry);
+  // Moves `count` entries forward, skipping whole leaves by their sizes: one page per leaf
+  // passed, not one step per entry. False (off the index) when the index ends first.
+  bool Skip(std::uint64_t count);
+  // How many entries precede the cursor's entry: the sizes of the leaves before its leaf
+  // plus its slot (one page per leaf from the first). The cursor must be on an entry.
+  std::uint64_t Rank();
 
   bool Valid() const { return valid_; }
   std::span<const std::uint8_t> Key() const;
@@ -222,6 +228,9 @@ class IndexTree {
   };
   enum class Target { kEntry, kKeyAtLeast, kKeyAbove };
 
+  // A leaf's entry count and next leaf: from its decoded page when cached, else straight
+  // from its bytes in the Pager (which always hold every change), without decoding.
+  std::pair<std::size_t, std::uint32_t> LeafSizeAndNext(std::uint32_t leaf);
   // Encodes the pages changed by the operation under way into the Pager.
   void WriteDirty();
   // Forgets the pages a failed operation changed.
