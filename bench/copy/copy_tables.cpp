@@ -152,8 +152,10 @@ int main(int argc, char** argv) {
                                               mdb + "' '" + table + "' > /dev/null"));
       if (have_pgdbf)
         pgdbf_best = std::min(
-            pgdbf_best, Seconds("pgdbf -s cp852 " + std::string(memo ? "-m '" + table.substr(0, table.size() - 3) + "dbt' " : "") +
-                                "'" + table + "' > /dev/null"));
+            pgdbf_best,
+            Seconds("pgdbf -s cp852 " +
+                    std::string(memo ? "-m '" + table.substr(0, table.size() - 3) + "dbt' " : "") +
+                    "'" + table + "' > /dev/null"));
     }
     struct rusage usage {};
     getrusage(RUSAGE_CHILDREN, &usage);

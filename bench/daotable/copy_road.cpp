@@ -165,9 +165,9 @@ double RunDao(const Rows& rows, const std::string& path) {
     auto db = ws->OpenDatabase(path, false, false, ";UID=Admin;PWD=;");
     auto td = db->CreateTableDef("KLIENT");
     const std::pair<const char*, int> fields[] = {
-        {"NAME", dao::dbText},       {"CITY", dao::dbText},    {"QTY", dao::dbLong},
-        {"SMALL", dao::dbInteger},   {"AMOUNT", dao::dbDouble}, {"PRICE", dao::dbCurrency},
-        {"BORN", dao::dbDate},       {"ACTIVE", dao::dbBoolean}, {"NOTE", dao::dbMemo},
+        {"NAME", dao::dbText},     {"CITY", dao::dbText},      {"QTY", dao::dbLong},
+        {"SMALL", dao::dbInteger}, {"AMOUNT", dao::dbDouble},  {"PRICE", dao::dbCurrency},
+        {"BORN", dao::dbDate},     {"ACTIVE", dao::dbBoolean}, {"NOTE", dao::dbMemo},
         {"CODE", dao::dbLong}};
     for (auto [name, type] : fields) {
       int size = std::string(name) == "NAME" ? 40 : std::string(name) == "CITY" ? 30 : 0;

@@ -166,9 +166,10 @@ int main(int argc, char** argv) {
       rows += n;
     }
     const double linked = Seconds(t);
-    std::printf("master-detail: %d master moves, %ld detail rows read: %.3f ms per move "
-                "(ratio %.4f to the walk); peak %ld MiB\n",
-                moves, rows, linked * 1000 / moves, linked / moves / walk, PeakKiB() / 1024);
+    std::printf(
+        "master-detail: %d master moves, %ld detail rows read: %.3f ms per move "
+        "(ratio %.4f to the walk); peak %ld MiB\n",
+        moves, rows, linked * 1000 / moves, linked / moves / walk, PeakKiB() / 1024);
     orders->Close();
     customers->Close();
   }
@@ -192,9 +193,10 @@ int main(int argc, char** argv) {
         Fail("indexed Locate missed order " + std::to_string(o));
     }
     const double indexed = Seconds(t);
-    std::printf("Locate on the indexed OrderNo%s: %.3f ms each (ratio %.5f to the walk); peak %ld MiB\n",
-                numbers ? ", with record numbers" : "", indexed * 1000 / locates,
-                indexed / locates / walk, PeakKiB() / 1024);
+    std::printf(
+        "Locate on the indexed OrderNo%s: %.3f ms each (ratio %.5f to the walk); peak %ld MiB\n",
+        numbers ? ", with record numbers" : "", indexed * 1000 / locates, indexed / locates / walk,
+        PeakKiB() / 1024);
     orders->Close();
   }
   {
@@ -212,8 +214,9 @@ int main(int argc, char** argv) {
         Fail("unindexed Locate missed " + ref);
     }
     const double plain = Seconds(t);
-    std::printf("Locate on the unindexed Ref: %.3f ms each (ratio %.3f to the walk); peak %ld MiB\n",
-                plain * 1000 / n, plain / n / walk, PeakKiB() / 1024);
+    std::printf(
+        "Locate on the unindexed Ref: %.3f ms each (ratio %.3f to the walk); peak %ld MiB\n",
+        plain * 1000 / n, plain / n / walk, PeakKiB() / 1024);
     orders->Close();
   }
   db->Close();

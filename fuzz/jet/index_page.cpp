@@ -1,11 +1,11 @@
 // Fuzz target: the index page decoder, and the encoder on whatever it accepts. Any input
 // must either be refused with IndexPageError or decode into a page that encodes back and
 // decodes to the same entries.
+#include "jet/index_page.h"
+
 #include <cstdint>
 #include <cstring>
 #include <vector>
-
-#include "jet/index_page.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::uint8_t> page(jet::index_page_layout::kPageSize, 0);

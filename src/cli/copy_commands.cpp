@@ -79,8 +79,10 @@ class TerminalView : public copy::CopyView {
   }
   void SetGaugeProgress(std::int32_t progress) override {
     // The run sets 0 when a table starts and one more after every record.
-    if (progress == 0) records_ = 0;
-    else ++records_;
+    if (progress == 0)
+      records_ = 0;
+    else
+      ++records_;
     progress_ = std::min(std::max(progress, 0), max_);
     DrawBar(false);
   }
@@ -113,8 +115,8 @@ class TerminalView : public copy::CopyView {
     EndBar();
     std::string message = prompt.substr(0, prompt.find("\r\n"));
     for (;;) {
-      err_ << where_ << ": " << message << "\nContinue? [y]es, [n]o, [a]ll of this table: "
-           << std::flush;
+      err_ << where_ << ": " << message
+           << "\nContinue? [y]es, [n]o, [a]ll of this table: " << std::flush;
       std::string line;
       if (!std::getline(in_, line)) return copy::kAnswerNo;
       if (line == "y" || line == "Y" || line == "yes") return copy::kAnswerYes;
@@ -201,8 +203,7 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
       used = 0;
     }
     if (used != text.size() || value <= 0) {
-      err << "datovrat-cli: " << name << ": '" << text << "' is not a code page number\n"
-          << kUsage;
+      err << "datovrat-cli: " << name << ": '" << text << "' is not a code page number\n" << kUsage;
       return false;
     }
     into = value;
@@ -244,7 +245,7 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
     err << kUsage;
     return false;
   }
-  options.policy = yes ? FieldErrorPolicy::YesToAll
+  options.policy = yes    ? FieldErrorPolicy::YesToAll
                    : stop ? FieldErrorPolicy::Stop
                           : FieldErrorPolicy::Ask;
   options.destination = files.front();
@@ -257,8 +258,7 @@ void PrintSummary(const copy::CopyResult& result, std::ostream& out) {
     out << t.source << " -> " << t.table << ": " << Plural(t.records, "record");
     if (!t.complete) out << " (incomplete)";
     if (!t.skipped.empty()) {
-      out << ", " << Plural(static_cast<std::int64_t>(t.skipped.size()), "value")
-          << " skipped";
+      out << ", " << Plural(static_cast<std::int64_t>(t.skipped.size()), "value") << " skipped";
     }
     out << "\n";
     // A code page the table names itself goes without saying; one found or assumed is said.
@@ -273,8 +273,7 @@ void PrintSummary(const copy::CopyResult& result, std::ostream& out) {
     for (const std::string& c : t.type_changes) out << "  " << c << "\n";
     for (const std::string& c : t.changes) out << "  changed: " << c << "\n";
     for (const copy::SkippedValue& s : t.skipped)
-      out << "  skipped: record " << s.record << ", field " << s.field << ": " << s.message
-          << "\n";
+      out << "  skipped: record " << s.record << ", field " << s.field << ": " << s.message << "\n";
   }
 }
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "command.h"
-#include "text_out.h"
 #include "core/datetime.h"
 #include "core/errors.h"
 #include "core/variant.h"
@@ -16,6 +15,7 @@
 #include "jet/column_spec.h"
 #include "jet/database.h"
 #include "jet/row_codec.h"
+#include "text_out.h"
 
 namespace cli {
 namespace {
@@ -452,10 +452,9 @@ int Check(const std::vector<std::string>& args, std::istream&, std::ostream& out
     // Opening would undo an interrupted change at once; a check only reports it.
     jet::JournalInfo journal = jet::InspectJournal(jet::FileSystem::Posix(), args[0]);
     if (journal.hot) {
-      out << args[0] << ": a change to the database was interrupted: "
-          << jet::JournalPath(args[0]) << " holds the original bytes of " << journal.pages
-          << " pages and its length of " << journal.original_pages
-          << " pages; `datovrat-cli mdb recover " << args[0]
+      out << args[0] << ": a change to the database was interrupted: " << jet::JournalPath(args[0])
+          << " holds the original bytes of " << journal.pages << " pages and its length of "
+          << journal.original_pages << " pages; `datovrat-cli mdb recover " << args[0]
           << "` puts them back (any other open does too)\n";
       out << args[0] << ": not checked further, 1 problems\n";
       return 1;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "command.h"
-#include "text_out.h"
 #include "core/datetime.h"
 #include "core/errors.h"
 #include "core/variant.h"
@@ -17,6 +16,7 @@
 #include "jetsql/jet_catalog.h"
 #include "jetsql/select.h"
 #include "jetsql/stored_query.h"
+#include "text_out.h"
 
 namespace cli {
 namespace {

@@ -11,10 +11,10 @@
 #include "bde/dbf_reader.h"
 #include "bde/source_reader.h"
 #include "command.h"
-#include "text_out.h"
 #include "core/datetime.h"
 #include "core/errors.h"
 #include "core/variant.h"
+#include "text_out.h"
 
 namespace cli {
 namespace {

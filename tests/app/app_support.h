@@ -248,8 +248,8 @@ inline int RunCommand(const std::string& command, std::string& output) {
 // The rows of a table as mdbtools exports them (header line left out).
 inline std::vector<std::string> MdbRows(const QString& database, const std::string& table) {
   std::string out;
-  const int status = RunCommand("mdb-export -H '" + database.toStdString() + "' '" + table + "'",
-                                out);
+  const int status =
+      RunCommand("mdb-export -H '" + database.toStdString() + "' '" + table + "'", out);
   EXPECT_EQ(status, 0) << out;
   std::vector<std::string> rows;
   std::size_t start = 0;

@@ -127,8 +127,7 @@ TEST_F(CopyWindow, EscIsServedAfterRecords10And20AndYesStopsTheRun) {
     if (progress == 3 || progress == 13) form_.PressLater(Qt::Key_Escape);
   };
   const QString database = Path("cil.mdb");
-  Copy(database, {Path("N25.DBF"), Path("LATER.DBF")},
-       {Key(Qt::Key_Escape), Click("Yes")});
+  Copy(database, {Path("N25.DBF"), Path("LATER.DBF")}, {Key(Qt::Key_Escape), Click("Yes")});
 
   ASSERT_TRUE(script_->Done());
   ASSERT_EQ(script_->Seen().size(), 3u);
@@ -265,7 +264,8 @@ TEST_F(CopyWindow, AChangedValueIsReportedOnceAtTheEnd) {
   const QStringList lines = info.text.split("\r\n");
   EXPECT_EQ(lines.value(0), "Při kopírování bylo zjištěno:");
   EXPECT_EQ(lines.value(1), "Tabulka FLAGS (" + Path("FLAGS.DBF") + "):");
-  EXPECT_TRUE(lines.value(2).startsWith("  změněno: OK: 2 blank logical values")) << info.text.toStdString();
+  EXPECT_TRUE(lines.value(2).startsWith("  změněno: OK: 2 blank logical values"))
+      << info.text.toStdString();
   EXPECT_EQ(lines.size(), 3);  // PLAIN had nothing to report
   EXPECT_TRUE(errors_.Messages().empty());
   ExpectIdle();
@@ -294,9 +294,9 @@ TEST_F(CopyWindow, ATableReplacedByALaterSourceOfTheSameNameIsReported) {
 TEST_F(CopyWindow, PictureMidCopy) {
   const QString data = QStringLiteral(DATOVRAT_TESTDATA "/bde/");
   const QString deep = Path("zdrojová data/archiv/2024/účetnictví/zákazníci a objednávky/");
-  for (const char* f : {"synthetic/czech852.dbf", "synthetic/czech852.fpt",
-                        "paradox/paradoxdriver/db/CUSTOMER.DB",
-                        "paradox/paradoxdriver/db/CUSTOMER.MB"})
+  for (const char* f :
+       {"synthetic/czech852.dbf", "synthetic/czech852.fpt", "paradox/paradoxdriver/db/CUSTOMER.DB",
+        "paradox/paradoxdriver/db/CUSTOMER.MB"})
     app_test::CopyInto(data + f, deep + QFileInfo(QString::fromLatin1(f)).fileName());
 
   QImage picture;

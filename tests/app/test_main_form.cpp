@@ -19,8 +19,8 @@
 namespace app {
 namespace {
 
-using app_test::ChooseFiles;
 using app_test::CancelFileDialog;
+using app_test::ChooseFiles;
 using app_test::Click;
 using app_test::Key;
 using app_test::ModalScript;
@@ -79,9 +79,10 @@ TEST(MainFormDesign, ControlsTextsAndComponentsAsDesigned) {
 
   EXPECT_EQ(form.OpenDlg.Title(), "Výběr souboru");
   EXPECT_EQ(form.OpenDlg.DefaultExt(), "mdb");
-  EXPECT_EQ(form.OpenDlg.NameFilters(),
-            (QStringList{"Databáze Microsoft Access (*.mdb)", "Tabulky dBase, Paradox (*.dbf *.db)"}));
-  EXPECT_EQ(form.OpenDlg.Options(), (TOpenOptions{ofHideReadOnly, ofPathMustExist, ofEnableSizing}));
+  EXPECT_EQ(form.OpenDlg.NameFilters(), (QStringList{"Databáze Microsoft Access (*.mdb)",
+                                                     "Tabulky dBase, Paradox (*.dbf *.db)"}));
+  EXPECT_EQ(form.OpenDlg.Options(),
+            (TOpenOptions{ofHideReadOnly, ofPathMustExist, ofEnableSizing}));
 }
 
 TEST(MainFormDesign, GeometryIsTheDesignScaledForTheFont) {
@@ -228,7 +229,8 @@ TEST(MainFormSources, TheSourceChoiceWantsExistingTablesAndKeepsTheFolder) {
     EXPECT_EQ(d->selectedNameFilter(), "Databáze Microsoft Access (*.mdb)");
   }));
   form.Button1->click();
-  EXPECT_EQ(form.OpenDlg.Options(), (TOpenOptions{ofHideReadOnly, ofPathMustExist, ofEnableSizing}));
+  EXPECT_EQ(form.OpenDlg.Options(),
+            (TOpenOptions{ofHideReadOnly, ofPathMustExist, ofEnableSizing}));
   EXPECT_EQ(script.Unexpected(), 0);
 }
 
@@ -326,7 +328,7 @@ TEST(MainFormStates, TheFieldErrorQuestionGivesTheAnswersModalResult) {
   TMainForm form;
   form.show();
   const std::pair<ModalScript::Step, int> cases[] = {
-      {Click("Yes"), 6}, {Click("No"), 7}, {Click("YesToAll"), 10},
+      {Click("Yes"), 6},        {Click("No"), 7},          {Click("YesToAll"), 10},
       {Key(Qt::Key_Escape), 7}, {app_test::CloseBox(), 2},
   };
   for (const auto& [answer, result] : cases) {
@@ -350,8 +352,8 @@ TEST(MainFormReport, OnlyWhatChangedOrWarnedIsReportedPerTable) {
   b.table = "B";
   b.warnings = {"/d/B.DBF: 2 records beyond the header's count were read"};
   b.changes = {"OK: 3 blank logical values stored as No"};
-  b.skipped = {{4, "CENA", "invalid number"}, {9, "DATUM", "invalid date"},
-               {12, "CENA", "invalid number"}};
+  b.skipped = {
+      {4, "CENA", "invalid number"}, {9, "DATUM", "invalid date"}, {12, "CENA", "invalid number"}};
   result.tables.push_back(b);
   copy::TableReport a2;
   a2.source = "/d/A.DB";

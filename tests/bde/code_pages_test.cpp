@@ -29,27 +29,17 @@ TEST(CodePages, LanguageDriverMarks) {
     const char* name;
     int code_page;
   };
-  const Named names[] = {{"DB852CZ0", 852},
-                         {"DB867CZ0", 895},
-                         {"db852po0", 852},
-                         {"DBWINUS0", 1252},
-                         {"DB437US0", 437},
-                         {"cskamen", 895},
-                         {"czech", 852},
-                         {"anczech", 1250},
-                         {"ANSII850", 1252},
-                         {"BLROM800", 1051},  // HP Roman-8
-                         {"DB0", 0},
-                         {"", 0}};
+  const Named names[] = {{"DB852CZ0", 852},  {"DB867CZ0", 895},
+                         {"db852po0", 852},  {"DBWINUS0", 1252},
+                         {"DB437US0", 437},  {"cskamen", 895},
+                         {"czech", 852},     {"anczech", 1250},
+                         {"ANSII850", 1252}, {"BLROM800", 1051},  // HP Roman-8
+                         {"DB0", 0},         {"", 0}};
   for (const Named& n : names)
     EXPECT_EQ(bde::CodePageFromDriverName(n.name), n.code_page) << n.name;
 
-  const Named cpg[] = {{"852", 852},
-                       {"1250\n", 1250},
-                       {"UTF-8", bde::kUtf8CodePage},
-                       {"ANSI 1250", 1250},
-                       {"Big5", 950},
-                       {"nonsense", 0}};
+  const Named cpg[] = {{"852", 852},        {"1250\n", 1250}, {"UTF-8", bde::kUtf8CodePage},
+                       {"ANSI 1250", 1250}, {"Big5", 950},    {"nonsense", 0}};
   for (const Named& n : cpg) EXPECT_EQ(bde::CodePageFromCpgText(n.name), n.code_page) << n.name;
 }
 

@@ -19,8 +19,9 @@ TEST(TTableNames, ASecondFieldOfTheSameNameIsNumbered) {
   EXPECT_EQ(table.Fields()[30].DataType(), ds::ftInteger);
   bool warned = false;
   for (const std::string& w : table.Warnings())
-    warned = warned || w.find("field 31 is named 'Point_ID' like an earlier one; it is read as "
-                              "'Point_ID_2'") != std::string::npos;
+    warned = warned || w.find(
+                           "field 31 is named 'Point_ID' like an earlier one; it is read as "
+                           "'Point_ID_2'") != std::string::npos;
   EXPECT_TRUE(warned);
   // Both fields keep their own values.
   EXPECT_NE(table.Fields()[0].AsString(), table.Fields()[30].AsString());

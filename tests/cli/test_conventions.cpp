@@ -2,14 +2,14 @@
 // group and every command (exit 0, nothing created), unknown options as usage errors (never
 // file names), and the exit statuses.
 #include <gtest/gtest.h>
-
-#include "cli_support.h"
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "cli_support.h"
 
 namespace {
 

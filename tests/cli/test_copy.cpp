@@ -1,13 +1,13 @@
 // `datovrat-cli copy tables`: source tables into an Access database, read back by mdbtools.
 #include <gtest/gtest.h>
-
-#include "cli_support.h"
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "cli_support.h"
 
 namespace {
 
@@ -16,7 +16,6 @@ namespace fs = std::filesystem;
 using cli_test::Quote;
 using cli_test::Result;
 using cli_test::Shell;
-
 
 class CopyTables : public ::testing::Test {
  protected:
@@ -52,10 +51,10 @@ class CopyTables : public ::testing::Test {
 };
 
 TEST_F(CopyTables, EverySourceArrivesWholeInANewDatabase) {
-  Result r = Copy(Quote(Source("synthetic/czech852.dbf")) + " " +
-                  Quote(Source("synthetic/czech1250.db")) + " " +
-                  Quote(Source("synthetic/types4.dbf")) + " " +
-                  Quote(Source("synthetic/memo3.dbf")) + " " + Quote(Source("synthetic/empty.dbf")));
+  Result r =
+      Copy(Quote(Source("synthetic/czech852.dbf")) + " " + Quote(Source("synthetic/czech1250.db")) +
+           " " + Quote(Source("synthetic/types4.dbf")) + " " +
+           Quote(Source("synthetic/memo3.dbf")) + " " + Quote(Source("synthetic/empty.dbf")));
   ASSERT_EQ(r.status, 0) << r.output;
 
   std::string tables = Shell("mdb-tables -1 " + Quote(db_)).output;
@@ -81,7 +80,8 @@ TEST_F(CopyTables, EverySourceArrivesWholeInANewDatabase) {
 // A database made in the Czech sort order (as Czech Access makes them) takes copied tables,
 // replaced ones included: the catalog's index on table names is in the Czech order.
 TEST_F(CopyTables, ADatabaseInTheCzechOrderTakesTheTables) {
-  Result made = Shell(std::string(DATOVRAT_CLI) + " mdb create " + Quote(db_) + " --sort-order 1029");
+  Result made =
+      Shell(std::string(DATOVRAT_CLI) + " mdb create " + Quote(db_) + " --sort-order 1029");
   ASSERT_EQ(made.status, 0) << made.output;
   fs::copy_file(Source("synthetic/czech852.dbf"), dir_ / "Chalupy.dbf");
   fs::copy_file(Source("synthetic/czech852.fpt"), dir_ / "Chalupy.fpt");
@@ -102,8 +102,8 @@ TEST_F(CopyTables, ADatabaseInTheCzechOrderTakesTheTables) {
 
 TEST_F(CopyTables, ATableOfTheSameNameInAnyCaseIsReplaced) {
   ASSERT_EQ(Copy(Quote(Source("synthetic/czech852.dbf"))).status, 0);
-  ASSERT_EQ(Shell("printf 'A\\nx\\n' | " + std::string(DATOVRAT_CLI) + " mdb import " +
-                Quote(db_) + " Other \"A TEXT(5)\"")
+  ASSERT_EQ(Shell("printf 'A\\nx\\n' | " + std::string(DATOVRAT_CLI) + " mdb import " + Quote(db_) +
+                  " Other \"A TEXT(5)\"")
                 .status,
             0);
   // Copied again, the table is dropped and made anew; other tables stay.
@@ -137,8 +137,7 @@ TEST_F(CopyTables, AValueTheDestinationRefusesStopsTheRunUnlessSkipped) {
   EXPECT_EQ(skipped.status, 0) << skipped.output;
   EXPECT_NE(skipped.output.find("skipped: record 1, field BIRTHDATE"), std::string::npos)
       << skipped.output;
-  EXPECT_NE(skipped.output.find("-> invalid_value: 2 records, 1 value skipped"),
-            std::string::npos)
+  EXPECT_NE(skipped.output.find("-> invalid_value: 2 records, 1 value skipped"), std::string::npos)
       << skipped.output;
   EXPECT_EQ(Count("invalid_value"), "2\n");
   ExpectCleanCheck();

@@ -3,8 +3,8 @@
 // all at once into a copy of an Access-made database, whose own tables must stay as they were.
 // mdbtools, mdb-reader and `mdb check` must accept both files.
 #include <gtest/gtest.h>
-
-#include "cli_support.h"
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,9 +12,9 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
+
+#include "cli_support.h"
 
 namespace {
 
@@ -23,7 +23,6 @@ namespace fs = std::filesystem;
 using cli_test::Quote;
 using cli_test::Result;
 using cli_test::Shell;
-
 
 const std::string kCli = DATOVRAT_CLI;
 
@@ -94,7 +93,8 @@ TEST_F(CopyCorpus, EveryReadableTableArrivesWithEveryValue) {
       }
       continue;
     }
-    Result copy = Shell(kCli + " copy tables --yes-to-all --quiet " + Quote(db) + " " + Quote(file));
+    Result copy =
+        Shell(kCli + " copy tables --yes-to-all --quiet " + Quote(db) + " " + Quote(file));
     ASSERT_EQ(copy.status, 0) << copy.output;
     // The table's name and the fields whose values the summary says were changed or skipped.
     std::string table;
@@ -120,7 +120,8 @@ TEST_F(CopyCorpus, EveryReadableTableArrivesWithEveryValue) {
       if (!seen.insert(name).second) ignore.insert(name);
     }
     ASSERT_FALSE(table.empty()) << copy.output;
-    std::string command = "node " + Quote(std::string(DATOVRAT_SOURCE_DIR) + "/tests/cli/compare_copy.mjs") +
+    std::string command = "node " +
+                          Quote(std::string(DATOVRAT_SOURCE_DIR) + "/tests/cli/compare_copy.mjs") +
                           " " + Quote(dump) + " " + Quote(db) + " " + Quote(table);
     for (const std::string& f : ignore) command += " --ignore " + Quote(f);
     Result compare = Shell(command);
@@ -140,7 +141,8 @@ TEST_F(CopyCorpus, AnAccessMadeDatabaseKeepsItsOwnTables) {
   std::vector<std::string> own = Lines(Shell("mdb-tables -1 " + Quote(db)).output);
   ASSERT_FALSE(own.empty());
   std::vector<std::string> before;
-  for (const std::string& t : own) before.push_back(Shell("mdb-export " + Quote(db) + " " + Quote(t)).output);
+  for (const std::string& t : own)
+    before.push_back(Shell("mdb-export " + Quote(db) + " " + Quote(t)).output);
 
   std::string sources;
   for (const std::string& file : CorpusSources())
@@ -153,8 +155,9 @@ TEST_F(CopyCorpus, AnAccessMadeDatabaseKeepsItsOwnTables) {
     EXPECT_EQ(Shell("mdb-export " + Quote(db) + " " + Quote(own[i])).output, before[i]) << own[i];
   Result check = Shell(kCli + " mdb check " + Quote(db));
   EXPECT_EQ(check.status, 0) << check.output;
-  Result listed = Shell("node " + Quote(std::string(DATOVRAT_SOURCE_DIR) + "/tests/dao/read_with_mdb_reader.mjs") +
-                        " tables " + Quote(db));
+  Result listed = Shell(
+      "node " + Quote(std::string(DATOVRAT_SOURCE_DIR) + "/tests/dao/read_with_mdb_reader.mjs") +
+      " tables " + Quote(db));
   EXPECT_EQ(listed.status, 0) << listed.output;
   EXPECT_GT(Lines(listed.output).size(), own.size() + 40);
 }

@@ -168,9 +168,9 @@ TEST(CopyRunNames, TableNameFromFile) {
     const char* file;
     const char* table;
   };
-  for (const Case& c : {Case{"SKLAD.DBF", "SKLAD"}, Case{"/data/a.b.dbf", "a"},
-                        Case{"C:\\data\\.dbf", ""}, Case{"/x/NAME", "NAME"},
-                        Case{"dir.d/KLIENT.DB", "KLIENT"}})
+  for (const Case& c :
+       {Case{"SKLAD.DBF", "SKLAD"}, Case{"/data/a.b.dbf", "a"}, Case{"C:\\data\\.dbf", ""},
+        Case{"/x/NAME", "NAME"}, Case{"dir.d/KLIENT.DB", "KLIENT"}})
     EXPECT_EQ(copy::TableNameFromFile(c.file), c.table) << c.file;
 }
 
@@ -251,8 +251,8 @@ TEST_F(CopyRun, MessagesEveryTenRecordsAndTheInterruptBetweenRecords) {
   std::vector<std::string> messages;
   for (const auto& l : view_.log)
     if (l.rfind("messages", 0) == 0) messages.push_back(l);
-  EXPECT_EQ(messages, (std::vector<std::string>{"messages at 0", "messages at 10",
-                                                "messages at 20"}));
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{"messages at 0", "messages at 10", "messages at 20"}));
   EXPECT_EQ(all.tables[0].records, 25);
 
   // An interrupt asked for after record 20 takes effect before record 21; later files are

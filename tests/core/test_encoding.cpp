@@ -207,9 +207,9 @@ TEST(CodePages, UnmappableCharactersBecomeQuestionMarks) {
 }
 
 TEST(CodePages, SupportedListAndUnknownPages) {
-  const std::vector<int> expected = {437,  620,  720,  737,  850,  852,   857,   860,  861,
-                                     862,  863,  865,  866,  869,  874,   895,   1098, 1250, 1251,
-                                     1252, 1253, 1254, 1255, 1256, 1257, 10000, 10007, 10029};
+  const std::vector<int> expected = {437,  620,  720,  737,  850,  852,   857,   860,  861,  862,
+                                     863,  865,  866,  869,  874,  895,   1098,  1250, 1251, 1252,
+                                     1253, 1254, 1255, 1256, 1257, 10000, 10007, 10029};
   EXPECT_EQ(SupportedCodePages(), expected);
   for (int cp : expected) EXPECT_TRUE(IsSupportedCodePage(cp)) << cp;
   for (int cp : {0, 65001, 867, 932, 10006, -1}) {

@@ -19,7 +19,7 @@ TEST(NationalOrder, ACzechDatabaseTakesTablesIndexesAndRowsInItsOrder) {
   daotest::TempDir dir;
   const std::string path = dir.Path("cesky.mdb");
   const std::vector<std::string> czech = {"cesta", "Čechy", "hrad", "chata", "CHOMUTOV",
-                                          "ideál", "ryba",  "řeka", "šála", "žába"};
+                                          "ideál", "ryba",  "řeka", "šála",  "žába"};
   {
     auto engine = DBEngine::Create();
     auto db = engine->CreateDatabase(path, dbLangCzech);
@@ -76,7 +76,7 @@ TEST(NationalOrder, ACzechDatabaseTakesTablesIndexesAndRowsInItsOrder) {
 // and WHERE, a recordset's Sort and Filter, and FindFirst. The same words in a General
 // database sort as General does ("chata" before "hrad").
 TEST(NationalOrder, SqlSortFilterAndFindFollowTheDatabasesOrder) {
-  const std::vector<std::string> words = {"žába", "ideál", "chata", "cena", "hrad",
+  const std::vector<std::string> words = {"žába", "ideál",   "chata",  "cena",     "hrad",
                                           "čára", "Chrudim", "Hradec", "ilustrace"};
   struct Case {
     const char* locale;
@@ -110,7 +110,8 @@ TEST(NationalOrder, SqlSortFilterAndFindFollowTheDatabasesOrder) {
     }
     auto column = [](const std::shared_ptr<Recordset>& rs) {
       std::vector<std::string> out;
-      for (; !rs->Eof(); rs->MoveNext()) out.push_back(rs->Fields().Item("Slovo")->Value().ToString());
+      for (; !rs->Eof(); rs->MoveNext())
+        out.push_back(rs->Fields().Item("Slovo")->Value().ToString());
       return out;
     };
     EXPECT_EQ(column(db->OpenRecordset("SELECT Slovo FROM Slova ORDER BY Slovo", dbOpenSnapshot)),

@@ -367,7 +367,8 @@ TEST(DatabaseComponentConnect, SmartOpenLooksBesideTheProgram) {
   db->SetDatabase(elsewhere.Path("missing/a.mdb"));
   db->Open();
   EXPECT_TRUE(db->Connected());
-  EXPECT_EQ(std::filesystem::path(db->Database()), std::filesystem::path(program_dir.Path("a.mdb")));
+  EXPECT_EQ(std::filesystem::path(db->Database()),
+            std::filesystem::path(program_dir.Path("a.mdb")));
   db->Close();
 
   // Without SmartOpen the missing file is DAO's error.
@@ -422,8 +423,8 @@ TEST_F(DatabaseComponent, LoginParametersExchangeAndPrompt) {
   };
   db_->SetDatabasePassword("dbold");
   db_->Open();
-  EXPECT_EQ(seen, (std::vector<std::string>{"USER NAME=Admin", "PASSWORD=old",
-                                            "DBPASSWORD=dbold"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"USER NAME=Admin", "PASSWORD=old", "DBPASSWORD=dbold"}));
   EXPECT_EQ(db_->Password(), "");
   EXPECT_EQ(db_->DatabasePassword(), "");
   EXPECT_EQ(db_->UserName(), "Admin");
@@ -503,8 +504,7 @@ TEST_F(DatabaseComponent, FileAndSchemaOperations) {
   EXPECT_EQ(OleErrorOf([&] { db_->CreateAccessDatabase(file_); }), 3204);
   {
     TMxDaoDatabase no_workspace;
-    EXPECT_NE(DatabaseErrorOf([&] { no_workspace.CreateAccessDatabase(dir_.Path("b.mdb")); }),
-              "");
+    EXPECT_NE(DatabaseErrorOf([&] { no_workspace.CreateAccessDatabase(dir_.Path("b.mdb")); }), "");
     EXPECT_FALSE(std::filesystem::exists(dir_.Path("b.mdb")));
   }
 
@@ -592,9 +592,9 @@ TEST_F(DatabaseComponent, DatabaseLanguageFromTheCollatingOrder) {
     std::int32_t code;
     const char* name;
   };
-  for (const Case& c : {Case{1045, "Polish"}, Case{1049, "Bulgarian or Russian"},
-                        Case{2052, "Simplified Chinese"}, Case{-1, "Undefined or unknown"},
-                        Case{1031, ""}, Case{0, ""}})
+  for (const Case& c :
+       {Case{1045, "Polish"}, Case{1049, "Bulgarian or Russian"}, Case{2052, "Simplified Chinese"},
+        Case{-1, "Undefined or unknown"}, Case{1031, ""}, Case{0, ""}})
     EXPECT_EQ(daodb::CollatingOrderName(c.code), c.name) << c.code;
 }
 
@@ -707,7 +707,7 @@ TEST_F(DatabaseComponent, CreateTableFromTheFiveArrays) {
   db_->Open();
   using ds::TFieldType;
   // Field types as the table manager maps them from framework types.
-  const TFieldType kinds[] = {TFieldType::ftAutoInc, TFieldType::ftString, TFieldType::ftInteger,
+  const TFieldType kinds[] = {TFieldType::ftAutoInc, TFieldType::ftString,   TFieldType::ftInteger,
                               TFieldType::ftBytes,   TFieldType::ftVarBytes, TFieldType::ftFloat};
   std::vector<core::Variant> types, sizes;
   const int def_sizes[] = {0, 20, 0, 16, 30, 0};
@@ -729,12 +729,10 @@ TEST_F(DatabaseComponent, CreateTableFromTheFiveArrays) {
     bool auto_increment;
     bool required;
   };
-  const Expected fields[] = {{"ID", dao::dbLong, 4, true, false},
-                             {"NAME", dao::dbText, 20, false, true},
-                             {"QTY", dao::dbLong, 4, false, false},
-                             {"TAG", dao::dbGUID, 16, false, false},
-                             {"NOTE", dao::dbMemo, 0, false, false},
-                             {"PRICE", dao::dbDouble, 8, false, true}};
+  const Expected fields[] = {
+      {"ID", dao::dbLong, 4, true, false},    {"NAME", dao::dbText, 20, false, true},
+      {"QTY", dao::dbLong, 4, false, false},  {"TAG", dao::dbGUID, 16, false, false},
+      {"NOTE", dao::dbMemo, 0, false, false}, {"PRICE", dao::dbDouble, 8, false, true}};
   for (const Expected& e : fields) {
     SCOPED_TRACE(e.name);
     auto f = td->Fields().Item(e.name);

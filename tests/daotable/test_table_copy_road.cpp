@@ -44,10 +44,12 @@ Expected Make(int r) {
   e.small = static_cast<std::int32_t>(r % 60000) - 30000;
   e.amount = r * 1.25 + 0.1;
   e.price_scaled = static_cast<std::int64_t>(r % 100000) * 100;
-  e.born = core::EncodeDateTime({1900 + r % 150, 1 + r % 12, 1 + r % 28, r % 24, r % 60, (r * 7) % 60});
+  e.born =
+      core::EncodeDateTime({1900 + r % 150, 1 + r % 12, 1 + r % 28, r % 24, r % 60, (r * 7) % 60});
   e.day = core::EncodeDateTime({2000 + r % 20, 1 + r % 12, 1 + r % 28});
   e.valid = r % 3 == 0;
-  if (r % 7 != 3) e.memo = r % 5000 == 0 ? CzechText(r, 70000 + r % 100) : "Poznámka " + std::to_string(r);
+  if (r % 7 != 3)
+    e.memo = r % 5000 == 0 ? CzechText(r, 70000 + r % 100) : "Poznámka " + std::to_string(r);
   if (r % 11 != 5) {
     std::size_t n = r % 1000 == 0 ? 100000 : 16;
     std::string b(n, '\0');

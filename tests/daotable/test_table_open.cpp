@@ -92,7 +92,8 @@ TEST_F(TableTest, OpeningRefusesWhatItCannotOpen) {
   }
   db->Close();
   TMxDaoTable* t = NewTable("T");
-  EXPECT_EQ(ErrorText([&] { t->Open(); }), "TMxDaoTable.OpenDaoRecordset: Database is NOT connected");
+  EXPECT_EQ(ErrorText([&] { t->Open(); }),
+            "TMxDaoTable.OpenDaoRecordset: Database is NOT connected");
   t->SetDatabaseAutoActivate(true);
   t->Open();
   EXPECT_TRUE(db->Connected());
@@ -214,12 +215,11 @@ TEST_F(TableTest, FieldDefinitionsFollowDaoTypesFormatsAndAttributes) {
     ds::TFieldType type;
     int size;
   };
-  std::vector<Expect> expect = {{"ID", ds::ftAutoInc, 0},     {"NAME", ds::ftString, 30},
-                                {"SHORTD", ds::ftDate, 0},    {"MEDT", ds::ftTime, 0},
-                                {"GEND", ds::ftDateTime, 0},  {"PLAIN", ds::ftDateTime, 0},
-                                {"G", ds::ftBytes, 16},       {"N", ds::ftSmallint, 0},
-                                {"M", ds::ftMemo, 0},         {"B", ds::ftBlob, 0},
-                                {"C", ds::ftCurrency, 0},     {"F", ds::ftBoolean, 0}};
+  std::vector<Expect> expect = {
+      {"ID", ds::ftAutoInc, 0}, {"NAME", ds::ftString, 30},  {"SHORTD", ds::ftDate, 0},
+      {"MEDT", ds::ftTime, 0},  {"GEND", ds::ftDateTime, 0}, {"PLAIN", ds::ftDateTime, 0},
+      {"G", ds::ftBytes, 16},   {"N", ds::ftSmallint, 0},    {"M", ds::ftMemo, 0},
+      {"B", ds::ftBlob, 0},     {"C", ds::ftCurrency, 0},    {"F", ds::ftBoolean, 0}};
   for (int i = 0; i < 12; ++i) {
     EXPECT_EQ(defs[i].Name(), expect[i].name);
     EXPECT_EQ(defs[i].DataType(), expect[i].type) << expect[i].name;
@@ -297,7 +297,8 @@ TEST(DaoDateDefault, ConvertsMonthDayYearWithOptionalTwelveHourTime) {
 
 TEST_F(TableTest, CreateTableRefusesAndBuildsFromDefinitions) {
   TMxDaoTable* t = NewTable();
-  EXPECT_EQ(ErrorText([&] { t->CreateTable(); }), "Cannot create new Table - TableName is missing!");
+  EXPECT_EQ(ErrorText([&] { t->CreateTable(); }),
+            "Cannot create new Table - TableName is missing!");
   t->SetTableName("NEW");
   t->FieldDefs().Add("NAME", ds::ftString, 25, true);
   t->FieldDefs().Add("DAY", ds::ftDate);

@@ -36,9 +36,16 @@ class RecordTest : public TableTest {
     auto f = Dao().TableDefs().Item("T")->Fields().Item("AT");
     f->Properties().Append(f->CreateProperty("Format", dao::dbText, core::Variant("Short Time")));
     double noon = core::EncodeDateTime({2000, 1, 1, 12, 0, 0, 0});
-    AddRows("T", {{{}, core::Variant("Žluťoučký"), core::Variant::FromDate(noon), {},
-                   core::Variant(true), core::Variant(7), {},
-                   core::Variant(std::string(1200, 'm')), {}, core::Variant(2.5)},
+    AddRows("T", {{{},
+                   core::Variant("Žluťoučký"),
+                   core::Variant::FromDate(noon),
+                   {},
+                   core::Variant(true),
+                   core::Variant(7),
+                   {},
+                   core::Variant(std::string(1200, 'm')),
+                   {},
+                   core::Variant(2.5)},
                   {{}, core::Variant::Null(), {}, {}, {}, {}, {}, core::Variant::Null(), {}, {}}});
   }
 };
@@ -81,9 +88,9 @@ TEST_F(RecordTest, ValueTextsReadBackInNativeForm) {
     std::int64_t native;  // integer kinds
   };
   std::vector<Case> cases = {
-      {"OK", "Yes", true, 1},   {"OK", "ON", true, 1},    {"OK", "-1", true, 1},
-      {"OK", "off", true, 0},   {"OK", "=false", true, 0}, {"OK", "2", true, 2},
-      {"N", "3.7", true, 4},    {"N", "2.5", true, 2},     {"N", "-12", true, -12},
+      {"OK", "Yes", true, 1}, {"OK", "ON", true, 1},     {"OK", "-1", true, 1},
+      {"OK", "off", true, 0}, {"OK", "=false", true, 0}, {"OK", "2", true, 2},
+      {"N", "3.7", true, 4},  {"N", "2.5", true, 2},     {"N", "-12", true, -12},
   };
   for (const auto& c : cases) {
     ds::TField& f = t->FieldByName(c.field);

@@ -84,10 +84,10 @@ TEST_F(SearchTest, IndexDefsFollowTheTablesIndexesOnlyForTableTypeRecordsets) {
     const char* fields;
     const char* index;
   };
-  for (const Case& c : {Case{"A;B", "PrimaryKey"}, Case{"!A;B", "PrimaryKey"}, Case{"!b;a", "PrimaryKey"},
-                        Case{"A", "PrimaryKey"}, Case{"!A", ""}, Case{"C", "Mixed"},
-                        Case{"B", "ByB"}, Case{"!C;A", "Mixed"}, Case{"D", ""}, Case{"", ""},
-                        Case{"!", ""}}) {
+  for (const Case& c :
+       {Case{"A;B", "PrimaryKey"}, Case{"!A;B", "PrimaryKey"}, Case{"!b;a", "PrimaryKey"},
+        Case{"A", "PrimaryKey"}, Case{"!A", ""}, Case{"C", "Mixed"}, Case{"B", "ByB"},
+        Case{"!C;A", "Mixed"}, Case{"D", ""}, Case{"", ""}, Case{"!", ""}}) {
     EXPECT_EQ(t->IndexForFields(c.fields), c.index) << c.fields;
   }
   t->SetIndexName("Mixed");
@@ -141,7 +141,11 @@ TEST_F(SearchTest, CriteriaQuoteEscapeAndFormatEachKeyByType) {
       {{"C"}, {"AnN"}, {ds::loCaseInsensitive}, true, "([C]  = LCASE(\"ann\"))"},
       {{"C"}, {"An"}, {ds::loPartialKey}, true, "([C]  LIKE \"An*\")"},
       {{"C"}, {"A*n"}, {ds::loPartialKey}, true, "([C]  LIKE \"A*n\")"},
-      {{"C"}, {"AN"}, {ds::loPartialKey, ds::loCaseInsensitive}, true, "([C]  LIKE LCASE(\"an*\"))"},
+      {{"C"},
+       {"AN"},
+       {ds::loPartialKey, ds::loCaseInsensitive},
+       true,
+       "([C]  LIKE LCASE(\"an*\"))"},
       {{"C", "A"}, {"NULL", "2"}, {}, true, "([C] IS NULL) AND ([A]  = 2)"},
       {{"A"}, {""}, {}, true, "([A]  IS NULL)"},
       // A date field without a Format is a date-and-time field.
@@ -169,9 +173,9 @@ TEST_F(SearchTest, LocateFindsThroughFindFirstOnDynasetsAndSeekOnTables) {
   EXPECT_TRUE(t->Locate("C", Variant::FromString("CAROL"), {ds::loCaseInsensitive}));
   EXPECT_EQ(t->FieldByName("A").AsString(), "3");
   EXPECT_EQ(t->RecNo(), 3);
-  EXPECT_TRUE(t->Locate("C;B", Variant::FromArray({Variant::FromString("Bob \"the\" Builder"),
-                                                   Variant::FromLong(20)}),
-                        {}));
+  EXPECT_TRUE(t->Locate(
+      "C;B",
+      Variant::FromArray({Variant::FromString("Bob \"the\" Builder"), Variant::FromLong(20)}), {}));
   EXPECT_EQ(t->FieldByName("A").AsString(), "2");
   EXPECT_TRUE(t->Locate("C", Variant::Null(), {}));
   EXPECT_EQ(t->FieldByName("A").AsString(), "4");
@@ -191,7 +195,8 @@ TEST_F(SearchTest, LocateFindsThroughFindFirstOnDynasetsAndSeekOnTables) {
   s->Open();
   EXPECT_TRUE(s->Locate("A", Variant::FromLong(3), {}));
   EXPECT_EQ(s->FieldByName("C").AsString(), "carol");
-  EXPECT_TRUE(s->Locate("B;A", Variant::FromArray({Variant::FromLong(40), Variant::FromLong(4)}), {}));
+  EXPECT_TRUE(
+      s->Locate("B;A", Variant::FromArray({Variant::FromLong(40), Variant::FromLong(4)}), {}));
   EXPECT_EQ(s->FieldByName("A").AsString(), "4");
   s->SetAutoFindIndex(false);
   s->SetIndexName("");
@@ -270,9 +275,8 @@ TEST_F(SearchTest, SortAndFilterAreAppliedByDaoAtOpenAndReopenInPlace) {
   // An empty Filter opens everything; only OnFilterRecord filters.
   t->SetFilter("");
   EXPECT_EQ(Column(t, "A").size(), 5u);
-  t->SetOnFilterRecord([](ds::TDataSet* d, bool& accept) {
-    accept = d->FieldByName("B").AsInteger() >= 40;
-  });
+  t->SetOnFilterRecord(
+      [](ds::TDataSet* d, bool& accept) { accept = d->FieldByName("B").AsInteger() >= 40; });
   EXPECT_EQ(Column(t, "A"), (std::vector<std::string>{"5", "4"}));
   // A filter DAO rejects leaves Filtered as it was.
   t->SetOnFilterRecord(nullptr);
@@ -293,14 +297,19 @@ class MasterDetailTest : public TableTest {
  protected:
   void SetUp() override {
     TableTest::SetUp();
-    MakeTable("Customers", {{"CustNo", dao::dbLong}, {"Name", dao::dbText, 20},
-                            {"Vip", dao::dbBoolean}, {"Since", dao::dbDate}});
-    MakeTable("Orders", {{"OrderNo", dao::dbLong}, {"CustNo", dao::dbLong},
-                         {"Vip", dao::dbBoolean}, {"Day", dao::dbDate}});
-    AddRows("Customers", {{Variant::FromLong(1), Variant::FromString("Ann"),
-                           Variant::FromBoolean(true), Variant::FromDate(core::EncodeDateTime({2001, 3, 5}))},
-                          {Variant::FromLong(2), Variant::FromString("Bob"), Variant::FromBoolean(false)},
-                          {Variant::Null(), Variant::FromString("Nobody"), Variant::FromBoolean(false)}});
+    MakeTable("Customers", {{"CustNo", dao::dbLong},
+                            {"Name", dao::dbText, 20},
+                            {"Vip", dao::dbBoolean},
+                            {"Since", dao::dbDate}});
+    MakeTable("Orders", {{"OrderNo", dao::dbLong},
+                         {"CustNo", dao::dbLong},
+                         {"Vip", dao::dbBoolean},
+                         {"Day", dao::dbDate}});
+    AddRows("Customers",
+            {{Variant::FromLong(1), Variant::FromString("Ann"), Variant::FromBoolean(true),
+              Variant::FromDate(core::EncodeDateTime({2001, 3, 5}))},
+             {Variant::FromLong(2), Variant::FromString("Bob"), Variant::FromBoolean(false)},
+             {Variant::Null(), Variant::FromString("Nobody"), Variant::FromBoolean(false)}});
     AddRows("Orders", {{Variant::FromLong(10), Variant::FromLong(1), Variant::FromBoolean(true),
                         Variant::FromDate(core::EncodeDateTime({2001, 3, 5}))},
                        {Variant::FromLong(11), Variant::FromLong(1), Variant::FromBoolean(false)},
@@ -519,8 +528,10 @@ TEST(StoredQueries, AccessMadeQueriesOpenByNameWithTheirParameters) {
   by->Close();
   db->Close();
   if (daotest::HaveMdbTools()) {
-    std::string out = daotest::Run("echo \"select col1, col2 from Table1 where col3 = 'x'\" | "
-                                   "mdb-sql -H -F -P -d , '" + path + "'");
+    std::string out = daotest::Run(
+        "echo \"select col1, col2 from Table1 where col3 = 'x'\" | "
+        "mdb-sql -H -F -P -d , '" +
+        path + "'");
     std::vector<std::string> theirs;
     std::size_t start = 0;
     while (start < out.size()) {

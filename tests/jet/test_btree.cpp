@@ -395,10 +395,10 @@ TEST_F(TreeTest, SkipAndRankAgreeWithSteppingEntryByEntry) {
   ASSERT_TRUE(c.SeekEntry(sorted[100]));
   Bytes gone = sorted[100];
   tree_->Remove(std::span(gone).first(gone.size() - 4),
-                IndexRowPointer{static_cast<std::uint32_t>(gone[gone.size() - 4] << 16 |
-                                                           gone[gone.size() - 3] << 8 |
-                                                           gone[gone.size() - 2]),
-                                gone[gone.size() - 1]});
+                IndexRowPointer{
+                    static_cast<std::uint32_t>(gone[gone.size() - 4] << 16 |
+                                               gone[gone.size() - 3] << 8 | gone[gone.size() - 2]),
+                    gone[gone.size() - 1]});
   ASSERT_TRUE(c.Skip(3));
   EXPECT_EQ(Bytes(c.Entry().begin(), c.Entry().end()), sorted[103]);
   EXPECT_EQ(c.Rank(), 102u);  // one entry fewer before it
@@ -487,7 +487,8 @@ TEST_F(TreeTest, DamagedTreesAreRefusedWithTheirPlace) {
 }
 
 TEST_F(TreeTest, DropFreesEveryPage) {
-  for (std::int32_t v = 0; v < 5000; ++v) tree_->Insert(LongKey(v), Row(static_cast<std::uint32_t>(v)));
+  for (std::int32_t v = 0; v < 5000; ++v)
+    tree_->Insert(LongKey(v), Row(static_cast<std::uint32_t>(v)));
   const auto pages = Walk().pages;
   ASSERT_GT(pages.size(), 10u);
   tree_->Drop();

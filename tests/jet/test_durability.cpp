@@ -52,8 +52,8 @@ std::vector<Variant> RowValues(int i) {
 }
 
 struct CopyRun {
-  int committed = 0;        // tables whose Commit returned
-  std::string error;        // what stopped the run, if anything
+  int committed = 0;                           // tables whose Commit returned
+  std::string error;                           // what stopped the run, if anything
   std::vector<std::int64_t> writes_at_commit;  // the file system's write count after each
   // Writes before the first table is dropped to be copied again (-1: not reached). A
   // commit in the middle of the replacement may leave the table absent from then on.
@@ -84,7 +84,7 @@ OpenOptions Options(FileSystem& fs, std::uint64_t commit_bytes = 64u << 20,
 }
 
 CopyRun RunCopy(MemoryFileSystem& base, FaultInjectingFileSystem& fs, bool existing,
-            const OpenOptions& options, bool disk_back_before_close = false) {
+                const OpenOptions& options, bool disk_back_before_close = false) {
   CopyRun run;
   std::unique_ptr<Database> db;
   try {
@@ -172,7 +172,8 @@ Outcome Inspect(MemoryFileSystem& base, const std::map<std::string, std::string>
   for (const auto& p : report.problems) ADD_FAILURE() << context << ": " << p;
   auto now = Export(*db);
   for (const auto& [name, text] : before)
-    EXPECT_TRUE(now.count(name) && now[name] == text) << context << ": table " << name << " changed";
+    EXPECT_TRUE(now.count(name) && now[name] == text)
+        << context << ": table " << name << " changed";
   for (const char* name : {"Alpha", "Beta"})
     if (db->FindObject(name)) out.rows[name] = PrefixRows(*db, name, context);
   return out;
@@ -185,15 +186,17 @@ std::map<std::string, std::string> ExportOf(MemoryFileSystem& base) {
 }
 
 // The readers other programs use must agree that the tables of before are unchanged.
-void ExpectOraclesAgree(MemoryFileSystem& base, const std::map<std::string, std::string>& oracle_before,
+void ExpectOraclesAgree(MemoryFileSystem& base,
+                        const std::map<std::string, std::string>& oracle_before,
                         const std::string& context) {
   if (!base.Exists(kPath) || !oracle::ToolsPresent()) return;
   oracle::TempDir dir;
   const std::string file = (dir.path / "dest.mdb").string();
   {
     auto bytes = base.Contents(kPath);
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
   }
   auto now = oracle::Snapshot(file);
   for (const auto& [key, text] : oracle_before) {
@@ -294,11 +297,11 @@ TEST_P(Durability, AFailingWriteLosesNothingCommitted) {
       plan.write_errno = fault.error;
       plan.short_write_bytes = fault.short_bytes;
       fs.SetPlan(plan);
-      const CopyRun run = RunCopy(base, fs, Existing(), Options(fs, GetParam().commit_bytes),
-                              fault.disk_back);
+      const CopyRun run =
+          RunCopy(base, fs, Existing(), Options(fs, GetParam().commit_bytes), fault.disk_back);
       fs.SetPlan({});
-      const std::string context = std::string(GetParam().name) + ", " + fault.name +
-                                  " from write " + std::to_string(k);
+      const std::string context =
+          std::string(GetParam().name) + ", " + fault.name + " from write " + std::to_string(k);
       EXPECT_NE(run.error, "") << context << ": the failure was not reported";
       if (fault.disk_back) {
         // Close rolled the file back itself.
@@ -351,9 +354,9 @@ TEST(Durability, TheTwoGigabyteLimitLeavesTheFileAsTheLastCommitLeftIt) {
 }
 
 // Damage of the kinds a crash used to leave, made with the page cache alone.
-std::vector<std::uint8_t> Damaged(const std::vector<std::uint8_t>& original,
-                                  const std::function<void(Pager&, const TableDefinition&,
-                                                           const TableDefinition&)>& damage) {
+std::vector<std::uint8_t> Damaged(
+    const std::vector<std::uint8_t>& original,
+    const std::function<void(Pager&, const TableDefinition&, const TableDefinition&)>& damage) {
   MemoryFileSystem scratch;
   scratch.SetContents("x.mdb", original);
   TableDefinition one, two;
@@ -363,8 +366,7 @@ std::vector<std::uint8_t> Damaged(const std::vector<std::uint8_t>& original,
     two = db->OpenTable("Table2").Definition();
   }
   {
-    Pager pager(scratch.Open("x.mdb", OpenMode::kReadWrite), JetVersion::kJet4,
-                {.writable = true});
+    Pager pager(scratch.Open("x.mdb", OpenMode::kReadWrite), JetVersion::kJet4, {.writable = true});
     damage(pager, one, two);
     pager.Flush();
   }
@@ -416,9 +418,10 @@ TEST(Damage, AFileWhosePagesDisagreeWithItsMapsIsRefusedBeforeAnyChange) {
       return std::string("(no error)");
     };
     for (const auto& message :
-         {refused([&] { db->CreateTable(CopiedTable("Alpha")); }),
-          refused([&] { db->OpenTable("Table3").Insert(std::vector<Variant>(
-                            db->OpenTable("Table3").Definition().columns.size())); }),
+         {refused([&] { db->CreateTable(CopiedTable("Alpha")); }), refused([&] {
+            db->OpenTable("Table3").Insert(
+                std::vector<Variant>(db->OpenTable("Table3").Definition().columns.size()));
+          }),
           refused([&] { db->DropTable("Table2"); })}) {
       EXPECT_NE(message.find(std::string(kPath) + ": the database is damaged"), std::string::npos)
           << message;

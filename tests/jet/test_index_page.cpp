@@ -251,7 +251,10 @@ TEST(IndexPageCodec, EncodingOnlyTheChangesGivesTheWholeEncoding) {
         // Same length and a different length, in place.
         const std::size_t at = random() % page.size();
         auto e = std::vector<std::uint8_t>(page.Entry(at).begin(), page.Entry(at).end());
-        if (random() % 2 && page.DataSize() < L::kEntryAreaSize) e.push_back(6); else e.back() ^= 1;
+        if (random() % 2 && page.DataSize() < L::kEntryAreaSize)
+          e.push_back(6);
+        else
+          e.back() ^= 1;
         page.Replace(at, e);
       } else if (!page.empty()) {
         // Entries move to the end of another page, and back.

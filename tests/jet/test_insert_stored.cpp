@@ -15,23 +15,21 @@ namespace ct = column_type;
 TEST(InsertStored, EqualsTheRowReadBackForEveryType) {
   MemoryFileSystem fs;
   auto db = Database::Create("s.mdb", {.file_system = &fs});
-  NewTable spec{"T",
-                {NewColumn{.name = "Id", .type = ct::kLong, .auto_increment = true},
-                 NewColumn{.name = "Guid", .type = ct::kGuid, .auto_increment = true},
-                 NewColumn{.name = "Yes", .type = ct::kBoolean},
-                 NewColumn{.name = "B", .type = ct::kByte},
-                 NewColumn{.name = "I", .type = ct::kInteger},
-                 NewColumn{.name = "Cur", .type = ct::kCurrency},
-                 NewColumn{.name = "Sng", .type = ct::kSingle},
-                 NewColumn{.name = "Dbl", .type = ct::kDouble},
-                 NewColumn{.name = "When", .type = ct::kDateTime},
-                 NewColumn{.name = "Bin", .type = ct::kBinary, .size = 6},
-                 NewColumn{.name = "Txt", .type = ct::kText, .size = 40},
-                 NewColumn{.name = "Ole", .type = ct::kOle},
-                 NewColumn{.name = "Memo", .type = ct::kMemo},
-                 NewColumn{.name = "Dec", .type = ct::kNumeric, .precision = 10, .scale = 3}},
-                {},
-                ""};
+  NewTable spec{
+      "T",
+      {NewColumn{.name = "Id", .type = ct::kLong, .auto_increment = true},
+       NewColumn{.name = "Guid", .type = ct::kGuid, .auto_increment = true},
+       NewColumn{.name = "Yes", .type = ct::kBoolean}, NewColumn{.name = "B", .type = ct::kByte},
+       NewColumn{.name = "I", .type = ct::kInteger},
+       NewColumn{.name = "Cur", .type = ct::kCurrency},
+       NewColumn{.name = "Sng", .type = ct::kSingle}, NewColumn{.name = "Dbl", .type = ct::kDouble},
+       NewColumn{.name = "When", .type = ct::kDateTime},
+       NewColumn{.name = "Bin", .type = ct::kBinary, .size = 6},
+       NewColumn{.name = "Txt", .type = ct::kText, .size = 40},
+       NewColumn{.name = "Ole", .type = ct::kOle}, NewColumn{.name = "Memo", .type = ct::kMemo},
+       NewColumn{.name = "Dec", .type = ct::kNumeric, .precision = 10, .scale = 3}},
+      {},
+      ""};
   Table& t = db->CreateTable(spec);
   const std::string long_text(5000, 'x');
   // Values given in other kinds than the column's, values the column rounds, texts that are
@@ -39,10 +37,9 @@ TEST(InsertStored, EqualsTheRowReadBackForEveryType) {
   const std::vector<std::vector<Variant>> rows = {
       {Variant(), Variant(), Variant::FromBoolean(true), Variant::FromLong(7),
        Variant::FromString("12"), Variant::FromDouble(1.23456), Variant::FromDouble(0.1),
-       Variant::FromString("2.5"), Variant::FromDate(45000.25),
-       Variant::FromBytes({1, 2, 3}), Variant::FromString("Žluťoučký kůň 😀"),
-       Variant::FromBytes({0, 255}), Variant::FromString(long_text),
-       Variant::FromString("13.12345")},
+       Variant::FromString("2.5"), Variant::FromDate(45000.25), Variant::FromBytes({1, 2, 3}),
+       Variant::FromString("Žluťoučký kůň 😀"), Variant::FromBytes({0, 255}),
+       Variant::FromString(long_text), Variant::FromString("13.12345")},
       {Variant::FromLong(100), Variant::FromString("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"),
        Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
        Variant::Null(), Variant::Null(), Variant::Null(), Variant::FromString("bad \xC3("),
@@ -59,9 +56,8 @@ TEST(InsertStored, EqualsTheRowReadBackForEveryType) {
     std::vector<Variant> read = t.Read(where);
     ASSERT_EQ(stored.size(), read.size());
     for (std::size_t c = 0; c < read.size(); ++c) {
-      EXPECT_TRUE(stored[c] == read[c])
-          << "column " << spec.columns[c].name << ": stored " << stored[c].ToString()
-          << ", read " << read[c].ToString();
+      EXPECT_TRUE(stored[c] == read[c]) << "column " << spec.columns[c].name << ": stored "
+                                        << stored[c].ToString() << ", read " << read[c].ToString();
     }
   }
 }

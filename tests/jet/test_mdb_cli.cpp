@@ -186,8 +186,8 @@ TEST(MdbCli, CheckReportsAnInterruptedChangeAndRecoverUndoesIt) {
     plan.crash_from_write = stop_at;
     faulty.SetPlan(plan);
     auto d = Database::Open(db, {.file_system = &faulty});
-    Table& t = d->CreateTable(
-        {"Added", {NewColumn{.name = "N", .type = column_type::kLong}}, {}, ""});
+    Table& t =
+        d->CreateTable({"Added", {NewColumn{.name = "N", .type = column_type::kLong}}, {}, ""});
     for (int i = 0; i < 2000; ++i) t.Insert(std::vector<core::Variant>{core::Variant::FromLong(i)});
     d->Commit();
     std::int64_t writes = faulty.Writes();

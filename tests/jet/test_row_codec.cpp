@@ -59,8 +59,9 @@ TEST(RowCodec, TextEncodesToTheBytesAccessWrote) {
     if (value.IsNull()) continue;
     std::vector<std::uint8_t> bytes;
     const EncodedValue e = EncodeColumnValue(column, value, bytes);
-    const std::vector<std::uint8_t> ours(bytes.begin() + static_cast<std::ptrdiff_t>(e.offset),
-                                         bytes.begin() + static_cast<std::ptrdiff_t>(e.offset + e.size));
+    const std::vector<std::uint8_t> ours(
+        bytes.begin() + static_cast<std::ptrdiff_t>(e.offset),
+        bytes.begin() + static_cast<std::ptrdiff_t>(e.offset + e.size));
     EXPECT_NE(std::search(file.begin(), file.end(), ours.begin(), ours.end()), file.end())
         << value.ToString();
     ++texts;

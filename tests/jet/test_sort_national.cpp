@@ -96,11 +96,13 @@ TEST(NationalKeys, WordsSortAsTheLanguageDoes) {
   const Case cases[] = {
       // Czech: č after c, ch after h, ř after r, š after s, ž after z; case and the
       // acute accent do not separate letters.
-      {1029, {"cesta", "čáp", "Čechy", "dům", "hrad", "HUSA", "chata", "CHOMUTOV", "ideál",
-              "ryba", "řeka", "sova", "šála", "zebra", "žába"}},
+      {1029,
+       {"cesta", "čáp", "Čechy", "dům", "hrad", "HUSA", "chata", "CHOMUTOV", "ideál", "ryba",
+        "řeka", "sova", "šála", "zebra", "žába"}},
       // Croatian: c < č < ć < d < dž < đ; lj after l, nj after n.
-      {1050, {"Celje", "Čelinac", "Ćuprija", "Doboj", "džep", "Đakovo", "lopta", "ljubav",
-              "noga", "njiva"}},
+      {1050,
+       {"Celje", "Čelinac", "Ćuprija", "Doboj", "džep", "Đakovo", "lopta", "ljubav", "noga",
+        "njiva"}},
       // Polish: ł after l, ó after o.
       {1045, {"lampa", "łąka", "ostry", "ósmy", "pies"}},
       // Turkish: dotless ı (and capital I) before i.
@@ -126,8 +128,12 @@ TEST(NationalKeys, WorkedExamplesBothWays) {
   EXPECT_EQ(Hex(Key(1050, "Čelinac")), "7F4E02515E59624A4D0100");
   EXPECT_EQ(Hex(Key(1050, "Čelinac", true)), "80B1FDAEA1A69DB5B2FEFF00");
   EXPECT_EQ(Hex(Key(1029, "Třebíč")), "7F6D6A04514C594E0301020202020E00");
-  EXPECT_EQ(Hex(Key(1029, "Třebíč", true)), "8092" "95FBAEB3A6B1FCFEFDFDFDFDF1FF00");
-  EXPECT_EQ(Hex(Key(1055, "SummaryInfo")), "7F6B6F60604A69765806625364" "0100");
+  EXPECT_EQ(Hex(Key(1029, "Třebíč", true)),
+            "8092"
+            "95FBAEB3A6B1FCFEFDFDFDFDF1FF00");
+  EXPECT_EQ(Hex(Key(1055, "SummaryInfo")),
+            "7F6B6F60604A69765806625364"
+            "0100");
 }
 
 TEST(NationalKeys, OrdersAndValuesWithoutKnownKeysAreRefused) {

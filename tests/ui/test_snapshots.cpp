@@ -66,8 +66,8 @@ TEST(Snapshots, MessageDialogs) {
     Save(image, c.file);
     SCOPED_TRACE(c.file);
     // The confirmation icon (blue) in the top left corner, dark text to the right of it.
-    EXPECT_TRUE(any(image, QRect(0, 0, 60, 60),
-                    [](const QColor& p) { return p.blue() > p.red() + 60; }));
+    EXPECT_TRUE(
+        any(image, QRect(0, 0, 60, 60), [](const QColor& p) { return p.blue() > p.red() + 60; }));
     EXPECT_TRUE(any(image, QRect(60, 0, image.width() - 60, 60),
                     [](const QColor& p) { return p.lightness() < 80; }));
     // Every button drew its caption inside its own rectangle.
@@ -75,9 +75,9 @@ TEST(Snapshots, MessageDialogs) {
     EXPECT_EQ(buttons.size(), c.buttons == mbYesNo ? 2 : 3);
     for (QPushButton* button : buttons) {
       const QRect r(button->mapTo(form.get(), QPoint(0, 0)), button->size());
-      EXPECT_TRUE(any(image, r.adjusted(4, 4, -4, -4),
-                      [](const QColor& p) { return p.lightness() < 80; }))
-          << button->text().toStdString();
+      EXPECT_TRUE(any(image, r.adjusted(4, 4, -4, -4), [](const QColor& p) {
+        return p.lightness() < 80;
+      })) << button->text().toStdString();
     }
     form->done(mrNo);
   }

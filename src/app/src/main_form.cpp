@@ -156,7 +156,8 @@ void TMainForm::CreateComponents() {
 
   OpenDlg.SetTitle(QStringLiteral("Výběr souboru"));
   OpenDlg.SetDefaultExt(QStringLiteral("mdb"));
-  OpenDlg.SetFilter(QStringLiteral("Databáze Microsoft Access|*.mdb|Tabulky dBase, Paradox|*.dbf;*.db"));
+  OpenDlg.SetFilter(
+      QStringLiteral("Databáze Microsoft Access|*.mdb|Tabulky dBase, Paradox|*.dbf;*.db"));
   OpenDlg.SetOptions({ofHideReadOnly, ofPathMustExist, ofEnableSizing});
 }
 
@@ -241,8 +242,8 @@ void TMainForm::Button2Click() {
     return;
   }
   // Entered from inside the run's event processing: the answer is the interrupt request.
-  const int answer = ui::ShowMessageForm(Res(ResString::InterruptQuestion), ui::mkConfirmation,
-                                         ui::mbYesNo, 0);
+  const int answer =
+      ui::ShowMessageForm(Res(ResString::InterruptQuestion), ui::mkConfirmation, ui::mbYesNo, 0);
   Button2->setEnabled(answer == ui::mrNo);
 }
 
@@ -265,8 +266,7 @@ void TMainForm::CopyTables() {
     error = std::current_exception();
   }
   const QString report = RunReportText(FLastRun);
-  if (!report.isEmpty())
-    ui::ShowMessageForm(report, ui::mkInformation, ui::ButtonSet(ui::mbOK), 0);
+  if (!report.isEmpty()) ui::ShowMessageForm(report, ui::mkInformation, ui::ButtonSet(ui::mbOK), 0);
   if (error) std::rethrow_exception(error);
 }
 
@@ -333,9 +333,10 @@ std::int32_t TMainForm::GaugeProgress() const {
 
 void TMainForm::SetGaugeCaption(const std::string& path) {
   const QFontMetrics metrics(font());
-  const std::string shown = copy::ShortenPath(path, Msg->width(), [&metrics](const std::string& text) {
-    return metrics.horizontalAdvance(QString::fromStdString(text));
-  });
+  const std::string shown =
+      copy::ShortenPath(path, Msg->width(), [&metrics](const std::string& text) {
+        return metrics.horizontalAdvance(QString::fromStdString(text));
+      });
   Msg->SetCaption(QString::fromStdString(shown));
 }
 

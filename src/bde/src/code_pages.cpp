@@ -115,14 +115,38 @@ struct NamedDriver {
 
 // Paradox sort orders and engine driver names that do not spell their code page.
 constexpr NamedDriver kNamedDrivers[] = {
-    {"ascii", 437},     {"intl", 437},      {"intl850", 850},   {"nordan", 865},
-    {"nordan40", 865},  {"swedfin", 437},   {"spanish", 437},   {"ANSII850", 1252},
-    {"ANSIINTL", 1252}, {"ANSISPAN", 1252}, {"ANSISWFN", 1252}, {"ANSINOR4", 1252},
-    {"czech", 852},     {"cskamen", 895},   {"anczech", 1250},  {"polish", 852},
-    {"anpolish", 1250}, {"hun852dc", 852},  {"anhundc", 1250},  {"slovene", 852},
-    {"ansislov", 1250}, {"cyrr", 866},      {"ancyrr", 1251},   {"china", 936},
-    {"taiwan", 950},    {"korea", 949},     {"japan", 932},     {"turk", 857},
-    {"anturk", 1254},   {"greek", 737},     {"angreek1", 1253}, {"hebrew", 862},
+    {"ascii", 437},
+    {"intl", 437},
+    {"intl850", 850},
+    {"nordan", 865},
+    {"nordan40", 865},
+    {"swedfin", 437},
+    {"spanish", 437},
+    {"ANSII850", 1252},
+    {"ANSIINTL", 1252},
+    {"ANSISPAN", 1252},
+    {"ANSISWFN", 1252},
+    {"ANSINOR4", 1252},
+    {"czech", 852},
+    {"cskamen", 895},
+    {"anczech", 1250},
+    {"polish", 852},
+    {"anpolish", 1250},
+    {"hun852dc", 852},
+    {"anhundc", 1250},
+    {"slovene", 852},
+    {"ansislov", 1250},
+    {"cyrr", 866},
+    {"ancyrr", 1251},
+    {"china", 936},
+    {"taiwan", 950},
+    {"korea", 949},
+    {"japan", 932},
+    {"turk", 857},
+    {"anturk", 1254},
+    {"greek", 737},
+    {"angreek1", 1253},
+    {"hebrew", 862},
     {"thai", 874},
     // SQL Links' HP Roman-8 order (Windows numbers that page 1051).
     {"BLROM800", 1051},
@@ -248,10 +272,10 @@ std::string IconvName(int code_page) {
 // Pages worth offering beyond our own tables, if the system converter has them.
 constexpr int kSystemPages[] = {720,   737,   775,   850,   852,   855,   857,   858,   860,
                                 861,   862,   863,   864,   865,   866,   869,   874,   932,
-                                936,   949,   950,   1051,  1098,  1125,  1250,  1251,  1252,  1253,
-                                1254,  1255,  1256,  1257,  1258,  10000, 10006, 10007, 10029,
-                                20866, 21866, 28591, 28592, 28593, 28594, 28595, 28596, 28597,
-                                28598, 28599, 28600, 28601, 28603, 28604, 28605, 28606};
+                                936,   949,   950,   1051,  1098,  1125,  1250,  1251,  1252,
+                                1253,  1254,  1255,  1256,  1257,  1258,  10000, 10006, 10007,
+                                10029, 20866, 21866, 28591, 28592, 28593, 28594, 28595, 28596,
+                                28597, 28598, 28599, 28600, 28601, 28603, 28604, 28605, 28606};
 
 bool SystemHas(int code_page) {
 #if defined(DATOVRAT_HAVE_ICONV)

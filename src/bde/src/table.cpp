@@ -181,9 +181,9 @@ void TTable::InternalInitFieldDefs() {
       std::string unique;
       for (int n = 2; unique.empty() || FieldDefs().IndexOf(unique) >= 0; ++n)
         unique = name + "_" + std::to_string(n);
-      const std::string warning = r->Path() + ": field " +
-                                  std::to_string(FieldDefs().Count() + 1) + " is named '" + name +
-                                  "' like an earlier one; it is read as '" + unique + "'";
+      const std::string warning = r->Path() + ": field " + std::to_string(FieldDefs().Count() + 1) +
+                                  " is named '" + name + "' like an earlier one; it is read as '" +
+                                  unique + "'";
       if (warned_.insert(warning).second) {
         warnings_.push_back(warning);
         if (OnWarning) OnWarning(this, warning);

@@ -43,13 +43,20 @@ std::string NamePart(const std::string& path) {
 
 std::string TypeText(int dao_type, int size) {
   switch (dao_type) {
-    case dao::dbBinary: return "Binary(" + std::to_string(size) + ")";
-    case dao::dbLongBinary: return "Long binary";
-    case dao::dbMemo: return "Memo";
-    case dao::dbText: return "Text(" + std::to_string(size) + ")";
-    case dao::dbGUID: return "GUID";
-    case dao::dbCurrency: return "Currency";
-    default: return "type " + std::to_string(dao_type);
+    case dao::dbBinary:
+      return "Binary(" + std::to_string(size) + ")";
+    case dao::dbLongBinary:
+      return "Long binary";
+    case dao::dbMemo:
+      return "Memo";
+    case dao::dbText:
+      return "Text(" + std::to_string(size) + ")";
+    case dao::dbGUID:
+      return "GUID";
+    case dao::dbCurrency:
+      return "Currency";
+    default:
+      return "type " + std::to_string(dao_type);
   }
 }
 
@@ -238,14 +245,14 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
               ++blank_logicals[static_cast<std::size_t>(i)];
             to.Assign(from);
           } catch (const core::Exception& e) {
-            view.NoteFieldError(file, report.records + 1,
-                                i < source.FieldCount() ? source.Fields()[i].FieldName()
-                                                        : std::to_string(i + 1));
+            view.NoteFieldError(
+                file, report.records + 1,
+                i < source.FieldCount() ? source.Fields()[i].FieldName() : std::to_string(i + 1));
             if (last_answer < kAnswerYesToAll)
               last_answer = view.AskFieldError(std::string(e.what()) + "\r\nPokračovat?");
             if (last_answer != kAnswerYes && last_answer != kAnswerYesToAll) throw;
-            std::string field = i < source.FieldCount() ? source.Fields()[i].FieldName()
-                                                        : std::to_string(i + 1);
+            std::string field =
+                i < source.FieldCount() ? source.Fields()[i].FieldName() : std::to_string(i + 1);
             report.skipped.push_back({report.records + 1, field, e.what()});
           }
         }
@@ -261,11 +268,10 @@ void CopyTables(CopyView& view, const CopyComponents& c, const std::string& dest
       }
       for (int i = 0; i < field_count; ++i)
         if (blank_logicals[static_cast<std::size_t>(i)] > 0)
-          report.changes.push_back(table.Fields()[i].FieldName() + ": " +
-                                   std::to_string(blank_logicals[static_cast<std::size_t>(i)]) +
-                                   " blank logical value" +
-                                   (blank_logicals[static_cast<std::size_t>(i)] == 1 ? "" : "s") +
-                                   " stored as No");
+          report.changes.push_back(
+              table.Fields()[i].FieldName() + ": " +
+              std::to_string(blank_logicals[static_cast<std::size_t>(i)]) + " blank logical value" +
+              (blank_logicals[static_cast<std::size_t>(i)] == 1 ? "" : "s") + " stored as No");
       for (std::size_t k = 0; k < counters.size(); ++k)
         if (renumbered[k] > 0)
           report.changes.push_back(source.Fields()[counters[k]].FieldName() + ": " +

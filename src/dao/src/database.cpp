@@ -1,7 +1,7 @@
 // DBEngine, Workspace and Database: opening and creating files, errors, Idle.
-#include <cstdlib>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/datetime.h"

@@ -140,10 +140,11 @@ std::vector<jetsql::ColumnInfo> RecordsetImpl::SqlColumns() const {
   std::vector<jetsql::ColumnInfo> out;
   // Text compares in the database's order (the order its text columns take).
   jet::SortOrder order = jet::kGeneralSortOrder;
-  if (db && db->db && db->db->Version() == jet::JetVersion::kJet4) order = db->db->DefaultSortOrder();
+  if (db && db->db && db->db->Version() == jet::JetVersion::kJet4)
+    order = db->db->DefaultSortOrder();
   for (const auto& c : rows->columns)
-    out.push_back(jetsql::ColumnInfo{c.name, static_cast<jetsql::DataType>(c.type), c.source_table,
-                                     order});
+    out.push_back(
+        jetsql::ColumnInfo{c.name, static_cast<jetsql::DataType>(c.type), c.source_table, order});
   return out;
 }
 

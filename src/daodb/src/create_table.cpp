@@ -1,7 +1,7 @@
 // TMxDaoDatabase::CreateTable: a new table from five parallel arrays (names, DAO types, sizes,
-// index flags, required flags; a Decimal's size may be the pair precision, scale), built with DAO's TableDef, Field and Index objects in a fixed
-// order. Required flags are set only after the table exists, as the callers expect: a failure
-// there leaves the table in place without them.
+// index flags, required flags; a Decimal's size may be the pair precision, scale), built with DAO's
+// TableDef, Field and Index objects in a fixed order. Required flags are set only after the table
+// exists, as the callers expect: a failure there leaves the table in place without them.
 #include <string>
 #include <vector>
 
@@ -36,8 +36,7 @@ const core::Variant& ElementAt(const std::vector<core::Variant>& elements, std::
 }  // namespace
 
 bool TMxDaoDatabase::CreateTable(const std::string& table_name, const core::Variant& field_names,
-                                 const core::Variant& field_types,
-                                 const core::Variant& field_sizes,
+                                 const core::Variant& field_types, const core::Variant& field_sizes,
                                  const core::Variant& field_indexes,
                                  const core::Variant& field_required) {
   if (!FConnected)

@@ -33,7 +33,8 @@ void RegisterEngineClasses() {
   platform::SettingsStore& classes = platform::StoreFor(platform::SettingsRoot::ClassesRoot);
   for (const EngineClass& c : kEngineClasses) {
     std::string key = std::string(c.prog_id) + "\\CLSID";
-    if (!classes.KeyExists(key)) classes.WriteValue(key, "", platform::SettingsValue::String(c.clsid));
+    if (!classes.KeyExists(key))
+      classes.WriteValue(key, "", platform::SettingsValue::String(c.clsid));
   }
 }
 
@@ -143,8 +144,7 @@ OdbcFiles CurrentOdbcFiles() {
     files = OdbcOverride();
   }
   std::string system_dir = EnvOr("ODBCSYSINI", "/etc");
-  if (files.drivers.empty())
-    files.drivers = EnvOr("ODBCINSTINI", system_dir + "/odbcinst.ini");
+  if (files.drivers.empty()) files.drivers = EnvOr("ODBCINSTINI", system_dir + "/odbcinst.ini");
   if (files.system_dsns.empty()) files.system_dsns = system_dir + "/odbc.ini";
   if (files.user_dsns.empty()) {
     std::string home = EnvOr("HOME", "");
@@ -155,29 +155,52 @@ OdbcFiles CurrentOdbcFiles() {
 
 std::string CollatingOrderName(std::int32_t code) {
   switch (code) {
-    case 1024: return "Neutral";
-    case 1025: return "Arabic";
-    case 1028: return "Traditional Chinese";
-    case 1029: return "Czech";
-    case 1030: return "Norwegian or Danish";
-    case 1032: return "Greek";
-    case 1033: return "General (English, French, German, Portuguese, Italian, and Modern Spanish)";
-    case 1034: return "Spanish";
-    case 1037: return "Hebrew";
-    case 1038: return "Hungarian";
-    case 1039: return "Icelandic";
-    case 1041: return "Japanese";
-    case 1042: return "Korean";
-    case 1043: return "Dutch";
-    case 1045: return "Polish";
-    case 1049: return "Bulgarian or Russian";
-    case 1053: return "Swedish or Finnish";
-    case 1054: return "Thai";
-    case 1055: return "Turkish";
-    case 1060: return "Slovenian";
-    case 2052: return "Simplified Chinese";
-    case -1: return "Undefined or unknown";
-    default: return {};
+    case 1024:
+      return "Neutral";
+    case 1025:
+      return "Arabic";
+    case 1028:
+      return "Traditional Chinese";
+    case 1029:
+      return "Czech";
+    case 1030:
+      return "Norwegian or Danish";
+    case 1032:
+      return "Greek";
+    case 1033:
+      return "General (English, French, German, Portuguese, Italian, and Modern Spanish)";
+    case 1034:
+      return "Spanish";
+    case 1037:
+      return "Hebrew";
+    case 1038:
+      return "Hungarian";
+    case 1039:
+      return "Icelandic";
+    case 1041:
+      return "Japanese";
+    case 1042:
+      return "Korean";
+    case 1043:
+      return "Dutch";
+    case 1045:
+      return "Polish";
+    case 1049:
+      return "Bulgarian or Russian";
+    case 1053:
+      return "Swedish or Finnish";
+    case 1054:
+      return "Thai";
+    case 1055:
+      return "Turkish";
+    case 1060:
+      return "Slovenian";
+    case 2052:
+      return "Simplified Chinese";
+    case -1:
+      return "Undefined or unknown";
+    default:
+      return {};
   }
 }
 
@@ -185,8 +208,8 @@ void TMxDaoDatabase::DetectEngineVersions() {
   RegisterEngineClasses();
   FEngineVersions.Clear();
   platform::SettingsStore& classes = platform::StoreFor(platform::SettingsRoot::ClassesRoot);
-  for (const auto& [version, prog_id] : {std::pair{"3.5", "DAO.DBEngine.35"},
-                                         std::pair{"3.6", "DAO.DBEngine.36"}}) {
+  for (const auto& [version, prog_id] :
+       {std::pair{"3.5", "DAO.DBEngine.35"}, std::pair{"3.6", "DAO.DBEngine.36"}}) {
     try {
       if (!classes.KeyExists(prog_id)) continue;
       if (auto engine = CreateEngineByProgId(prog_id)) FEngineVersions.Add(version);

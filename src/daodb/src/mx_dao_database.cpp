@@ -141,8 +141,10 @@ void TMxDaoDatabase::CreateEngine() {
 
 void TMxDaoDatabase::SetVersionInfoFromDetails() {
   if (FVersionDetails.size() < 3) return;
-  if (FVersionDetails[2] == '5') FVersionInfo = "(In Access'97 mode)";
-  else if (FVersionDetails[2] == '6') FVersionInfo = "(In Access'2000 mode)";
+  if (FVersionDetails[2] == '5')
+    FVersionInfo = "(In Access'97 mode)";
+  else if (FVersionDetails[2] == '6')
+    FVersionInfo = "(In Access'2000 mode)";
 }
 
 void TMxDaoDatabase::ReinitEngine() {
@@ -324,8 +326,10 @@ void TMxDaoDatabase::F_Set_Active(bool value) {
     core::DatabaseError("TMxDaoDatabase.F_Set_Active: Database property is not defined!");
   if (value && FDatabaseType.empty())
     core::DatabaseError("TMxDaoDatabase.F_Set_Active: DatabaseType property is not defined!");
-  if (FConnected && !value) Disconnect();
-  else if (!FConnected && value) Connect();
+  if (FConnected && !value)
+    Disconnect();
+  else if (!FConnected && value)
+    Connect();
 }
 
 void TMxDaoDatabase::Disconnect() {
@@ -397,8 +401,10 @@ void TMxDaoDatabase::Connect() {
   if (OnBeforeConnect) OnBeforeConnect(this);
   for (;;) {
     bool cancelled = false;
-    if (FLoginPrompt) cancelled = !AskLogin();
-    else if (OnLogin) ExchangeLoginParams();
+    if (FLoginPrompt)
+      cancelled = !AskLogin();
+    else if (OnLogin)
+      ExchangeLoginParams();
     try {
       if (FMdbVersionAutoDetect) DetectMdbVersion(FDatabase);
       ReinitEngine();
@@ -423,8 +429,8 @@ void TMxDaoDatabase::OpenDaoDatabase() {
   if (SameText(FDatabaseType, "Access") && FEngineType == 2 && FSmartOpen &&
       !platform::FileExists(FDatabase)) {
     std::size_t slash = FDatabase.find_last_of("/\\");
-    FDatabase = ProgramDirectory() +
-                (slash == std::string::npos ? FDatabase : FDatabase.substr(slash + 1));
+    FDatabase =
+        ProgramDirectory() + (slash == std::string::npos ? FDatabase : FDatabase.substr(slash + 1));
   }
   OpenArguments args = DaoOpenArguments();
   FDaoDatabase = FDaoWorkspace->OpenDatabase(args.name, args.options, args.read_only, args.connect);
@@ -460,8 +466,8 @@ TMxDaoDatabase::OpenArguments TMxDaoDatabase::DaoOpenArguments() const {
     if (FPassword.empty() || FUserName.empty())
       args.connect = FDatabaseType + ";" + FDatabaseParameters;
     else
-      args.connect = FDatabaseType + ";UID=" + FUserName + ";PWD=" + FPassword + ";" +
-                     FDatabaseParameters;
+      args.connect =
+          FDatabaseType + ";UID=" + FUserName + ";PWD=" + FPassword + ";" + FDatabaseParameters;
   }
   return args;
 }
@@ -498,8 +504,9 @@ void TMxDaoDatabase::CreateAccessDatabase(const std::string& file_name) {
 
 void TMxDaoDatabase::DeleteTable(const std::string& table_name) {
   if (!FDaoDatabase)
-    core::DatabaseError("TMxDaoDatabase.DeleteTable: Cannot delete table while Database is NOT "
-                        "connected!");
+    core::DatabaseError(
+        "TMxDaoDatabase.DeleteTable: Cannot delete table while Database is NOT "
+        "connected!");
   RefreshDefinitions();
   FDaoDatabase->TableDefs().Delete(table_name);
   RefreshDefinitions();
@@ -594,8 +601,10 @@ void TMxDaoDatabase::RecordTransactionItem(const std::string& name, int value) {
     ds::TStringList pairs;
     pairs.SetCommaText(FTransactionLog.Strings(last));
     int at = pairs.IndexOfName(name);
-    if (at >= 0) pairs.SetStrings(at, name + "=" + std::to_string(value));
-    else pairs.Add(name + "=" + std::to_string(value));
+    if (at >= 0)
+      pairs.SetStrings(at, name + "=" + std::to_string(value));
+    else
+      pairs.Add(name + "=" + std::to_string(value));
     FTransactionLog.SetStrings(last, pairs.CommaText());
   } catch (...) {
   }

@@ -71,11 +71,10 @@ void TMxDaoTableManager::BuildTable() {
     indexes.push_back(core::Variant::FromLong(0));
     required.push_back(core::Variant::FromLong(def.Required() ? 1 : 0));
   }
-  FDatabase->CreateTable(TableName, core::Variant::FromArray(std::move(names)),
-                         core::Variant::FromArray(std::move(types)),
-                         core::Variant::FromArray(std::move(sizes)),
-                         core::Variant::FromArray(std::move(indexes)),
-                         core::Variant::FromArray(std::move(required)));
+  FDatabase->CreateTable(
+      TableName, core::Variant::FromArray(std::move(names)),
+      core::Variant::FromArray(std::move(types)), core::Variant::FromArray(std::move(sizes)),
+      core::Variant::FromArray(std::move(indexes)), core::Variant::FromArray(std::move(required)));
   CreateIndexes();
 }
 
@@ -93,8 +92,7 @@ void TMxDaoTableManager::CreateIndexes() {
       primary_name = def.Name();
     }
   }
-  if (TMxDaoDatabase::IsParadoxType(FDatabase->DatabaseType()))
-    primary_name = TableName;
+  if (TMxDaoDatabase::IsParadoxType(FDatabase->DatabaseType())) primary_name = TableName;
 
   if (has_primary) {
     if (HasPrimaryIndex(*table)) DeletePrimaryIndex(*table);
@@ -125,8 +123,7 @@ void TMxDaoTableManager::CreateIndexes() {
     if (has_primary && SameText(name, primary_name)) continue;
     auto index = table->CreateIndex(name);
     if (options.Contains(ds::ixUnique)) index->SetUnique(true);
-    for (int f = 0; f < fields.Count(); ++f)
-      index->Fields().Append(index->CreateField(fields[f]));
+    for (int f = 0; f < fields.Count(); ++f) index->Fields().Append(index->CreateField(fields[f]));
     table->Indexes().Append(index);
   }
   FDatabase->RefreshDefinitions();
@@ -141,8 +138,8 @@ void TMxDaoTableManager::SplitFieldList(const std::string& text, ds::TStringList
     const std::string& line = list[i];
     std::size_t start = line.find_first_not_of(' ');
     std::size_t end = line.find_last_not_of(' ');
-    list.SetStrings(i, start == std::string::npos ? std::string()
-                                                  : line.substr(start, end - start + 1));
+    list.SetStrings(
+        i, start == std::string::npos ? std::string() : line.substr(start, end - start + 1));
   }
 }
 

@@ -118,8 +118,8 @@ void TMxBlobStream::CheckBuffer() {
 // Cuts the content at the position; the buffer's text follows with its changed mark set.
 void TMxBlobStream::Truncate() {
   std::string& data = Data();
-  data.resize(static_cast<std::size_t>(std::clamp<std::int64_t>(
-      FPosition, 0, static_cast<std::int64_t>(data.size()))));
+  data.resize(static_cast<std::size_t>(
+      std::clamp<std::int64_t>(FPosition, 0, static_cast<std::int64_t>(data.size()))));
   if (FBuffer != nullptr) {
     TDaoValue& entry =
         (*TMxDaoTable::RecInfo(FBuffer).Values)[static_cast<std::size_t>(FField->FieldNo() - 1)];
@@ -138,7 +138,8 @@ std::int32_t TMxBlobStream::Read(void* buffer, std::int32_t count) {
   CheckBuffer();
   const std::string& data = Data();
   auto size = static_cast<std::int64_t>(data.size());
-  if (count > size - FPosition) count = static_cast<std::int32_t>(std::max<std::int64_t>(size - FPosition, 0));
+  if (count > size - FPosition)
+    count = static_cast<std::int32_t>(std::max<std::int64_t>(size - FPosition, 0));
   if (count <= 0) return 0;
   std::memcpy(buffer, data.data() + FPosition, static_cast<std::size_t>(count));
   FPosition += count;

@@ -103,9 +103,9 @@ std::string DaoDateDefaultText(std::string_view text) {
       if (!LeadingNumber(tv.substr(0, c1), hour)) hour = 0;
       if (c1 != std::string::npos) {
         auto c2 = t.find(':', c1 + 1);
-        if (!LeadingNumber(tv.substr(c1 + 1, c2 == std::string::npos ? std::string::npos
-                                                                      : c2 - c1 - 1),
-                           minute))
+        if (!LeadingNumber(
+                tv.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1),
+                minute))
           minute = 0;
         if (c2 != std::string::npos && !LeadingNumber(tv.substr(c2 + 1), second)) second = 0;
       }
@@ -141,7 +141,8 @@ TMxDaoTable::TMxDaoTable(ds::TComponent* owner) : ds::TDataSet(owner), FParams(t
     FParams.AssignValues(old);
   };
   platform::HResult hr = platform::CoInitialize();
-  if (hr != platform::kSOk && hr != platform::kSFalse) ds::DatabaseError("Unable to init OLE objects!");
+  if (hr != platform::kSOk && hr != platform::kSFalse)
+    ds::DatabaseError("Unable to init OLE objects!");
   FComInitialized = true;
   FFieldObjects.resize(2);
   FIndexDefs = std::make_unique<TMxDaoIndexDefs>(this);
@@ -409,7 +410,8 @@ std::string TMxDaoTable::TableLastUpdated() const {
 // Opening and closing the recordset
 
 void TMxDaoTable::OpenDaoRecordset() {
-  if (FDatabase == nullptr) ds::DatabaseError("TMxDaoTable.OpenDaoRecordset: Missing Database Property");
+  if (FDatabase == nullptr)
+    ds::DatabaseError("TMxDaoTable.OpenDaoRecordset: Missing Database Property");
   if (FTableName.empty() && FSQL.Count() == 0 && FQueryDefName.empty())
     ds::DatabaseError(
         "TMxDaoTable.OpenDaoRecordset: Missing TableName or QueryDefName, or SQL is empty!");
@@ -419,8 +421,7 @@ void TMxDaoTable::OpenDaoRecordset() {
     ds::DatabaseError("TMxDaoTable.OpenDaoRecordset: Database is NOT connected");
   }
   if (FTableType == 16 && FDatabase->DatabaseType() != "ODBC")
-    ds::DatabaseError(
-        "TMxDaoTable.OpenDaoRecordset: DynamicTables are for ODBC connections only!");
+    ds::DatabaseError("TMxDaoTable.OpenDaoRecordset: DynamicTables are for ODBC connections only!");
   FOpenTableType = FTableType;
   FOpenLockType = FLockType;
   if (FDatabase->ReadOnly() || FTableType == 8 || FTableType == 4) FReadOnly = true;
@@ -509,10 +510,10 @@ void TMxDaoTable::BuildFieldBookkeeping() {
     int type = field->Type();
     std::int32_t attributes = field->Attributes();
     // 2: only while appending (an AutoNumber whose values are kept).
-    std::uint8_t updatable = (attributes & kUpdatableField) != 0 &&
-                                     (attributes & (kAutoIncrField | kSystemField)) == 0
-                                 ? 1
-                                 : 0;
+    std::uint8_t updatable =
+        (attributes & kUpdatableField) != 0 && (attributes & (kAutoIncrField | kSystemField)) == 0
+            ? 1
+            : 0;
     if (!updatable && (attributes & kAutoIncrField) != 0 && FRecordset->AutoNumberValues())
       updatable = 2;
     FFieldUpdatable.push_back(updatable);

@@ -227,9 +227,10 @@ void TMxDaoTable::InternalPost() {
   }
   InternalLast();
   if (FBookmarkable) {
-    std::int32_t bookmark = (FDatabase != nullptr && FDatabase->EngineType() == dao::dbUseJet) || edit
-                                ? LastModifiedDaoBookmark(rs)
-                                : CurrentDaoBookmark(rs);
+    std::int32_t bookmark =
+        (FDatabase != nullptr && FDatabase->EngineType() == dao::dbUseJet) || edit
+            ? LastModifiedDaoBookmark(rs)
+            : CurrentDaoBookmark(rs);
     RecInfo(buffer).DaoBookmark = bookmark;
     GotoDaoBookmark(bookmark);
   }

@@ -63,7 +63,8 @@ std::vector<std::string> SplitNames(std::string_view text) {
 }
 
 bool Contains(const std::vector<std::string>& names, std::string_view name) {
-  return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return SameText(n, name); });
+  return std::any_of(names.begin(), names.end(),
+                     [&](const std::string& n) { return SameText(n, name); });
 }
 
 template <typename F>
@@ -196,7 +197,8 @@ ds::TIndexDef* TMxDaoIndexDefs::Add(const std::string& name, const std::string& 
       if (options.Contains(ds::ixUnique)) index->SetUnique(true);
       for (const std::string& field : names) {
         auto f = index->CreateField(field);
-        if (options.Contains(ds::ixDescending)) f->SetAttributes(f->Attributes() | dao::dbDescending);
+        if (options.Contains(ds::ixDescending))
+          f->SetAttributes(f->Attributes() | dao::dbDescending);
         index->Fields().Append(f);
       }
       td->Indexes().Append(index);
@@ -337,11 +339,13 @@ std::string TMxDaoTable::KeyCriteria(const std::vector<std::string>& fields,
                                      ds::TLocateOptions options) {
   std::string out;
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::string comparison = KeyComparison(FieldByName(fields[i]), values[i], locate, options);
+    const std::string comparison =
+        KeyComparison(FieldByName(fields[i]), values[i], locate, options);
     if (comparison.empty())
       ds::DatabaseError(locate ? "Unable to build Lookup Key SQL!" : "Unable to build Key SQL!");
     if (i > 0) out += " AND ";
-    out += "(" + (FUseBrackets ? daodb::BracketName(fields[i]) : fields[i]) + " " + comparison + ")";
+    out +=
+        "(" + (FUseBrackets ? daodb::BracketName(fields[i]) : fields[i]) + " " + comparison + ")";
   }
   return out;
 }
@@ -679,8 +683,8 @@ void TMxDaoTable::SetOnFilterRecord(ds::TFilterRecordEvent handler) {
   if (FCursorOpen && Filtered()) ReopenRecordset();
 }
 
-std::shared_ptr<dao::Recordset> TMxDaoTable::OpenFromRecordset(dao::Recordset& from,
-                                                               bool with_type, int options) {
+std::shared_ptr<dao::Recordset> TMxDaoTable::OpenFromRecordset(dao::Recordset& from, bool with_type,
+                                                               int options) {
   return from.OpenRecordset(with_type ? FTableType : 0, options);
 }
 
@@ -855,8 +859,8 @@ void TMxDaoTable::MasterChanged() {
   if (ComponentState().Contains(ds::csDestroying)) return;
   FMasterDisabled = !FMasterLink->Active();
   ds::TDataSource* source = MasterSource();
-  if (source == nullptr || FMasterDisabled || !source->Enabled() ||
-      source->State() == ds::dsEdit || FMasterFieldList.Count() == 0)
+  if (source == nullptr || FMasterDisabled || !source->Enabled() || source->State() == ds::dsEdit ||
+      FMasterFieldList.Count() == 0)
     return;
   CheckBrowseMode();
   ClearBuffers();
@@ -904,7 +908,8 @@ void TMxDaoTable::RequeryDetail() {
 void TMxDaoTable::DoOnNewRecord() {
   if (FMasterLink->Active() && !FMasterLink->FieldNames().empty()) {
     const std::vector<ds::TField*>& masters = FMasterLink->Fields();
-    for (int i = 0; i < FDetailFieldList.Count() && static_cast<std::size_t>(i) < masters.size(); ++i)
+    for (int i = 0; i < FDetailFieldList.Count() && static_cast<std::size_t>(i) < masters.size();
+         ++i)
       FieldByName(FDetailFieldList[i]).Assign(*masters[static_cast<std::size_t>(i)]);
   }
   ds::TDataSet::DoOnNewRecord();
@@ -920,20 +925,34 @@ std::string TMxDaoTable::QueryDefType() const {
   int type = -1;
   Quietly([&] { type = FDatabase->DaoDatabase()->QueryDefs().Item(FQueryDefName)->Type(); });
   switch (type) {
-    case 0: return "dbQSelect";
-    case 16: return "dbQCrosstab";
-    case 32: return "dbQDelete";
-    case 48: return "dbQUpdate";
-    case 64: return "dbQAppend";
-    case 80: return "dbQMakeTable";
-    case 96: return "dbQDDL";
-    case 112: return "dbQSQLPassThrough";
-    case 128: return "dbQSetOperation";
-    case 144: return "dbQSPTBulk";
-    case 160: return "dbQCompound";
-    case 224: return "dbQProcedure";
-    case 240: return "dbQAction";
-    default: return {};
+    case 0:
+      return "dbQSelect";
+    case 16:
+      return "dbQCrosstab";
+    case 32:
+      return "dbQDelete";
+    case 48:
+      return "dbQUpdate";
+    case 64:
+      return "dbQAppend";
+    case 80:
+      return "dbQMakeTable";
+    case 96:
+      return "dbQDDL";
+    case 112:
+      return "dbQSQLPassThrough";
+    case 128:
+      return "dbQSetOperation";
+    case 144:
+      return "dbQSPTBulk";
+    case 160:
+      return "dbQCompound";
+    case 224:
+      return "dbQProcedure";
+    case 240:
+      return "dbQAction";
+    default:
+      return {};
   }
 }
 

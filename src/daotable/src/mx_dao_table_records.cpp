@@ -35,7 +35,8 @@ void SetInt(std::string& out, std::int64_t value) {
 bool ParseStamp(std::string_view text, std::int64_t& days, std::int64_t& ms) {
   auto blank = text.find(' ');
   if (blank == std::string_view::npos) return false;
-  return core::TryTextToInt64(text.substr(0, blank), days) && core::TryTextToInt64(text.substr(blank + 1), ms);
+  return core::TryTextToInt64(text.substr(0, blank), days) &&
+         core::TryTextToInt64(text.substr(blank + 1), ms);
 }
 
 void SetStamp(std::string& out, std::int64_t days, std::int64_t ms) {
@@ -52,8 +53,7 @@ void SetStamp(std::string& out, std::int64_t days, std::int64_t ms) {
 void SetFloatText(std::string& out, double value) {
   char buf[40];
   auto r = std::to_chars(buf, buf + sizeof buf, value);
-  if (r.ec == std::errc() && std::isfinite(value) &&
-      std::find(buf, r.ptr, 'e') == r.ptr) {
+  if (r.ec == std::errc() && std::isfinite(value) && std::find(buf, r.ptr, 'e') == r.ptr) {
     out.assign(buf, r.ptr);
     return;
   }
@@ -513,7 +513,8 @@ bool TMxDaoTable::ReadRecord(dao::Recordset& recordset, bool use_cached_fields,
     if (f == nullptr) continue;
     TFieldType type = f->DataType();
     bool blob = f->IsBlob();
-    bool fetch = !blob || (type == ds::ftMemo && FCacheMemos) || (type == ds::ftBlob && FCacheBlobs);
+    bool fetch =
+        !blob || (type == ds::ftMemo && FCacheMemos) || (type == ds::ftBlob && FCacheBlobs);
     std::shared_ptr<dao::Field> holder;
     dao::Field* df = nullptr;
     if (use_cached_fields && i < FFieldObjects.size()) {

@@ -1145,11 +1145,11 @@ std::vector<std::vector<std::uint8_t>> CollectIndexEntries(const IndexDefinition
                                                            IndexCounters* counters) {
   for (const auto& column : definition.columns) {
     if (!CanEncodeColumn(column.key)) {
-      ThrowJet(ErrorCode::kGeneral,
-               context.file + ": table '" + context.table + "': index '" + definition.name +
-                   "' would sort column '" + column.name + "' in the " +
-                   SortOrderName(column.key.sort_order) + " sort order, and " +
-                   TextKeyRefusal(column.key.sort_order));
+      ThrowJet(ErrorCode::kGeneral, context.file + ": table '" + context.table + "': index '" +
+                                        definition.name + "' would sort column '" + column.name +
+                                        "' in the " + SortOrderName(column.key.sort_order) +
+                                        " sort order, and " +
+                                        TextKeyRefusal(column.key.sort_order));
     }
   }
   struct Item {

@@ -15,8 +15,7 @@ decltype(auto) Database::Changing(Operation&& operation) {
     ~Depth() { --depth; }
   } depth{++change_depth_};
   auto after = [&] {
-    if (change_depth_ == 1 && !Failed() &&
-        pager_->JournalBytes() > options_.commit_journal_bytes)
+    if (change_depth_ == 1 && !Failed() && pager_->JournalBytes() > options_.commit_journal_bytes)
       Commit();
   };
   try {

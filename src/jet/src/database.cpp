@@ -325,8 +325,8 @@ std::unique_ptr<Database> Database::Create(const std::string& path, const OpenOp
     pager->UseJournal(fs);
     {
       if (!CanWriteTextKeys(options.sort_order))
-        ThrowJet(ErrorCode::kGeneral, path + ": cannot create the database: text " +
-                                          TextKeyRefusal(options.sort_order));
+        ThrowJet(ErrorCode::kGeneral,
+                 path + ": cannot create the database: text " + TextKeyRefusal(options.sort_order));
       auto header_page = NewJet4HeaderPage(options.sort_order);
       PageRef p = pager->Write(0);
       std::memcpy(p.MutableData(), header_page.data(), header_page.size());
@@ -371,8 +371,8 @@ void Database::BeforeFirstChange() {
       checked_for_writing_ = true;
       return;
     }
-    damage_ = path_ + ": the database is damaged, so nothing was written to it: " +
-              report.problems.front();
+    damage_ = path_ +
+              ": the database is damaged, so nothing was written to it: " + report.problems.front();
     if (report.problems.size() > 1)
       damage_ += " (and " + std::to_string(report.problems.size() - 1) +
                  " more problems; `datovrat-cli mdb check` lists them)";

@@ -328,8 +328,7 @@ void EncodeIndexPageChanges(IndexPage& page, std::uint32_t number, std::span<std
     const std::size_t last_byte = clear_to / 8;
     if ((begin + 1) % 8 != 0) {
       mask[first_byte] &= static_cast<std::uint8_t>((1u << ((begin + 1) % 8)) - 1);
-      if (last_byte > first_byte)
-        std::memset(mask + first_byte + 1, 0, last_byte - first_byte);
+      if (last_byte > first_byte) std::memset(mask + first_byte + 1, 0, last_byte - first_byte);
     } else {
       std::memset(mask + first_byte, 0, last_byte - first_byte + 1);
     }

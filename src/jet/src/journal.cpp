@@ -118,7 +118,10 @@ std::uint32_t RollBackJournal(FileSystem& fs, File& database) {
 }
 
 Journal::Journal(FileSystem& fs, std::string database, std::uint32_t page_size)
-    : fs_(fs), database_(std::move(database)), path_(JournalPath(database_)), page_size_(page_size) {}
+    : fs_(fs),
+      database_(std::move(database)),
+      path_(JournalPath(database_)),
+      page_size_(page_size) {}
 
 Journal::~Journal() = default;
 

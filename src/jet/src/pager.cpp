@@ -1,11 +1,11 @@
 #include "jet/pager.h"
 
-#include "jet/journal.h"
-
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+
+#include "jet/journal.h"
 
 #if defined(__linux__)
 #include <sys/mman.h>

@@ -174,12 +174,9 @@ void AppendTextKey(SortOrder order, std::u16string_view text, bool descending,
       if (const sort_detail::NationalUnit* n = national->Match(text.substr(i))) {
         matched = n->length;
         if (n->kind == sort_detail::NationalKind::kLetter) {
-          info = CodeInfo{n->diacritic == 2 ? SortClass::S : SortClass::I,
-                          n->inline_length,
-                          static_cast<std::uint8_t>(n->diacritic == 2 ? 0 : 1),
-                          0,
-                          {n->inline_bytes[0], n->inline_bytes[1], 0, 0},
-                          {n->diacritic, 0}};
+          info = CodeInfo{n->diacritic == 2 ? SortClass::S : SortClass::I,      n->inline_length,
+                          static_cast<std::uint8_t>(n->diacritic == 2 ? 0 : 1), 0,
+                          {n->inline_bytes[0], n->inline_bytes[1], 0, 0},       {n->diacritic, 0}};
         } else {
           info.aux = n->diacritic;
         }

@@ -4,12 +4,11 @@
 #include <deque>
 #include <random>
 
+#include "changing.h"
+#include "core/encoding.h"
 #include "jet/btree.h"
 #include "jet/data_page.h"
-#include "core/encoding.h"
 #include "jet/database.h"
-
-#include "changing.h"
 #include "jet/long_value.h"
 #include "text_util.h"
 

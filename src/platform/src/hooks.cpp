@@ -1,10 +1,10 @@
 #include "platform/hooks.h"
 
-#include "core/errors.h"
-
 #include <iostream>
 #include <mutex>
 #include <utility>
+
+#include "core/errors.h"
 
 namespace platform {
 namespace {

@@ -47,8 +47,9 @@ std::string ProgramDirectory() {
 
 bool FileExists(const std::string& path) {
   std::error_code error;
-  return !path.empty() && std::filesystem::is_regular_file(
-                                std::filesystem::path(std::u8string(path.begin(), path.end())), error);
+  return !path.empty() &&
+         std::filesystem::is_regular_file(
+             std::filesystem::path(std::u8string(path.begin(), path.end())), error);
 }
 
 }  // namespace platform

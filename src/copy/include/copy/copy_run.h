@@ -73,10 +73,10 @@ struct SkippedValue {
 
 // What one source table became.
 struct TableReport {
-  std::string source;             // the source file's path
-  std::string table;              // the destination table's name
-  std::int64_t records = 0;       // records posted
-  bool complete = false;          // every source record posted and the table closed
+  std::string source;        // the source file's path
+  std::string table;         // the destination table's name
+  std::int64_t records = 0;  // records posted
+  bool complete = false;     // every source record posted and the table closed
   std::vector<SkippedValue> skipped;
   // Values stored other than they were read, counted per field and kind
   // ("LOGICAL: 3 blank logical values stored as No").

@@ -57,9 +57,8 @@ using TConnectEvent = std::function<void(TMxDaoDatabase* database)>;
 // (or AutoIncrementMarker) and size the plain mapping gives; the handler may change both. A
 // caller that knows more about its fields than their framework type (the copy, which keeps
 // binary and long values whole) sets it.
-using TMapFieldEvent =
-    std::function<void(TMxDaoDatabase* database, const ds::TFieldDef& def, int& dao_type,
-                       int& size)>;
+using TMapFieldEvent = std::function<void(TMxDaoDatabase* database, const ds::TFieldDef& def,
+                                          int& dao_type, int& size)>;
 
 // DAO's collating-order codes to the names DatabaseLanguage reports; empty for other codes.
 std::string CollatingOrderName(std::int32_t code);

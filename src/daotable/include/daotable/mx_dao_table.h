@@ -41,9 +41,9 @@ using TDaoValues = std::vector<TDaoValue>;
 
 // The header of every record buffer; the calculated-field area follows it.
 struct TDaoRecInfo {
-  std::int32_t RecordIndex;  // 0-based position as the table counts it; -1 for a new record
-  std::int32_t DaoBookmark;  // the first four bytes of the DAO bookmark; 0 = none
-  TDaoValues* Values;        // owned by the buffer, one entry per field definition
+  std::int32_t RecordIndex;   // 0-based position as the table counts it; -1 for a new record
+  std::int32_t DaoBookmark;   // the first four bytes of the DAO bookmark; 0 = none
+  TDaoValues* Values;         // owned by the buffer, one entry per field definition
   std::uint8_t BookmarkFlag;  // the framework's bookmark flag (0 current .. 3 inserted)
 };
 inline constexpr int kDaoRecInfoSize = static_cast<int>(sizeof(TDaoRecInfo));

@@ -11,8 +11,8 @@
 #include <span>
 #include <string>
 
-#include "jet/sort_order.h"
 #include "jet/format.h"
+#include "jet/sort_order.h"
 
 namespace jet {
 

@@ -50,9 +50,9 @@ inline constexpr std::uint32_t kRecordOverhead = 8;  // page number + checksum
 std::string JournalPath(const std::string& database);
 
 struct JournalInfo {
-  bool exists = false;  // a journal file is there
-  bool hot = false;     // it has a valid header: the database may hold part of a change
-  std::uint32_t pages = 0;           // original pages it holds (complete, valid records)
+  bool exists = false;      // a journal file is there
+  bool hot = false;         // it has a valid header: the database may hold part of a change
+  std::uint32_t pages = 0;  // original pages it holds (complete, valid records)
   std::uint32_t original_pages = 0;  // the database's length in pages before the change
   std::uint32_t page_size = 0;
 };
