@@ -162,9 +162,10 @@ struct RowSet {
 // filled have ascending row pointers (RowRefs::FindAscending searches them), and the few
 // added later out of that order are kept in `late`, filled as they are first needed. A row
 // the RowSet has never seen (added through another recordset) joins it as a new ordinal
-// when the walk reaches it. What needs a record's rank in the order (PercentPosition) walks
-// the tree from its start, and Move(n) steps over n entries: that costs a walk over the
-// index, not a read of the rows. A bookmark costs one row read (its key gives its entry). An
+// when the walk reaches it. What needs a record's rank in the order (PercentPosition) counts
+// the leaves before it, and Move(n) forward passes whole leaves, by the entry counts of the
+// leaf pages (one page per leaf, not a read of the rows). A bookmark costs one row read (its
+// key gives its entry). An
 // index with IgnoreNulls has no entries for rows whose key columns are all Null, and those
 // rows are not in its order.
 //
