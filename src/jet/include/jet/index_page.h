@@ -25,11 +25,13 @@
 #include <string>
 #include <vector>
 
+#include "jet/format.h"
+
 namespace jet {
 
 // The page header, declared once for the decoder and the encoder.
 namespace index_page_layout {
-inline constexpr std::size_t kPageSize = 4096;
+inline constexpr std::size_t kPageSize = kJet4PageSize;
 inline constexpr std::size_t kType = 0x00;             // u8: 0x03 node, 0x04 leaf
 inline constexpr std::size_t kMagic = 0x01;            // u8: always 0x01
 inline constexpr std::size_t kFreeSpace = 0x02;        // u16 LE: 3616 - bytes of stored entries
