@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "jetsql/collation.h"
+#include "jetsql/stored_query.h"
 #include "recordset_impl.h"
 
 namespace dao {
@@ -369,6 +370,10 @@ dao::Properties& Parameter::Properties() {
         }));
   }
   return *properties_;
+}
+
+std::string_view QueryDefTypeName(int type) {
+  return jetsql::QueryTypeName(type);
 }
 
 }  // namespace dao

@@ -11,6 +11,7 @@
 
 #include "core/datetime.h"
 #include "core/errors.h"
+#include "dao/convert.h"
 #include "daodb/dao_utils.h"
 #include "daotable/mx_dao_table.h"
 
@@ -108,12 +109,8 @@ std::string UsTime(double value) {
 std::string RegistryGuid(const std::vector<std::uint8_t>& b) {
   if (b.size() != 16 || std::all_of(b.begin(), b.end(), [](std::uint8_t x) { return x == 0; }))
     return {};
-  char buf[40];
-  std::snprintf(buf, sizeof buf,
-                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3],
-                b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13],
-                b[14], b[15]);
-  return buf;
+  const std::string value = dao::GuidValueText(b.data());  // "{guid {…}}"
+  return value.substr(6, value.size() - 7);
 }
 
 // The GUID text of a value: its 16 bytes in registry form, or a text that already is one.
@@ -924,36 +921,7 @@ std::string TMxDaoTable::QueryDefType() const {
     return {};
   int type = -1;
   Quietly([&] { type = FDatabase->DaoDatabase()->QueryDefs().Item(FQueryDefName)->Type(); });
-  switch (type) {
-    case 0:
-      return "dbQSelect";
-    case 16:
-      return "dbQCrosstab";
-    case 32:
-      return "dbQDelete";
-    case 48:
-      return "dbQUpdate";
-    case 64:
-      return "dbQAppend";
-    case 80:
-      return "dbQMakeTable";
-    case 96:
-      return "dbQDDL";
-    case 112:
-      return "dbQSQLPassThrough";
-    case 128:
-      return "dbQSetOperation";
-    case 144:
-      return "dbQSPTBulk";
-    case 160:
-      return "dbQCompound";
-    case 224:
-      return "dbQProcedure";
-    case 240:
-      return "dbQAction";
-    default:
-      return {};
-  }
+  return std::string(dao::QueryDefTypeName(type));
 }
 
 void TMxDaoTable::AssignQueryDefParameters(dao::QueryDef& query) {

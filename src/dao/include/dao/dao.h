@@ -335,6 +335,10 @@ class Parameters {
   std::shared_ptr<detail::QueryDefState> q_;
 };
 
+// The name DAO's constants give a QueryDef type code ("dbQSelect", "dbQCrosstab", ...);
+// empty for a code that has none.
+std::string_view QueryDefTypeName(int type);
+
 class QueryDef {
  public:
   explicit QueryDef(std::shared_ptr<detail::QueryDefState> state);
