@@ -44,7 +44,7 @@ constexpr std::size_t kReadSlice = 256 * 1024;
 
 }  // namespace
 
-struct RawDescriptor {
+struct DbfReader::RawDescriptor {
   std::string name_bytes;
   char type = 0;
   int length = 0;
@@ -268,7 +268,10 @@ void DbfReader::SampleText(CodePageGuesser& guesser) {
 
 DbfReader::~DbfReader() = default;
 
-void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
+// The descriptors as stored, up to the terminator (or the zero padding some writers leave in
+// its place); notes where the terminator is.
+std::vector<DbfReader::RawDescriptor> DbfReader::ScanDescriptors(
+    const std::vector<std::uint8_t>& head) {
   const bool level7 = family_ == Family::DBase7;
   const std::size_t step = level7 ? field7::kSize : field::kSize;
   std::size_t pos = level7 ? header::kLevel7Descriptors : header::kSize;
@@ -293,35 +296,156 @@ void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
   std::uint8_t next = 0;
   if (pos == head.size() && file_->ReadAt(pos, &next, 1) == 1 && next == kHeaderTerminator)
     terminator_ = static_cast<std::int64_t>(pos);
+  return raw;
+}
 
-  // Offsets come from the lengths, never from the descriptors (some writers store nonsense
-  // there). Clipper stores long C fields with the decimals byte as the high byte of the length;
-  // Excel puts unrelated values there, so the long reading is taken only when it is the one
-  // that matches the record length.
+// Whether C fields are long ones. Offsets come from the lengths, never from the descriptors
+// (some writers store nonsense there). Clipper stores long C fields with the decimals byte as
+// the high byte of the length; Excel puts unrelated values there, so the long reading is taken
+// only when it is the one that matches the record length.
+bool DbfReader::LongCharacterFields(const std::vector<RawDescriptor>& raw) {
   auto total = [&](bool extended) {
     std::uint64_t sum = 1;
     for (const RawDescriptor& r : raw)
       sum += r.type == 'C' && extended ? r.length + 256u * r.decimals : r.length;
     return sum;
   };
-  bool extended = false;
-  if (total(false) != record_length_) {
-    if (total(true) == record_length_) {
-      extended = true;
-    } else {
-      Fail("the field lengths add up to " + std::to_string(total(false)) +
-           " bytes per record but the header says " + std::to_string(record_length_));
-    }
-  }
+  if (total(false) == record_length_) return false;
+  if (total(true) == record_length_) return true;
+  Fail("the field lengths add up to " + std::to_string(total(false)) +
+       " bytes per record but the header says " + std::to_string(record_length_));
+}
 
+// The field type, size and memo pointer form of one descriptor; refuses a length or a type the
+// table's family does not allow.
+void DbfReader::DescribeField(const RawDescriptor& r, int length, FieldDescription& fd,
+                              Layout& layout) {
+  const bool vfp = family_ == Family::VisualFoxPro;
+  auto need_length = [&](int want) {
+    if (length != want)
+      Fail("field " + fd.name + " of type " + std::string(1, r.type) + " has length " +
+           std::to_string(length) + " instead of " + std::to_string(want));
+  };
+  auto memo_pointer = [&] {
+    if (length == 4) {
+      layout.memo_pointer_binary = true;
+    } else if (length != 10) {
+      Fail("memo field " + fd.name + " has length " + std::to_string(length) +
+           " instead of 10 (or 4)");
+    }
+  };
+  switch (r.type) {
+    case 'C':
+      fd.type = SourceFieldType::String;
+      fd.size = length;
+      break;
+    case 'N':
+      fd.precision = length;
+      fd.decimals = r.decimals;
+      if (r.decimals == 0 && length <= 4)
+        fd.type = SourceFieldType::Smallint;
+      else if (r.decimals == 0 && length <= 9)
+        fd.type = SourceFieldType::Integer;
+      else
+        fd.type = SourceFieldType::Float;
+      break;
+    case 'F':
+      fd.type = SourceFieldType::Float;
+      fd.precision = length;
+      fd.decimals = r.decimals;
+      break;
+    case 'D':
+      fd.type = SourceFieldType::Date;
+      need_length(8);
+      break;
+    case 'L':
+      fd.type = SourceFieldType::Boolean;
+      need_length(1);
+      break;
+    case 'M':
+      fd.type = SourceFieldType::Memo;
+      memo_pointer();
+      break;
+    case 'G':
+      fd.type = SourceFieldType::DBaseOle;
+      memo_pointer();
+      break;
+    case 'P':
+      fd.type = SourceFieldType::Graphic;
+      memo_pointer();
+      break;
+    case 'B':
+      if (vfp) {
+        fd.type = SourceFieldType::Float;
+        fd.decimals = r.decimals;
+        need_length(8);
+      } else {
+        fd.type = SourceFieldType::Blob;
+        memo_pointer();
+      }
+      break;
+    case 'W':
+      if (!vfp) Fail("field " + fd.name + " has type W, which only Visual FoxPro tables have");
+      fd.type = SourceFieldType::Blob;
+      memo_pointer();
+      break;
+    case 'I':
+      fd.type = SourceFieldType::Integer;
+      need_length(4);
+      break;
+    case '+':
+      if (family_ != Family::DBase7)
+        Fail("field " + fd.name + " has type +, which only dBase 7 tables have");
+      fd.type = SourceFieldType::AutoInc;
+      need_length(4);
+      break;
+    case 'O':  // dBase 7's double; Harbour and others write it into any dBase version
+      fd.type = SourceFieldType::Float;
+      need_length(8);
+      break;
+    case '@':
+      if (family_ != Family::DBase7)
+        Fail("field " + fd.name + " has type @, which only dBase 7 tables have");
+      fd.type = SourceFieldType::DateTime;
+      need_length(8);
+      break;
+    case 'T':  // Visual FoxPro's; other writers (Harbour, XBase.pm) use it the same way
+      fd.type = SourceFieldType::DateTime;
+      need_length(8);
+      break;
+    case 'Y':  // as T
+      fd.type = SourceFieldType::Currency;
+      fd.decimals = 4;
+      need_length(8);
+      break;
+    case 'V':
+      if (!vfp) Fail("field " + fd.name + " has type V, which only Visual FoxPro tables have");
+      fd.type = SourceFieldType::String;
+      fd.size = length;
+      break;
+    case 'Q':
+      if (!vfp) Fail("field " + fd.name + " has type Q, which only Visual FoxPro tables have");
+      fd.type = SourceFieldType::VarBytes;
+      fd.size = length;
+      break;
+    default:
+      Fail("field " + fd.name + " has the unknown type " + Quoted(std::string(1, r.type)));
+  }
+  if (length == 0) Fail("field " + fd.name + " has length 0");
+}
+
+void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
+  const std::vector<RawDescriptor> raw = ScanDescriptors(head);
+  const bool extended = LongCharacterFields(raw);
+  const bool vfp = family_ == Family::VisualFoxPro;
   int offset = 1;
   int null_bits = 0;
   bool has_null_flags = false;
   for (const RawDescriptor& r : raw)
-    if (family_ == Family::VisualFoxPro && r.type == '0') has_null_flags = true;
+    if (vfp && r.type == '0') has_null_flags = true;
   for (const RawDescriptor& r : raw) {
     const int length = r.type == 'C' && extended ? r.length + 256 * r.decimals : r.length;
-    if (family_ == Family::VisualFoxPro && r.type == '0') {
+    if (vfp && r.type == '0') {
       null_flags_offset_ = offset;
       null_flags_length_ = length;
       offset += length;
@@ -334,124 +458,13 @@ void DbfReader::ReadDescriptors(const std::vector<std::uint8_t>& head) {
     Layout layout;
     layout.offset = offset;
     layout.length = length;
-    const bool vfp = family_ == Family::VisualFoxPro;
     // Only text can be translated; numbers in binary form carry the flag too.
     fd.binary = vfp && (r.flags & kFlagBinary) && (r.type == 'C' || r.type == 'V' || r.type == 'M');
     if (vfp && has_null_flags) {
       if (r.type == 'V' || r.type == 'Q') layout.varlen_bit = null_bits++;
       if (r.flags & kFlagNullable) layout.null_bit = null_bits++;
     }
-    auto need_length = [&](int want) {
-      if (length != want)
-        Fail("field " + fd.name + " of type " + std::string(1, r.type) + " has length " +
-             std::to_string(length) + " instead of " + std::to_string(want));
-    };
-    auto memo_pointer = [&] {
-      if (length == 4) {
-        layout.memo_pointer_binary = true;
-      } else if (length != 10) {
-        Fail("memo field " + fd.name + " has length " + std::to_string(length) +
-             " instead of 10 (or 4)");
-      }
-    };
-    switch (r.type) {
-      case 'C':
-        fd.type = SourceFieldType::String;
-        fd.size = length;
-        break;
-      case 'N':
-        fd.precision = length;
-        fd.decimals = r.decimals;
-        if (r.decimals == 0 && length <= 4)
-          fd.type = SourceFieldType::Smallint;
-        else if (r.decimals == 0 && length <= 9)
-          fd.type = SourceFieldType::Integer;
-        else
-          fd.type = SourceFieldType::Float;
-        break;
-      case 'F':
-        fd.type = SourceFieldType::Float;
-        fd.precision = length;
-        fd.decimals = r.decimals;
-        break;
-      case 'D':
-        fd.type = SourceFieldType::Date;
-        need_length(8);
-        break;
-      case 'L':
-        fd.type = SourceFieldType::Boolean;
-        need_length(1);
-        break;
-      case 'M':
-        fd.type = SourceFieldType::Memo;
-        memo_pointer();
-        break;
-      case 'G':
-        fd.type = SourceFieldType::DBaseOle;
-        memo_pointer();
-        break;
-      case 'P':
-        fd.type = SourceFieldType::Graphic;
-        memo_pointer();
-        break;
-      case 'B':
-        if (vfp) {
-          fd.type = SourceFieldType::Float;
-          fd.decimals = r.decimals;
-          need_length(8);
-        } else {
-          fd.type = SourceFieldType::Blob;
-          memo_pointer();
-        }
-        break;
-      case 'W':
-        if (!vfp) Fail("field " + fd.name + " has type W, which only Visual FoxPro tables have");
-        fd.type = SourceFieldType::Blob;
-        memo_pointer();
-        break;
-      case 'I':
-        fd.type = SourceFieldType::Integer;
-        need_length(4);
-        break;
-      case '+':
-        if (family_ != Family::DBase7)
-          Fail("field " + fd.name + " has type +, which only dBase 7 tables have");
-        fd.type = SourceFieldType::AutoInc;
-        need_length(4);
-        break;
-      case 'O':  // dBase 7's double; Harbour and others write it into any dBase version
-        fd.type = SourceFieldType::Float;
-        need_length(8);
-        break;
-      case '@':
-        if (family_ != Family::DBase7)
-          Fail("field " + fd.name + " has type @, which only dBase 7 tables have");
-        fd.type = SourceFieldType::DateTime;
-        need_length(8);
-        break;
-      case 'T':  // Visual FoxPro's; other writers (Harbour, XBase.pm) use it the same way
-        fd.type = SourceFieldType::DateTime;
-        need_length(8);
-        break;
-      case 'Y':  // as T
-        fd.type = SourceFieldType::Currency;
-        fd.decimals = 4;
-        need_length(8);
-        break;
-      case 'V':
-        if (!vfp) Fail("field " + fd.name + " has type V, which only Visual FoxPro tables have");
-        fd.type = SourceFieldType::String;
-        fd.size = length;
-        break;
-      case 'Q':
-        if (!vfp) Fail("field " + fd.name + " has type Q, which only Visual FoxPro tables have");
-        fd.type = SourceFieldType::VarBytes;
-        fd.size = length;
-        break;
-      default:
-        Fail("field " + fd.name + " has the unknown type " + Quoted(std::string(1, r.type)));
-    }
-    if (length == 0) Fail("field " + fd.name + " has length 0");
+    DescribeField(r, length, fd, layout);
     offset += length;
     fields_.push_back(std::move(fd));
     layouts_.push_back(layout);

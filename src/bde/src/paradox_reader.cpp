@@ -126,7 +126,44 @@ void ParadoxReader::ReadHeader(const ReaderOptions& options) {
          std::to_string(header::kFixedSize) + " bytes)");
   std::uint8_t fixed[header::kFixedSize];
   if (file_->ReadAt(0, fixed, sizeof fixed) != sizeof fixed) Fail("cannot read the header");
+  const int field_count = ReadFixedHeader(fixed, size);
 
+  std::vector<std::uint8_t> head(header_size_);
+  if (file_->ReadAt(0, head.data(), head.size()) != head.size()) Fail("cannot read the header");
+  const bool extended = file_version_ >= kFirstExtendedVersion;
+  std::uint32_t encryption = LoadU32LE(head.data() + header::kEncryption3);
+  if (extended && encryption == kEncryptionMovedMark)
+    encryption = LoadU32LE(head.data() + header::kEncryption4);
+  if (encryption != 0)
+    Fail(
+        "the table is password-protected; open it in Paradox with its password and save an "
+        "unprotected copy to copy it");
+
+  std::vector<std::string> raw_names;
+  const std::vector<FieldSpec> specs = ReadFieldList(head, field_count, raw_names);
+  ReadMarkedCodePage(head);
+  const int provisional = options.force_code_page ? options.force_code_page
+                          : marked_               ? marked_
+                                                  : options.default_code_page;
+  decoder_ = std::make_unique<TextDecoder>(CanDecodeCodePage(provisional) ? provisional : 1252);
+  raw_names_ = raw_names;
+  DescribeFields(specs, raw_names);
+
+  blocks_in_file_ =
+      static_cast<std::uint32_t>((size - header_size_ + block_size_ - 1) / block_size_);
+  record_count_ = header_count_;
+  const std::uint64_t most = static_cast<std::uint64_t>(blocks_in_file_) *
+                             ((block_size_ - block::kRecords) / record_size_);
+  if (record_count_ > static_cast<std::int64_t>(most))
+    record_count_ = static_cast<std::int64_t>(most);
+  if (fixed[header::kModified1] != 0 || head[header::kModified2] != 0)
+    Warn("the table was not closed properly; its header may be out of date");
+  visited_.assign(blocks_in_file_ + 1, false);
+}
+
+// The fixed part of the header: sizes, counts, the file type and version, each checked against
+// the file's size. Gives the number of fields.
+int ParadoxReader::ReadFixedHeader(const std::uint8_t* fixed, std::uint64_t size) {
   record_size_ = LoadU16LE(fixed + header::kRecordSize);
   header_size_ = LoadU16LE(fixed + header::kHeaderSize);
   const std::uint8_t file_type = fixed[header::kFileType];
@@ -165,29 +202,23 @@ void ParadoxReader::ReadHeader(const ReaderOptions& options) {
   if (record_size_ + block::kRecords > block_size_)
     Fail("records of " + std::to_string(record_size_) + " bytes do not fit in blocks of " +
          std::to_string(block_size_));
+  return field_count;
+}
 
-  std::vector<std::uint8_t> head(header_size_);
-  if (file_->ReadAt(0, head.data(), head.size()) != head.size()) Fail("cannot read the header");
-
-  std::uint32_t encryption = LoadU32LE(head.data() + header::kEncryption3);
-  if (extended && encryption == kEncryptionMovedMark)
-    encryption = LoadU32LE(head.data() + header::kEncryption4);
-  if (encryption != 0)
-    Fail(
-        "the table is password-protected; open it in Paradox with its password and save an "
-        "unprotected copy to copy it");
-
-  // Field types and sizes, then pointers and the table name, then the field names.
-  std::size_t pos = fields_at;
+// Field types and sizes, then pointers and the table name, then the field names, and in the
+// extended header the field numbers and the sort order's name.
+std::vector<ParadoxReader::FieldSpec> ParadoxReader::ReadFieldList(
+    const std::vector<std::uint8_t>& head, int field_count, std::vector<std::string>& raw_names) {
+  const bool extended = file_version_ >= kFirstExtendedVersion;
+  std::size_t pos = extended ? header::kExtendedSize : header::kFixedSize;
   auto need = [&](std::size_t n, const char* what) {
     if (pos + n > head.size()) Fail(std::string("the header ends inside the ") + what);
   };
   need(2u * field_count, "field list");
-  std::vector<std::pair<std::uint8_t, std::uint8_t>> specs;
-  for (int i = 0; i < field_count; ++i, pos += 2) specs.emplace_back(head[pos], head[pos + 1]);
+  std::vector<FieldSpec> specs;
+  for (int i = 0; i < field_count; ++i, pos += 2) specs.push_back({head[pos], head[pos + 1]});
   pos += kPointerSize + kPointerSize * field_count;
   pos += file_version_ >= kLongTableNameVersion ? kLongTableNameSize : kTableNameSize;
-  std::vector<std::string> raw_names;
   for (int i = 0; i < field_count; ++i) {
     need(1, "field names");
     const char* start = reinterpret_cast<const char*>(head.data() + pos);
@@ -203,10 +234,13 @@ void ParadoxReader::ReadHeader(const ReaderOptions& options) {
       sort_order_.assign(start, strnlen(start, head.size() - pos));
     }
   }
+  return specs;
+}
 
-  // Code page: the header's number, else the sort order's; settled once the records can be
-  // sampled (a table that names none is guessed from its text).
-  if (extended) {
+// The code page the header names: its number, else the sort order's. It is settled once the
+// records can be sampled (a table that names none is guessed from its text).
+void ParadoxReader::ReadMarkedCodePage(const std::vector<std::uint8_t>& head) {
+  if (file_version_ >= kFirstExtendedVersion) {
     marked_ = NormalizeCodePage(LoadU16LE(head.data() + header::kCodePage));
     if (marked_ == 0) marked_ = CodePageFromDriverName(sort_order_);
   } else {
@@ -228,14 +262,13 @@ void ParadoxReader::ReadHeader(const ReaderOptions& options) {
         break;
     }
   }
-  const int provisional = options.force_code_page ? options.force_code_page
-                          : marked_               ? marked_
-                                                  : options.default_code_page;
-  decoder_ = std::make_unique<TextDecoder>(CanDecodeCodePage(provisional) ? provisional : 1252);
-  raw_names_ = raw_names;
+}
 
+// The field descriptions and their places in a record, which must fill the record exactly.
+void ParadoxReader::DescribeFields(const std::vector<FieldSpec>& specs,
+                                   const std::vector<std::string>& raw_names) {
   int offset = 0;
-  for (int i = 0; i < field_count; ++i) {
+  for (std::size_t i = 0; i < specs.size(); ++i) {
     const auto [code, size_byte] = specs[i];
     FieldDescription fd;
     fd.name = decoder_->Decode(raw_names[i]);
@@ -277,17 +310,6 @@ void ParadoxReader::ReadHeader(const ReaderOptions& options) {
   if (static_cast<std::uint32_t>(offset) != record_size_)
     Fail("the field sizes add up to " + std::to_string(offset) +
          " bytes per record but the header says " + std::to_string(record_size_));
-
-  blocks_in_file_ =
-      static_cast<std::uint32_t>((size - header_size_ + block_size_ - 1) / block_size_);
-  record_count_ = header_count_;
-  const std::uint64_t most = static_cast<std::uint64_t>(blocks_in_file_) *
-                             ((block_size_ - block::kRecords) / record_size_);
-  if (record_count_ > static_cast<std::int64_t>(most))
-    record_count_ = static_cast<std::int64_t>(most);
-  if (fixed[header::kModified1] != 0 || head[header::kModified2] != 0)
-    Warn("the table was not closed properly; its header may be out of date");
-  visited_.assign(blocks_in_file_ + 1, false);
 }
 
 void ParadoxReader::OpenBlobFile(bool null_if_missing) {

@@ -51,7 +51,11 @@ class DbfReader : public SourceReader {
   };
 
   void ReadHeader();
+  struct RawDescriptor;
   void ReadDescriptors(const std::vector<std::uint8_t>& header);
+  std::vector<RawDescriptor> ScanDescriptors(const std::vector<std::uint8_t>& header);
+  bool LongCharacterFields(const std::vector<RawDescriptor>& raw);
+  void DescribeField(const RawDescriptor& raw, int length, FieldDescription& fd, Layout& layout);
   void AssignTypes();
   int MarkedCodePage(const std::vector<std::uint8_t>& header, const ReaderOptions& options);
   void SampleText(CodePageGuesser& guesser);

@@ -38,7 +38,18 @@ class ParadoxReader : public SourceReader {
     int length = 0;
   };
 
+  struct FieldSpec {
+    std::uint8_t code = 0;
+    std::uint8_t size = 0;
+  };
+
   void ReadHeader(const ReaderOptions& options);
+  int ReadFixedHeader(const std::uint8_t* fixed, std::uint64_t size);
+  std::vector<FieldSpec> ReadFieldList(const std::vector<std::uint8_t>& head, int field_count,
+                                       std::vector<std::string>& raw_names);
+  void ReadMarkedCodePage(const std::vector<std::uint8_t>& head);
+  void DescribeFields(const std::vector<FieldSpec>& specs,
+                      const std::vector<std::string>& raw_names);
   void ReadValidity();
   bool LoadBlock(std::uint16_t number);
   void OpenBlobFile(bool null_if_missing);
