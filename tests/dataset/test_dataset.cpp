@@ -257,6 +257,109 @@ TEST(Dataset, EventsFireAroundOperations) {
   EXPECT_FALSE(ds.Active());
 }
 
+// A dataset whose cursor opens half-way and then fails, and whose closing can fail as well.
+class HalfOpening : public TMemoryDataset {
+ public:
+  using TMemoryDataset::TMemoryDataset;
+  ~HalfOpening() override {
+    fail_close = false;
+    Destroying();
+    Close();
+  }
+  bool fail_open = false;
+  bool fail_close = false;
+  int closes = 0;
+
+ protected:
+  void InternalOpen() override {
+    TMemoryDataset::InternalOpen();
+    if (fail_open) ds::DatabaseError("the cursor broke");
+  }
+  void InternalClose() override {
+    ++closes;
+    TMemoryDataset::InternalClose();
+    if (fail_close) ds::DatabaseError("closing broke too");
+  }
+};
+
+TEST(Dataset, AnOpenThatFailsClosesTheHalfOpenCursorAndReportsWhyItFailed) {
+  const struct {
+    const char* name;
+    bool fail_open, fail_close;
+    int closes;
+  } cases[] = {
+      {"opens", false, false, 0},
+      {"open fails", true, false, 1},
+      {"open and the closing after it fail", true, true, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HalfOpening ds;
+    ds.Schema().Add("ID", ftInteger);
+    ds.fail_open = c.fail_open;
+    ds.fail_close = c.fail_close;
+    if (c.fail_open) {
+      try {
+        ds.Open();
+        ADD_FAILURE() << "opened";
+      } catch (const EDatabaseError& e) {
+        EXPECT_STREQ(e.what(), "the cursor broke");
+      }
+      EXPECT_FALSE(ds.Active());
+      EXPECT_EQ(ds.FieldCount(), 0);  // the default fields made while opening are gone again
+    } else {
+      ds.Open();
+      EXPECT_TRUE(ds.Active());
+    }
+    EXPECT_EQ(ds.closes, c.closes);
+    // Nothing is left over that stops the next attempt.
+    ds.fail_open = ds.fail_close = false;
+    if (!ds.Active()) ds.Open();
+    EXPECT_EQ(ds.FieldCount(), 1);
+    EXPECT_EQ(ds.State(), dsBrowse);
+  }
+}
+
+TEST(Dataset, AnErrorInAFilterOrCalcHandlerLeavesTheStateAsItWas) {
+  TMemoryDataset ds;
+  ds.Schema().Add("ID", ftInteger);
+  auto* id = new TIntegerField(&ds);
+  id->SetFieldName("ID");
+  id->SetDataSet(&ds);
+  auto* twice = new TIntegerField(&ds);
+  twice->SetFieldName("TWICE");
+  twice->SetFieldKind(fkCalculated);
+  twice->SetDataSet(&ds);
+  bool fail_calc = false;
+  bool fail_filter = false;
+  ds.OnCalcFields = [&](TDataSet* d) {
+    if (fail_calc && d->FieldByName("ID").AsInteger() == 3) ds::DatabaseError("calc broke");
+    d->FieldByName("TWICE").SetAsInteger(2 * d->FieldByName("ID").AsInteger());
+  };
+  Fill(ds, {{Variant(1)}, {Variant(2)}, {Variant(3)}, {Variant(4)}});
+  ds.SetOnFilterRecord([&](TDataSet* d, bool& accept) {
+    if (fail_filter && d->FieldByName("ID").AsInteger() == 3) ds::DatabaseError("filter broke");
+    accept = true;
+  });
+  ds.SetFiltered(true);
+  for (bool* fail : {&fail_calc, &fail_filter}) {
+    ds.First();
+    *fail = true;
+    EXPECT_THROW(
+        {
+          while (!ds.Eof()) ds.Next();
+        },
+        EDatabaseError);
+    *fail = false;
+    EXPECT_EQ(ds.State(), dsBrowse);
+    // Values are read from the current record again, and the handlers run as before.
+    EXPECT_EQ(twice->AsInteger(), 2 * id->AsInteger());
+    ds.Last();
+    EXPECT_EQ(id->AsInteger(), 4);
+    EXPECT_EQ(twice->AsInteger(), 8);
+  }
+}
+
 // Error events see the framework's own errors: fail raises, abort leaves quietly, retry runs the
 // operation again.
 TEST(Dataset, ErrorEventsFailAbortRetry) {

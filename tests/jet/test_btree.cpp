@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <set>
 
+#include "core/internal_error.h"
 #include "jet/btree.h"
 #include "jet/file_io.h"
 #include "jet/pager.h"
@@ -484,6 +486,76 @@ TEST_F(TreeTest, DamagedTreesAreRefusedWithTheirPlace) {
     jet::PageRef ref = pager_->Write(c.page);
     std::copy(saved.begin(), saved.end(), ref.MutableData());
   }
+}
+
+TEST_F(TreeTest, DamagedPagesAreReportedWordForWord) {
+  // What a user reads about a page that is no index page: the file, table and page, the
+  // index, then what the bytes show.
+  tree_->Insert(LongKey(1), Row(1));
+  const struct {
+    std::size_t offset;
+    std::uint8_t byte;
+    const char* detail;
+  } cases[] = {
+      {0x00, 0x01, "page type 1 is not an index page"},
+      {0x01, 0x07, "index page marker byte is 7, not 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.detail);
+    std::uint8_t saved = 0;
+    {
+      jet::PageRef ref = pager_->Write(root_);
+      saved = ref.Data()[c.offset];
+      ref.MutableData()[c.offset] = c.byte;
+    }
+    try {
+      Reopen()->CountEntries();
+      ADD_FAILURE() << "not noticed";
+    } catch (const jet::CorruptDatabase& e) {
+      EXPECT_EQ(std::string(e.what()), "t.mdb: damaged database (table 'T', page " +
+                                           std::to_string(root_) + "): index 'ix': " + c.detail);
+      EXPECT_EQ(e.File(), "t.mdb");
+      EXPECT_EQ(e.Page(), root_);
+    }
+    pager_->Write(root_).MutableData()[c.offset] = saved;
+  }
+  EXPECT_EQ(Reopen()->CountEntries(), 1u);
+}
+
+TEST_F(TreeTest, BrokenPreconditionsAreInternalErrorsNamingTheirPlace) {
+  tree_->Insert(LongKey(1), Row(1));
+  const std::vector<Bytes> unsorted = {Entry(LongKey(2), Row(2)), Entry(LongKey(1), Row(1))};
+  const struct {
+    std::string check;
+    const char* file;
+    std::function<void()> call;
+  } cases[] = {
+      {"IndexCursor::Rank needs a cursor on an entry", "src/jet/src/btree.cpp",
+       [&] {
+         jet::IndexCursor cursor(*tree_);
+         cursor.Rank();
+       }},
+      {"IndexTree::Build needs sorted, distinct entries", "src/jet/src/btree.cpp",
+       [&] { tree_->Build(unsorted); }},
+      {"page " + std::to_string(root_) + " was read, not written", "src/jet/src/pager.cpp",
+       [&] { pager_->Read(root_).MutableData(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.check);
+    try {
+      c.call();
+      ADD_FAILURE() << "nothing raised";
+    } catch (const core::EInternalError& e) {
+      EXPECT_EQ(e.Check(), c.check);
+      EXPECT_EQ(e.File(), c.file);
+      EXPECT_GT(e.Line(), 0u);
+      EXPECT_EQ(std::string(e.what()),
+                e.File() + ":" + std::to_string(e.Line()) +
+                    ": internal check failed (a damaged file or a bug): " + c.check);
+    }
+  }
+  // The refused calls changed nothing.
+  EXPECT_EQ(tree_->CountEntries(), 1u);
 }
 
 TEST_F(TreeTest, DropFreesEveryPage) {

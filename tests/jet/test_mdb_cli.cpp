@@ -84,6 +84,31 @@ TEST(ColumnList, RefusesWhatItCannotStore) {
   }
 }
 
+TEST(ColumnList, UnreadableTextNamesTheColumnDefinition) {
+  // The words for text the column list cannot even be read as, exactly as a user sees them.
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"[A LONG", "column definition 1 (): a name in brackets is not closed"},
+      {"A LONG, [B", "column definition 2 (): a name in brackets is not closed"},
+      {"A TEXT(x)", "column definition 1 (x)): a number is expected"},
+      {"A DECIMAL(5,)", "column definition 1 ()): a number is expected"},
+      {"A TEXT(10), B TEXT DEFAULT 'abc", "column definition 2 (): a quoted value is not closed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    NewTable spec;
+    try {
+      ParseColumnList(c.text, spec);
+      ADD_FAILURE() << "accepted";
+    } catch (const JetError& e) {
+      EXPECT_EQ(e.Code(), ErrorCode::kInvalidDefinition);
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+  }
+}
+
 struct Result {
   int status;
   std::string out;

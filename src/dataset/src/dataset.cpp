@@ -2,6 +2,7 @@
 #include <cstring>
 #include <exception>
 
+#include "core/scope_exit.h"
 #include "dataset/db.h"
 #include "internal.h"
 #include "platform/hooks.h"
@@ -71,15 +72,16 @@ void TDataSet::SetActive(bool value) {
   if (value) {
     Fire(BeforeOpen);
     internal_open_complete_ = false;
-    try {
+    {
+      // A half-open cursor is closed again so that the dataset stays plainly closed; the
+      // error that stopped the opening is the one reported.
+      core::OnFailure close_again([this] {
+        try {
+          CloseCursor();
+        } catch (...) {
+        }
+      });
       OpenCursor(false);
-    } catch (...) {
-      // A half-open cursor is closed again so that the dataset stays plainly closed.
-      try {
-        CloseCursor();
-      } catch (...) {
-      }
-      throw;
     }
     OpenCursorComplete();
   } else {
@@ -836,14 +838,9 @@ void TDataSet::GetCalcFields(TRecordBuffer buffer) {
   TRecordBuffer saved = calc_buffer_;
   TempState temp(*this, dsCalcFields, &TDataSet::SetTempState, &TDataSet::RestoreState);
   calc_buffer_ = buffer;
-  try {
-    ClearCalcFields(buffer);
-    CalculateFields(buffer);
-  } catch (...) {
-    calc_buffer_ = saved;
-    throw;
-  }
-  calc_buffer_ = saved;
+  core::ScopeExit restore([this, saved] { calc_buffer_ = saved; });
+  ClearCalcFields(buffer);
+  CalculateFields(buffer);
 }
 
 void TDataSet::CalculateFields(TRecordBuffer) {
@@ -862,14 +859,9 @@ bool TDataSet::RecordFilterAccepts(TRecordBuffer buffer) {
   TRecordBuffer saved = filter_buffer_;
   TempState temp(*this, dsFilter, &TDataSet::SetTempState, &TDataSet::RestoreState);
   filter_buffer_ = buffer;
+  core::ScopeExit restore([this, saved] { filter_buffer_ = saved; });
   bool accept = true;
-  try {
-    on_filter_record_(this, accept);
-  } catch (...) {
-    filter_buffer_ = saved;
-    throw;
-  }
-  filter_buffer_ = saved;
+  on_filter_record_(this, accept);
   return accept;
 }
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "core/datetime.h"
+#include "core/scope_exit.h"
 #include "dataset/db.h"
 #include "internal.h"
 
@@ -373,14 +374,8 @@ void TField::SetText(const std::string& text) {
 Variant TField::StateValue(TDataSetState state) const {
   if (dataset_ == nullptr) DatabaseError("Field '" + DisplayName() + "' has no dataset");
   TDataSetState previous = dataset_->SetTempState(state);
-  try {
-    Variant v = GetAsVariant();
-    dataset_->RestoreState(previous);
-    return v;
-  } catch (...) {
-    dataset_->RestoreState(previous);
-    throw;
-  }
+  core::ScopeExit restore([this, previous] { dataset_->RestoreState(previous); });
+  return GetAsVariant();
 }
 
 Variant TField::OldValue() const {

@@ -7,6 +7,8 @@
 #include <map>
 #include <unordered_set>
 
+#include "core/internal_error.h"
+
 namespace jet {
 namespace {
 
@@ -729,7 +731,7 @@ void IndexTree::Build(const std::vector<std::vector<std::uint8_t>>& sorted) {
     CheckKeyLength(std::span(entry).first(entry.size() - L::kRowPointerSize));
   for (std::size_t i = 1; i < sorted.size(); ++i) {
     if (Compare(sorted[i - 1], sorted[i]) >= 0)
-      throw std::logic_error("IndexTree::Build needs sorted, distinct entries");
+      core::ThrowInternal("IndexTree::Build needs sorted, distinct entries");
   }
   Clear();
 
@@ -1000,9 +1002,9 @@ std::pair<std::size_t, std::uint32_t> IndexTree::LeafSizeAndNext(std::uint32_t l
 
 std::uint64_t IndexCursor::Rank() {
   tree_->Begin();
-  if (!valid_) throw std::logic_error("IndexCursor::Rank needs a cursor on an entry");
+  if (!valid_) core::ThrowInternal("IndexCursor::Rank needs a cursor on an entry");
   Resync();
-  if (leaf_ == 0) throw std::logic_error("IndexCursor::Rank needs a cursor on an entry");
+  if (leaf_ == 0) core::ThrowInternal("IndexCursor::Rank needs a cursor on an entry");
   IndexTree::Path path = tree_->Descend({}, IndexTree::Target::kKeyAtLeast);
   std::uint32_t leaf = path.pages.back();
   std::uint64_t before = 0;

@@ -4,8 +4,17 @@
 #include <charconv>
 #include <vector>
 
+#include "core/errors.h"
+
 namespace jet {
 namespace {
+
+// A column list the lexer cannot read further; ParseColumnList turns it into a JetError that
+// names the column definition.
+class LexError : public core::Exception {
+ public:
+  using core::Exception::Exception;
+};
 
 std::string Upper(std::string_view s) {
   std::string out(s);
@@ -53,7 +62,7 @@ class Lexer {
         }
         out += text_[pos_++];
       }
-      throw std::runtime_error("a name in brackets is not closed");
+      throw LexError("a name in brackets is not closed");
     }
     std::size_t start = pos_;
     while (pos_ < text_.size()) {
@@ -69,7 +78,7 @@ class Lexer {
     SkipSpace();
     int v = 0;
     auto [end, ec] = std::from_chars(text_.data() + pos_, text_.data() + text_.size(), v);
-    if (ec != std::errc()) throw std::runtime_error("a number is expected");
+    if (ec != std::errc()) throw LexError("a number is expected");
     pos_ = static_cast<std::size_t>(end - text_.data());
     return v;
   }
@@ -92,7 +101,7 @@ class Lexer {
       }
       out += text_[pos_++];
     }
-    throw std::runtime_error("a quoted value is not closed");
+    throw LexError("a quoted value is not closed");
   }
 
  private:
@@ -223,8 +232,7 @@ void ParseColumnList(std::string_view text, NewTable& spec) {
       if (lex.AtEnd()) break;
       if (!lex.Accept(',')) fail("',' is expected");
     }
-  } catch (const std::runtime_error& e) {
-    if (dynamic_cast<const JetError*>(&e)) throw;
+  } catch (const LexError& e) {
     fail(e.what());
   }
 }

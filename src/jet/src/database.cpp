@@ -10,6 +10,7 @@
 #include "changing.h"
 #include "core/datetime.h"
 #include "core/encoding.h"
+#include "core/internal_error.h"
 #include "jet/btree.h"
 #include "jet/check.h"
 #include "jet/data_page.h"
@@ -567,7 +568,7 @@ void Database::InitialiseCatalog(Database& db) {
   // Pages 2-13 in the engine's order: four definitions, the map page, seven index roots.
   for (std::uint32_t expect = 2; expect <= 13; ++expect) {
     PageRef p = pager.Allocate(nullptr);
-    if (p.Number() != expect) throw std::logic_error("a new database allocated out of order");
+    if (p.Number() != expect) core::ThrowInternal("a new database allocated out of order");
   }
   {
     PageRef maps = pager.Write(6);

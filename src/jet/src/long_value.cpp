@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "core/internal_error.h"
 #include "jet/data_page.h"
 
 namespace jet {
@@ -161,7 +162,7 @@ RowPointer LongValueStore::AddRow(std::span<const std::uint8_t> link,
   fresh = PageRef();
   if (free_) free_->Add(number);
   int row = try_page(number);
-  if (row < 0) throw std::logic_error("a long-value row does not fit an empty page");
+  if (row < 0) core::ThrowInternal("a long-value row does not fit an empty page");
   if (!own_page) current_page_ = number;
   return RowPointer{number, static_cast<std::uint8_t>(row)};
 }

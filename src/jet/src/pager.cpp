@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/internal_error.h"
 #include "jet/journal.h"
 
 #if defined(__linux__)
@@ -171,7 +172,7 @@ const std::uint8_t* PageRef::Data() const {
 }
 std::uint8_t* PageRef::MutableData() {
   if (!writable_)
-    throw std::logic_error("page " + std::to_string(Number()) + " was read, not written");
+    core::ThrowInternal("page " + std::to_string(Number()) + " was read, not written");
   return frame_->data;
 }
 std::span<const std::uint8_t> PageRef::Bytes() const {
@@ -467,7 +468,7 @@ void Pager::Release(std::uint32_t page, UsageMap* owner) {
     ThrowJet(ErrorCode::kReadOnly, FileName() + ": the database is open for reading only");
   CheckNotFailed();
   if (page < 2 || page >= page_count_)
-    throw std::logic_error("releasing page " + std::to_string(page) + " of " + FileName());
+    core::ThrowInternal("releasing page " + std::to_string(page) + " of " + FileName());
   if (owner) owner->Remove(page);
   PageFrame* f = Fetch(page, false);
   std::memset(f->data, 0, page_size_);

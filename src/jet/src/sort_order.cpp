@@ -10,9 +10,9 @@
 #include <array>
 #include <map>
 #include <memory>
-#include <stdexcept>
 #include <unordered_map>
 
+#include "core/internal_error.h"
 #include "sort_general_table.h"
 #include "sort_national_table.h"
 
@@ -151,7 +151,7 @@ void AppendTextKey(SortOrder order, std::u16string_view text, bool descending,
   const CodeTable& codes = Codes();
   const NationalTable* national = IsGeneralSortOrder(order) ? nullptr : FindNational(order);
   if (!IsGeneralSortOrder(order) && !national)
-    throw std::logic_error("no text keys in the " + SortOrderName(order) + " sort order");
+    core::ThrowInternal("no text keys in the " + SortOrderName(order) + " sort order");
   if (text.size() > kMaxTextKeyUnits) text = text.substr(0, kMaxTextKeyUnits);
   while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
 

@@ -6,6 +6,7 @@
 
 #include "changing.h"
 #include "core/encoding.h"
+#include "core/internal_error.h"
 #include "jet/btree.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
@@ -455,7 +456,7 @@ RowPointer Table::PlaceEncoded(std::size_t length, std::uint16_t flags, Fill&& f
   // Room that deleted rows left is taken back by moving the other rows together; every row
   // keeps its slot, so nothing that points at rows changes.
   std::uint8_t* dest = page.AddRowRepacking(length, flags, DataPage::Slot::kNew, &slot);
-  if (!dest) throw std::logic_error("a page chosen for a row has no room for it");
+  if (!dest) core::ThrowInternal("a page chosen for a row has no room for it");
   fill(dest);
   if (!page.Fits(min_row_size_) && !page.FitsRepacked(min_row_size_, DataPage::Slot::kNew) &&
       FreeMap())

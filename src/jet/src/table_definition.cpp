@@ -5,6 +5,7 @@
 #include <set>
 
 #include "core/encoding.h"
+#include "core/internal_error.h"
 #include "jet/errors.h"
 #include "jet/pager.h"
 #include "text_util.h"
@@ -540,7 +541,7 @@ std::vector<std::pair<std::size_t, std::size_t>> NameRanges(std::span<const std:
   std::vector<std::pair<std::size_t, std::size_t>> out;
   std::size_t pos = from;
   for (std::size_t i = 0; i < count; ++i) {
-    if (pos + 2 > bytes.size()) throw std::logic_error("index names beyond the definition");
+    if (pos + 2 > bytes.size()) core::ThrowInternal("index names beyond the definition");
     std::size_t n = 2 + Le16(bytes.data() + pos);
     out.emplace_back(pos, n);
     pos += n;
@@ -558,7 +559,7 @@ std::vector<std::uint8_t> ReplaceIndexSections(std::span<const std::uint8_t> old
   if (old_def.version != JetVersion::kJet4 || old_def.sections.end != old_bytes.size() ||
       real_from.size() != new_def.real_indexes.size() ||
       logical_from.size() != new_def.indexes.size())
-    throw std::logic_error("ReplaceIndexSections: arguments do not match");
+    core::ThrowInternal("ReplaceIndexSections: arguments do not match");
   const TdefSections& at = old_def.sections;
   const auto old_names = NameRanges(old_bytes, at.logical_names, old_def.indexes.size());
   std::vector<std::uint8_t> out(old_bytes.begin(), old_bytes.begin() + at.stats);

@@ -10,11 +10,11 @@
 
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/errors.h"
 #include "jet/sort_order.h"
 
 namespace jet {
@@ -88,9 +88,9 @@ class KeyValue {
 // Raised when a value cannot be put into a key: a text column in a sort order other than
 // General (the message names the order), a value of the wrong size or kind for its
 // column, an unindexable type. Callers add the file, table and index to the message.
-class KeyEncodingError : public std::runtime_error {
+class KeyEncodingError : public core::Exception {
  public:
-  using std::runtime_error::runtime_error;
+  using core::Exception::Exception;
 };
 
 // Appends one column's segment to `key`.

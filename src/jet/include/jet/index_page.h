@@ -21,10 +21,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
 #include "jet/format.h"
 
 namespace jet {
@@ -55,9 +55,12 @@ inline constexpr std::size_t kRowPointerSize = 4;  // data page (3) + row (1)
 inline constexpr std::size_t kChildSize = 4;       // node entries only
 }  // namespace index_page_layout
 
-class IndexPageError : public std::runtime_error {
+// A page buffer that is no well-formed index page, or entries that do not fit one. The
+// message says only what is wrong with the bytes; the B-tree reports a damaged page as
+// CorruptDatabase with the file, table and page added.
+class IndexPageError : public core::Exception {
  public:
-  using std::runtime_error::runtime_error;
+  using core::Exception::Exception;
 };
 
 // Where an index entry points: the row's data page and slot.

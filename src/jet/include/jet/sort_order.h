@@ -58,7 +58,7 @@ inline constexpr std::size_t kMaxTextKeyUnits = 255;
 // complement of the ascending one plus a final 00, so it sorts in reverse under memcmp.
 void AppendGeneralTextKey(std::u16string_view text, bool descending,
                           std::vector<std::uint8_t>& out);
-// The same in any order CanWriteTextKeys accepts (std::logic_error for the others): a
+// The same in any order CanWriteTextKeys accepts (core::EInternalError for the others): a
 // national letter or contraction, matched longest first and case by case as the order lists
 // them, gives its own primary bytes and diacritic instead of the General ones.
 void AppendTextKey(SortOrder order, std::u16string_view text, bool descending,
