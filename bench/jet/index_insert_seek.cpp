@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "core/file.h"
 #include "jet/btree.h"
 #include "jet/database.h"
-#include "jet/file_io.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ jet::NewTable Spec(bool indexed) {
   return t;
 }
 
-double Insert(jet::MemoryFileSystem& fs, const std::string& path, bool indexed,
+double Insert(core::MemoryFileSystem& fs, const std::string& path, bool indexed,
               const std::vector<std::uint32_t>& keys) {
   jet::OpenOptions options;
   options.file_system = &fs;
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
   const bool ascending = argc > 3 && std::string(argv[3]) == "ascending";
   if (!ascending) std::shuffle(keys.begin(), keys.end(), rng);
 
-  jet::MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   const double plain = Insert(fs, "plain.mdb", false, keys);
   const double indexed = Insert(fs, "indexed.mdb", true, keys);
 

@@ -17,7 +17,7 @@
 namespace bde_fuzz {
 
 // Opens the table and reads every value and blob of every record.
-inline void ReadEverything(bde::MemoryFileSystem& fs, const std::string& path,
+inline void ReadEverything(core::MemoryFileSystem& fs, const std::string& path,
                            const bde::ReaderOptions& options = {}) {
   try {
     auto reader = bde::OpenSourceTable(path, options, fs);
@@ -56,16 +56,16 @@ inline void SplitTableAndMemo(const std::uint8_t* data, std::size_t size, std::s
 inline void FuzzDbf(const std::uint8_t* data, std::size_t size) {
   std::string table, memo;
   SplitTableAndMemo(data, size, table, memo);
-  bde::MemoryFileSystem fs;
-  fs.Add("f/t.dbf", table);
+  core::MemoryFileSystem fs;
+  fs.SetContents("f/t.dbf", table);
   bde::ReaderOptions options;
   options.read_past_count = size & 1;
   options.missing_memo_null = size & 2;
   if (!options.missing_memo_null || (size & 4)) {
-    fs.Add("f/t.dbt", memo);
-    fs.Add("f/t.fpt", memo);
+    fs.SetContents("f/t.dbt", memo);
+    fs.SetContents("f/t.fpt", memo);
   }
-  if (size & 8) fs.Add("f/t.cpg", memo.substr(0, memo.find('\n')));
+  if (size & 8) fs.SetContents("f/t.cpg", memo.substr(0, memo.find('\n')));
   ReadEverything(fs, "f/t.dbf", options);
 }
 
@@ -129,11 +129,11 @@ inline void FuzzDbfMemo(const std::uint8_t* data, std::size_t size) {
     }
     t += rec;
   }
-  bde::MemoryFileSystem fs;
-  fs.Add("f/t.dbf", t);
+  core::MemoryFileSystem fs;
+  fs.SetContents("f/t.dbf", t);
   std::string memo(reinterpret_cast<const char*>(data) + 9, size - 9);
-  fs.Add("f/t.dbt", memo);
-  fs.Add("f/t.fpt", memo);
+  fs.SetContents("f/t.dbt", memo);
+  fs.SetContents("f/t.fpt", memo);
   ReadEverything(fs, "f/t.dbf");
 }
 
@@ -142,11 +142,11 @@ inline void FuzzDbfMemo(const std::uint8_t* data, std::size_t size) {
 inline void FuzzParadox(const std::uint8_t* data, std::size_t size) {
   std::string table, blobs;
   SplitTableAndMemo(data, size, table, blobs);
-  bde::MemoryFileSystem fs;
-  fs.Add("f/t.db", table);
+  core::MemoryFileSystem fs;
+  fs.SetContents("f/t.db", table);
   bde::ReaderOptions options;
   options.missing_memo_null = size & 1;
-  if (!options.missing_memo_null) fs.Add("f/t.mb", blobs);
+  if (!options.missing_memo_null) fs.SetContents("f/t.mb", blobs);
   ReadEverything(fs, "f/t.db", options);
 }
 

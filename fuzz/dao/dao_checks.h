@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "core/file.h"
 #include "dao/dao.h"
-#include "jet/file_io.h"
 
 namespace fuzz {
 
@@ -82,7 +82,7 @@ inline void Walk(dao::Recordset& rs, int limit) {
 
 inline bool CheckOpenFile(const std::uint8_t* data, std::size_t size) {
   if (size > (1u << 20)) return true;
-  jet::MemoryFileSystem files;
+  core::MemoryFileSystem files;
   files.SetContents("/fuzz.mdb", std::vector<std::uint8_t>(data, data + size));
   auto engine = dao::DBEngine::Create(&files);
   try {

@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > (1u << 20)) return 0;  // a few hundred pages are plenty to reach every path
-  jet::MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   fs.SetContents("fuzz.mdb", std::vector<std::uint8_t>(data, data + size));
   try {
     auto db =

@@ -72,7 +72,7 @@ void ChangeTable(jet::Database& db, const std::string& name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > (1u << 20)) return 0;
-  jet::MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   fs.SetContents("fuzz.mdb", std::vector<std::uint8_t>(data, data + size));
   try {
     auto db = jet::Database::Open("fuzz.mdb", {.file_system = &fs, .cache_pages = 64});

@@ -450,7 +450,7 @@ int Check(const std::vector<std::string>& args, std::istream&, std::ostream& out
   if (args.size() != 1) return Fail(err, "usage: mdb check FILE");
   return Guarded(err, [&] {
     // Opening would undo an interrupted change at once; a check only reports it.
-    jet::JournalInfo journal = jet::InspectJournal(jet::FileSystem::Posix(), args[0]);
+    jet::JournalInfo journal = jet::InspectJournal(core::FileSystem::Native(), args[0]);
     if (journal.hot) {
       out << args[0] << ": a change to the database was interrupted: " << jet::JournalPath(args[0])
           << " holds the original bytes of " << journal.pages << " pages and its length of "

@@ -72,7 +72,7 @@ bool ParseSourceArgs(const std::vector<std::string>& args, bool allow_dump_flags
 
 // A Visual FoxPro database container (.dbc) is itself a table and can be looked at too.
 std::unique_ptr<bde::SourceReader> Open(const SourceArgs& a) {
-  if (bde::EqualsIgnoringCase(bde::ExtensionOf(a.file), ".dbc"))
+  if (core::EqualsIgnoringCase(core::ExtensionOf(a.file), ".dbc"))
     return std::make_unique<bde::DbfReader>(a.file, a.options);
   return bde::OpenSourceTable(a.file, a.options);
 }

@@ -27,18 +27,18 @@ void Put32(std::string& s, std::size_t at, std::uint32_t v) {
 
 // Copies a fixture and its companions into memory under "t/", patched.
 struct Damaged {
-  bde::MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   std::string path;
   Damaged(const std::string& relative, const Patch& patch,
           const std::vector<std::string>& companions = {}, const Patch& companion_patch = {}) {
-    path = "t/" + bde::FileNameOf(relative);
+    path = "t/" + core::FileNameOf(relative);
     std::string bytes = ReadBytes(Data(relative));
     if (patch) patch(bytes);
-    fs.Add(path, bytes);
+    fs.SetContents(path, bytes);
     for (const std::string& c : companions) {
       std::string more = ReadBytes(Data(c));
       if (companion_patch) companion_patch(more);
-      fs.Add("t/" + bde::FileNameOf(c), more);
+      fs.SetContents("t/" + core::FileNameOf(c), more);
     }
   }
   std::unique_ptr<bde::SourceReader> Open() { return bde::OpenSourceTable(path, {}, fs); }

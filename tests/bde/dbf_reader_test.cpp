@@ -242,7 +242,7 @@ TEST(DbfMemos, EveryMemoFileKind) {
     found = !f5->IsNull(obs) && f5->Value(obs).ToString().rfind("El meu pare.", 0) == 0;
   EXPECT_TRUE(found);
   auto memotest = Open("foxpro/dbfread/memotest.dbf");
-  EXPECT_EQ(bde::FileNameOf(static_cast<bde::DbfReader&>(*memotest).MemoPath()), "memotest.FPT");
+  EXPECT_EQ(core::FileNameOf(static_cast<bde::DbfReader&>(*memotest).MemoPath()), "memotest.FPT");
 }
 
 TEST(DbfRecords, DatabaseContainersReadAsTables) {
@@ -255,7 +255,7 @@ TEST(DbfRecords, DatabaseContainersReadAsTables) {
   for (const Case& c : {Case{"foxpro/go-dbase/database/EXPENSES.DBC", 57},
                         Case{"foxpro/infused-dbf/foxprodb/FOXPRO-DB-TEST.DBC", 56}}) {
     bde::DbfReader r(Data(c.file));
-    EXPECT_EQ(bde::FileNameOf(r.MemoPath()).substr(bde::FileNameOf(r.MemoPath()).size() - 4),
+    EXPECT_EQ(core::FileNameOf(r.MemoPath()).substr(core::FileNameOf(r.MemoPath()).size() - 4),
               ".DCT");
     std::vector<std::string> names = Column(r, "OBJECTNAME");
     EXPECT_EQ(static_cast<int>(names.size()), c.live) << c.file;

@@ -14,10 +14,10 @@ struct Opened {
   bde::TTable table;
   explicit Opened(const std::string& relative, bool trailing_delimiter = true) {
     const std::string path = Data(relative);
-    std::string dir = bde::DirectoryOf(path);
+    std::string dir = core::DirectoryOf(path);
     if (!trailing_delimiter) dir.pop_back();
     table.SetDatabaseName(dir);
-    table.SetTableName(bde::FileNameOf(path));
+    table.SetTableName(core::FileNameOf(path));
     table.Open();
   }
 };
@@ -143,7 +143,7 @@ TEST(TTable, DefinitionsCarryRequiredAndPrecision) {
 
   // Definitions can be had without opening (as a copy's field-definition assignment may).
   bde::TTable closed;
-  closed.SetDatabaseName(bde::DirectoryOf(Data("synthetic/types4.dbf")));
+  closed.SetDatabaseName(core::DirectoryOf(Data("synthetic/types4.dbf")));
   closed.SetTableName("types4.dbf");
   closed.FieldDefs().Update();
   EXPECT_EQ(closed.FieldDefs().Count(), 10);
@@ -187,10 +187,10 @@ TEST(TTable, ErrorsNameTheFileAndValueErrorsOnlyTheirField) {
 }
 
 TEST(TTable, AFieldNamedLikeAnEarlierOneIsNumberedAndTheFileNamed) {
-  bde::MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   std::string bytes = ReadBytes(Data("dbase/dbfread/people.dbf"));
   bytes.replace(64, 9, std::string("NAME\0\0\0\0\0", 9));  // BIRTHDATE renamed NAME
-  fs.Add("m/twice.dbf", bytes);
+  fs.SetContents("m/twice.dbf", bytes);
   bde::TTable t;
   t.SetFileSystem(&fs);
   t.SetDatabaseName("m");
@@ -204,10 +204,10 @@ TEST(TTable, AFieldNamedLikeAnEarlierOneIsNumberedAndTheFileNamed) {
 }
 
 TEST(TTable, WarningsReachTheCaller) {
-  bde::MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   std::string bytes = ReadBytes(Data("dbase/dbfread/people.dbf"));
   bytes[bde::dbf::header::kRecordCount] = 50;  // more records than the file holds
-  fs.Add("m/people.dbf", bytes);
+  fs.SetContents("m/people.dbf", bytes);
   bde::TTable t;
   std::vector<std::string> heard;
   t.OnWarning = [&](bde::TTable*, const std::string& w) { heard.push_back(w); };

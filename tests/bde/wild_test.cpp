@@ -108,9 +108,9 @@ const std::vector<std::string> kBoxes = {
 };
 
 struct Table {
-  bde::MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   std::string path = "w/t.dbf";
-  explicit Table(const std::string& bytes) { fs.Add(path, bytes); }
+  explicit Table(const std::string& bytes) { fs.SetContents(path, bytes); }
   std::unique_ptr<bde::SourceReader> Open(const bde::ReaderOptions& o = {}) {
     return bde::OpenSourceTable(path, o, fs);
   }
@@ -152,7 +152,7 @@ TEST(CodePageDetection, UnmarkedTablesAreReadInThePageTheirBytesShow) {
     std::vector<std::string> records;
     for (const std::string& t : c.texts) records.push_back(c.encoding ? Encode(c.encoding, t) : t);
     Table t(MakeDbf(0x03, 0x00, {{"TEXT", 'C', 80}}, records));
-    if (c.cpg) t.fs.Add("w/t.cpg", c.cpg);
+    if (c.cpg) t.fs.SetContents("w/t.cpg", c.cpg);
     auto r = t.Open();
     EXPECT_EQ(r->CodePage(), c.code_page) << c.what;
     EXPECT_EQ(r->CodePageSource(), c.origin) << c.what;
@@ -210,15 +210,15 @@ TEST(CodePageDetection, MemosCountAndWeakEvidenceGivesTheDefault) {
 
   // A Paradox table whose header names neither a code page nor a sort order: its Alpha
   // field and memos (cp852 Czech, written by pxlib) show the page.
-  bde::MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   std::string db = ReadBytes(Data("synthetic/czech852.db"));
   db[bde::px::header::kCodePage] = 0;
   db[bde::px::header::kCodePage + 1] = 0;
   const std::size_t sort = db.find("ANSIINTL");
   ASSERT_NE(sort, std::string::npos);
   db.replace(sort, 8, 8, '\0');
-  fs.Add("p/czech852.db", db);
-  fs.Add("p/czech852.mb", ReadBytes(Data("synthetic/czech852.mb")));
+  fs.SetContents("p/czech852.db", db);
+  fs.SetContents("p/czech852.mb", ReadBytes(Data("synthetic/czech852.mb")));
   auto px = bde::OpenSourceTable("p/czech852.db", {}, fs);
   EXPECT_EQ(px->CodePage(), 852);
   EXPECT_EQ(px->CodePageText(), "852, detected");
@@ -432,22 +432,22 @@ TEST(DamagedHeaders, ShiftedRecordsAndMemoBlocksAreFoundWithAWarning) {
   };
   for (const Case& c : cases) {
     auto load = [&](bool patched) {
-      auto fs = std::make_unique<bde::MemoryFileSystem>();
+      auto fs = std::make_unique<core::MemoryFileSystem>();
       std::string bytes = ReadBytes(Data(c.file));
       if (patched && c.patch) c.patch(bytes);
-      fs->Add("d/" + bde::FileNameOf(c.file), bytes);
+      fs->SetContents("d/" + core::FileNameOf(c.file), bytes);
       if (c.companion) {
         std::string more = ReadBytes(Data(c.companion));
         if (patched && c.companion_patch) c.companion_patch(more);
-        fs->Add("d/" + bde::FileNameOf(c.companion), more);
+        fs->SetContents("d/" + core::FileNameOf(c.companion), more);
       }
       return fs;
     };
     auto good_fs = load(false), bad_fs = load(true);
-    auto good = bde::OpenSourceTable("d/" + bde::FileNameOf(c.file), {}, *good_fs);
+    auto good = bde::OpenSourceTable("d/" + core::FileNameOf(c.file), {}, *good_fs);
     std::unique_ptr<bde::SourceReader> bad;
     const std::string e =
-        ErrorOf([&] { bad = bde::OpenSourceTable("d/" + bde::FileNameOf(c.file), {}, *bad_fs); });
+        ErrorOf([&] { bad = bde::OpenSourceTable("d/" + core::FileNameOf(c.file), {}, *bad_fs); });
     ASSERT_EQ(e, "") << c.what;
     const std::vector<std::string> expected = Dump(*good);
     ASSERT_FALSE(expected.empty()) << c.what;
@@ -468,26 +468,27 @@ TEST(DamagedHeaders, AmbiguousOrImplausibleAreRefusedByName) {
       << e;
 
   // A block size no memo fits.
-  bde::MemoryFileSystem fs;
-  fs.Add("d/dbase_8b.dbf", ReadBytes(Data("dbase/infused-dbf/dbase_8b.dbf")));
+  core::MemoryFileSystem fs;
+  fs.SetContents("d/dbase_8b.dbf", ReadBytes(Data("dbase/infused-dbf/dbase_8b.dbf")));
   std::string dbt = ReadBytes(Data("dbase/infused-dbf/dbase_8b.dbt"));
   Put16(dbt, bde::dbf::dbt4::kBlockSize, 7);
   for (std::size_t at = 512; at + 4 <= dbt.size(); at += 512)
     if (dbt.compare(at, 4, std::string("\xFF\xFF\x08\x00", 4)) == 0) dbt[at] = 0;
-  fs.Add("d/dbase_8b.dbt", dbt);
+  fs.SetContents("d/dbase_8b.dbt", dbt);
   e = ErrorOf([&] { bde::OpenSourceTable("d/dbase_8b.dbf", {}, fs); });
   EXPECT_NE(e.find("d/dbase_8b.dbt: the block size 7 is implausible"), std::string::npos) << e;
 }
 
 TEST(MissingMemoFiles, FoundWhateverTheCaseAndNullOnRequest) {
   // Companion files are found whatever the letter case of their names.
-  bde::MemoryFileSystem fs;
-  fs.Add("m/DBASE_83.DBF", ReadBytes(Data("dbase/infused-dbf/dbase_83.dbf")));
-  fs.Add("m/dbase_83.Dbt", ReadBytes(Data("dbase/infused-dbf/dbase_83.dbt")));
-  fs.Add("m/NOTES.DBF", MakeDbf(0x03, 0x00, {{"TEXT", 'C', 80}}, {Encode("CP1250", kCzech[0])}));
-  fs.Add("m/notes.Cpg", "1250");
-  fs.Add("m/CZECH.DB", ReadBytes(Data("synthetic/czech852.db")));
-  fs.Add("m/czech.mB", ReadBytes(Data("synthetic/czech852.mb")));
+  core::MemoryFileSystem fs;
+  fs.SetContents("m/DBASE_83.DBF", ReadBytes(Data("dbase/infused-dbf/dbase_83.dbf")));
+  fs.SetContents("m/dbase_83.Dbt", ReadBytes(Data("dbase/infused-dbf/dbase_83.dbt")));
+  fs.SetContents("m/NOTES.DBF",
+                 MakeDbf(0x03, 0x00, {{"TEXT", 'C', 80}}, {Encode("CP1250", kCzech[0])}));
+  fs.SetContents("m/notes.Cpg", "1250");
+  fs.SetContents("m/CZECH.DB", ReadBytes(Data("synthetic/czech852.db")));
+  fs.SetContents("m/czech.mB", ReadBytes(Data("synthetic/czech852.mb")));
   EXPECT_EQ(bde::OpenSourceTable("m/DBASE_83.DBF", {}, fs)->RecordCount(), 67);
   EXPECT_EQ(bde::OpenSourceTable("m/NOTES.DBF", {}, fs)->CodePageText(),
             "1250, from the .cpg file");
@@ -515,8 +516,8 @@ TEST(MissingMemoFiles, FoundWhateverTheCaseAndNullOnRequest) {
     EXPECT_GT(memos, 0) << file;
   }
   // Paradox keeps the memos short enough for the record; the others become Null.
-  bde::MemoryFileSystem no_mb;
-  no_mb.Add("m/czech.db", ReadBytes(Data("synthetic/czech852.db")));
+  core::MemoryFileSystem no_mb;
+  no_mb.SetContents("m/czech.db", ReadBytes(Data("synthetic/czech852.db")));
   auto cut = bde::OpenSourceTable("m/czech.db", o, no_mb);
   const std::vector<std::string> without = Dump(*cut);
   ASSERT_EQ(without.size(), with_blobs.size());

@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "core/datetime.h"
+#include "core/file.h"
 #include "dao/convert.h"
 #include "dao_test_util.h"
-#include "jet/file_io.h"
 
 namespace {
 
@@ -178,7 +178,7 @@ TEST(Convert, GuidValueTextRoundTrips) {
 
 // Every DAO type through a recordset into a file and back: what is written is what reads.
 TEST(Convert, ValuesSurviveTheFileAndErrorsAriseAtAssignment) {
-  jet::MemoryFileSystem files;
+  core::MemoryFileSystem files;
   auto engine = DBEngine::Create(&files);
   auto db = engine->CreateDatabase("/v.mdb", dbLangGeneral);
   daotest::CreateTable(*db, "V",
@@ -262,7 +262,7 @@ TEST(Convert, ValuesSurviveTheFileAndErrorsAriseAtAssignment) {
 }
 
 TEST(Convert, UpdateChecksRequiredKeysAndZeroLength) {
-  jet::MemoryFileSystem files;
+  core::MemoryFileSystem files;
   auto engine = DBEngine::Create(&files);
   auto db = engine->CreateDatabase("/u.mdb", dbLangGeneral);
   auto td = db->CreateTableDef("U");

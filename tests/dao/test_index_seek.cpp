@@ -9,8 +9,8 @@
 
 // White-box: the page counter of the database under the recordset.
 #include "../../src/dao/src/recordset_impl.h"
+#include "core/file.h"
 #include "dao_test_util.h"
-#include "jet/file_io.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ TEST(IndexSeek, RowRefsFindTheirOrdinalsWhateverTheSpreadOfTheLocators) {
 
 TEST(IndexSeek, SeekAndSetIndexReadAFewPagesOfALargeTable) {
   constexpr int kRows = 200000;
-  jet::MemoryFileSystem files;
+  core::MemoryFileSystem files;
   auto engine = DBEngine::Create(&files);
   auto db = engine->CreateDatabase("/big.mdb", dbLangGeneral);
   {
@@ -245,7 +245,7 @@ class IndexOrderTest : public ::testing::Test {
     return out;
   }
 
-  jet::MemoryFileSystem files_;
+  core::MemoryFileSystem files_;
   std::shared_ptr<DBEngine> engine_;
   std::shared_ptr<Database> db_;
 };

@@ -1,7 +1,7 @@
 // Ordering and searching: Index and Seek on table-type recordsets, Filter/Sort and recordsets
 // opened from recordsets, the Find methods, SQL statements and stored queries.
+#include "core/file.h"
 #include "dao_test_util.h"
-#include "jet/file_io.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ class QueryTest : public ::testing::Test {
   }
   static int Id(Recordset& rs) { return rs.Fields().Item("ID")->Value().ToLong(); }
 
-  jet::MemoryFileSystem files_;
+  core::MemoryFileSystem files_;
   std::shared_ptr<DBEngine> engine_;
   std::shared_ptr<Database> db_;
 };

@@ -2,8 +2,8 @@
 // counts, bookmarks, deletes, editing, clones and requery, per recordset type. Expected values
 // come from DAO's documented rules (BOF/EOF move table, RecordCount meaning per type,
 // AbsolutePosition -1, PercentPosition's five-record example, 3167 vs 3021 after Delete).
+#include "core/file.h"
 #include "dao_test_util.h"
-#include "jet/file_io.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ class RecordsetTest : public ::testing::Test {
   }
   static int Id(Recordset& rs) { return rs.Fields().Item("ID")->Value().ToLong(); }
 
-  jet::MemoryFileSystem files_;
+  core::MemoryFileSystem files_;
   std::shared_ptr<DBEngine> engine_;
   std::shared_ptr<Database> db_;
 };

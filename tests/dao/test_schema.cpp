@@ -1,7 +1,7 @@
 // TableDefs, Fields, Indexes and Properties: built unappended, made real by Append, read back
 // from the file (and by mdbtools), changed where DAO allows it.
+#include "core/file.h"
 #include "dao_test_util.h"
-#include "jet/file_io.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ class SchemaTest : public ::testing::Test {
     engine_ = DBEngine::Create(&files_);
     db_ = engine_->CreateDatabase("/s.mdb", dbLangGeneral);
   }
-  jet::MemoryFileSystem files_;
+  core::MemoryFileSystem files_;
   std::shared_ptr<DBEngine> engine_;
   std::shared_ptr<Database> db_;
 };

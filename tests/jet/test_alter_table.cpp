@@ -20,7 +20,7 @@ using core::Variant;
 namespace ct = column_type;
 
 struct Memory {
-  MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   OpenOptions Options(bool read_only = false) {
     return {.read_only = read_only, .file_system = &fs};
   }

@@ -8,9 +8,9 @@
 #include <random>
 #include <set>
 
+#include "core/file.h"
 #include "core/internal_error.h"
 #include "jet/btree.h"
-#include "jet/file_io.h"
 #include "jet/pager.h"
 #include "test_index_raw.h"
 #include "test_index_util.h"
@@ -65,7 +65,7 @@ class TreeTest : public ::testing::Test {
     tree_.reset();
     pager_.reset();
     fs_.Remove("t.mdb");
-    pager_ = jet::Pager::CreateNew(fs_.Open("t.mdb", jet::OpenMode::kCreateNew), {});
+    pager_ = jet::Pager::CreateNew(fs_.Open("t.mdb", core::OpenMode::kCreateNew), {});
     {
       jet::PageRef ref = pager_->Allocate(nullptr);
       root_ = ref.Number();
@@ -114,7 +114,7 @@ class TreeTest : public ::testing::Test {
     return out;
   }
 
-  jet::MemoryFileSystem fs_;
+  core::MemoryFileSystem fs_;
   std::unique_ptr<jet::Pager> pager_;
   std::uint32_t root_ = 0;
   jet::IndexDefinition definition_;
@@ -603,7 +603,7 @@ TEST_F(TreeTest, ChangedPagesReachEveryoneWhoLooks) {
   model.insert(Entry(BinaryKey(7, 40), Row(9000)));
   pager_->Flush();
   {
-    auto file = fs_.Open("t.mdb", jet::OpenMode::kReadOnly);
+    auto file = fs_.Open("t.mdb", core::OpenMode::kReadOnly);
     jet::Pager fresh(std::move(file), jet::JetVersion::kJet4, {});
     IndexTree reader(fresh, definition_, jet::IndexContext{"t.mdb", "T"});
     std::vector<Bytes> read;

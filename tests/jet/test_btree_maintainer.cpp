@@ -7,8 +7,8 @@
 #include <map>
 #include <optional>
 
+#include "core/file.h"
 #include "jet/btree.h"
-#include "jet/file_io.h"
 #include "jet/pager.h"
 #include "test_index_util.h"
 
@@ -43,7 +43,7 @@ struct RowSource {
 class MaintainerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    pager_ = jet::Pager::CreateNew(fs_.Open("m.mdb", jet::OpenMode::kCreateNew), {});
+    pager_ = jet::Pager::CreateNew(fs_.Open("m.mdb", core::OpenMode::kCreateNew), {});
     auto index = [&](const char* name, std::vector<jet::IndexKeyColumn> columns, std::uint8_t flags,
                      bool pk) {
       jet::IndexDefinition d;
@@ -125,7 +125,7 @@ class MaintainerTest : public ::testing::Test {
     return out;
   }
 
-  jet::MemoryFileSystem fs_;
+  core::MemoryFileSystem fs_;
   std::unique_ptr<jet::Pager> pager_;
   std::unique_ptr<jet::IndexMaintainer> indexes_;
   std::map<std::uint8_t, Row> rows_;

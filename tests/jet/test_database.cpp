@@ -16,7 +16,7 @@ using core::Variant;
 using testing::ReadFixture;
 
 struct Memory {
-  MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   OpenOptions Options(bool read_only = false) {
     return {.read_only = read_only, .file_system = &fs};
   }
@@ -432,7 +432,7 @@ TEST(Files, AWriterKeepsOthersOutAndItsLockFileGoesOnClose) {
   std::string path = std::string(dir) + "/shop.mdb";
   std::string ldb = std::string(dir) + "/shop.ldb";
   auto db = Database::Create(path);
-  EXPECT_TRUE(FileSystem::Posix().Exists(ldb));
+  EXPECT_TRUE(core::FileSystem::Native().Exists(ldb));
   try {
     Database::Open(path);
     ADD_FAILURE() << "a second writer got in";
@@ -441,19 +441,19 @@ TEST(Files, AWriterKeepsOthersOutAndItsLockFileGoesOnClose) {
     EXPECT_NE(std::string(e.what()).find("shop.mdb"), std::string::npos);
   }
   db->Close();
-  EXPECT_FALSE(FileSystem::Posix().Exists(ldb));
+  EXPECT_FALSE(core::FileSystem::Native().Exists(ldb));
   Database::Open(path)->Close();
-  FileSystem::Posix().Remove(path);
+  core::FileSystem::Native().Remove(path);
   rmdir(dir);
 }
 
 TEST(Files, AFailedWriteIsReportedNotSwallowed) {
-  MemoryFileSystem memory;
-  FaultInjectingFileSystem fs(memory);
+  core::MemoryFileSystem memory;
+  core::FaultInjectingFileSystem fs(memory);
   auto db = Database::Create("f.mdb", {.file_system = &fs});
   Table& t = db->CreateTable({"F", {NewColumn{.name = "N", .type = column_type::kLong}}, {}, ""});
   t.Insert(std::vector<Variant>{Variant::FromLong(1)});
-  FaultPlan plan;
+  core::FaultPlan plan;
   plan.fail_write_from = 0;
   fs.SetPlan(plan);
   std::string error = What([&] { db->Close(); });

@@ -61,7 +61,7 @@ struct CopyRun {
 };
 
 // The copy run: two tables, then the first one replaced (dropped and copied again).
-void CopyTables(Database& db, FaultInjectingFileSystem& fs, CopyRun& run) {
+void CopyTables(Database& db, core::FaultInjectingFileSystem& fs, CopyRun& run) {
   const char* const names[] = {"Alpha", "Beta", "Alpha"};
   for (const char* name : names) {
     if (run.committed == 2) run.writes_before_replace = fs.Writes();
@@ -74,7 +74,7 @@ void CopyTables(Database& db, FaultInjectingFileSystem& fs, CopyRun& run) {
   }
 }
 
-OpenOptions Options(FileSystem& fs, std::uint64_t commit_bytes = 64u << 20,
+OpenOptions Options(core::FileSystem& fs, std::uint64_t commit_bytes = 64u << 20,
                     std::uint32_t max_pages = kMaxJet4Pages) {
   // A tiny cache: pages are written back (and journaled) in the middle of every table.
   return {.file_system = &fs,
@@ -83,7 +83,7 @@ OpenOptions Options(FileSystem& fs, std::uint64_t commit_bytes = 64u << 20,
           .commit_journal_bytes = commit_bytes};
 }
 
-CopyRun RunCopy(MemoryFileSystem& base, FaultInjectingFileSystem& fs, bool existing,
+CopyRun RunCopy(core::MemoryFileSystem& base, core::FaultInjectingFileSystem& fs, bool existing,
                 const OpenOptions& options, bool disk_back_before_close = false) {
   CopyRun run;
   std::unique_ptr<Database> db;
@@ -154,7 +154,7 @@ struct Outcome {
 };
 
 // Opens what is on "disk" as the next program would and checks it.
-Outcome Inspect(MemoryFileSystem& base, const std::map<std::string, std::string>& before,
+Outcome Inspect(core::MemoryFileSystem& base, const std::map<std::string, std::string>& before,
                 const std::string& context) {
   Outcome out;
   std::unique_ptr<Database> db;
@@ -179,14 +179,14 @@ Outcome Inspect(MemoryFileSystem& base, const std::map<std::string, std::string>
   return out;
 }
 
-std::map<std::string, std::string> ExportOf(MemoryFileSystem& base) {
+std::map<std::string, std::string> ExportOf(core::MemoryFileSystem& base) {
   if (!base.Exists(kPath)) return {};
   auto db = Database::Open(kPath, {.read_only = true, .file_system = &base});
   return Export(*db);
 }
 
 // The readers other programs use must agree that the tables of before are unchanged.
-void ExpectOraclesAgree(MemoryFileSystem& base,
+void ExpectOraclesAgree(core::MemoryFileSystem& base,
                         const std::map<std::string, std::string>& oracle_before,
                         const std::string& context) {
   if (!base.Exists(kPath) || !oracle::ToolsPresent()) return;
@@ -216,7 +216,7 @@ class Durability : public ::testing::TestWithParam<Scenario> {
   void SetUp() override {
     if (GetParam().fixture) original_ = testing::ReadFixture(GetParam().fixture);
   }
-  void Reset(MemoryFileSystem& base) {
+  void Reset(core::MemoryFileSystem& base) {
     base.Remove(kPath);
     base.Remove(JournalPath(kPath));
     if (!original_.empty()) base.SetContents(kPath, original_);
@@ -226,7 +226,7 @@ class Durability : public ::testing::TestWithParam<Scenario> {
 };
 
 TEST_P(Durability, ACrashAtAnyWriteLeavesTheLastCommitOrLater) {
-  MemoryFileSystem base;
+  core::MemoryFileSystem base;
   Reset(base);
   const auto before = ExportOf(base);
   std::map<std::string, std::string> oracle_before;
@@ -238,7 +238,7 @@ TEST_P(Durability, ACrashAtAnyWriteLeavesTheLastCommitOrLater) {
                static_cast<std::streamsize>(original_.size()));
     oracle_before = oracle::Snapshot(file);
   }
-  FaultInjectingFileSystem fs(base);
+  core::FaultInjectingFileSystem fs(base);
   const CopyRun reference = RunCopy(base, fs, Existing(), Options(fs, GetParam().commit_bytes));
   ASSERT_EQ(reference.error, "");
   ASSERT_EQ(reference.committed, 3);
@@ -248,7 +248,7 @@ TEST_P(Durability, ACrashAtAnyWriteLeavesTheLastCommitOrLater) {
   int oracle_turn = 0;
   for (std::int64_t k = 0; k <= total; k += step) {
     Reset(base);
-    FaultPlan plan;
+    core::FaultPlan plan;
     plan.crash_from_write = k;
     fs.SetPlan(plan);
     RunCopy(base, fs, Existing(), Options(fs, GetParam().commit_bytes));
@@ -282,17 +282,17 @@ TEST_P(Durability, AFailingWriteLosesNothingCommitted) {
                           {"EIO", EIO, 0, false},
                           {"a short write", ENOSPC, 1000, false},
                           {"ENOSPC, space freed before Close", ENOSPC, 0, true}};
-  MemoryFileSystem base;
+  core::MemoryFileSystem base;
   Reset(base);
   const auto before = ExportOf(base);
-  FaultInjectingFileSystem fs(base);
+  core::FaultInjectingFileSystem fs(base);
   RunCopy(base, fs, Existing(), Options(fs, GetParam().commit_bytes));
   const std::int64_t total = fs.Writes();
   const std::int64_t step = std::max<std::int64_t>(1, total / 80);
   for (const Fault& fault : faults) {
     for (std::int64_t k = 0; k < total; k += step) {
       Reset(base);
-      FaultPlan plan;
+      core::FaultPlan plan;
       plan.fail_write_from = k;
       plan.write_errno = fault.error;
       plan.short_write_bytes = fault.short_bytes;
@@ -331,11 +331,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::to_string(info.index); });
 
 TEST(Durability, TheTwoGigabyteLimitLeavesTheFileAsTheLastCommitLeftIt) {
-  MemoryFileSystem base;
+  core::MemoryFileSystem base;
   base.SetContents(kPath, testing::ReadFixture("access/test2V2000.mdb"));
   const auto before = ExportOf(base);
   const std::uint32_t pages = static_cast<std::uint32_t>(base.Contents(kPath).size() / 4096);
-  FaultInjectingFileSystem fs(base);
+  core::FaultInjectingFileSystem fs(base);
   // Room for the first table and part of the second.
   const CopyRun run = RunCopy(base, fs, true, Options(fs, 64u << 20, pages + 200));
   EXPECT_NE(run.error.find("2 GiB"), std::string::npos) << run.error;
@@ -357,7 +357,7 @@ TEST(Durability, TheTwoGigabyteLimitLeavesTheFileAsTheLastCommitLeftIt) {
 std::vector<std::uint8_t> Damaged(
     const std::vector<std::uint8_t>& original,
     const std::function<void(Pager&, const TableDefinition&, const TableDefinition&)>& damage) {
-  MemoryFileSystem scratch;
+  core::MemoryFileSystem scratch;
   scratch.SetContents("x.mdb", original);
   TableDefinition one, two;
   {
@@ -366,7 +366,8 @@ std::vector<std::uint8_t> Damaged(
     two = db->OpenTable("Table2").Definition();
   }
   {
-    Pager pager(scratch.Open("x.mdb", OpenMode::kReadWrite), JetVersion::kJet4, {.writable = true});
+    Pager pager(scratch.Open("x.mdb", core::OpenMode::kReadWrite), JetVersion::kJet4,
+                {.writable = true});
     damage(pager, one, two);
     pager.Flush();
   }
@@ -404,7 +405,7 @@ TEST(Damage, AFileWhosePagesDisagreeWithItsMapsIsRefusedBeforeAnyChange) {
     SCOPED_TRACE(c.name);
     const auto damaged = Damaged(original, c.damage);
     ASSERT_NE(damaged, original);
-    MemoryFileSystem base;
+    core::MemoryFileSystem base;
     base.SetContents(kPath, damaged);
     auto db = Database::Open(kPath, {.file_system = &base});
     // Reading stays possible.
@@ -438,10 +439,10 @@ TEST(Journal, AnInterruptedChangeIsUndoneByRecoverAndByAReadOnlyOpen) {
   const auto original = testing::ReadFixture("access/indexTestV2000.mdb");
   // A table copied and committed, with the crash coming after every write of the commit
   // (`stop_at` -1: never), so that only the journal's removal is lost.
-  auto copy = [&](MemoryFileSystem& base, std::int64_t stop_at) {
+  auto copy = [&](core::MemoryFileSystem& base, std::int64_t stop_at) {
     base.SetContents(kPath, original);
-    FaultInjectingFileSystem fs(base);
-    FaultPlan plan;
+    core::FaultInjectingFileSystem fs(base);
+    core::FaultPlan plan;
     plan.crash_from_write = stop_at;
     fs.SetPlan(plan);
     auto db = Database::Open(kPath, Options(fs));
@@ -450,11 +451,11 @@ TEST(Journal, AnInterruptedChangeIsUndoneByRecoverAndByAReadOnlyOpen) {
     db->Commit();
     return fs.Writes();
   };
-  MemoryFileSystem scratch;
-  const std::int64_t writes = copy(scratch, FaultPlan::kNever);
+  core::MemoryFileSystem scratch;
+  const std::int64_t writes = copy(scratch, core::FaultPlan::kNever);
   for (bool read_only_open : {false, true}) {
     SCOPED_TRACE(read_only_open ? "a read-only open" : "Recover");
-    MemoryFileSystem base;
+    core::MemoryFileSystem base;
     copy(base, writes);
     JournalInfo hot = InspectJournal(base, kPath);
     ASSERT_TRUE(hot.hot);

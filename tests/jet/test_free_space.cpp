@@ -135,7 +135,7 @@ TEST(DataPageRepack, AFullSlotTableReusesADeletedSlotAndADamagedPageIsLeftAlone)
 }
 
 struct Memory {
-  MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   OpenOptions Options() { return {.file_system = &fs}; }
 };
 

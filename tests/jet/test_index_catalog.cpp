@@ -43,7 +43,7 @@ std::string Problems(jet::Database& db, jet::Table& table) {
 // MSysACEs row is indexed once, and a table is found by name (in any case) through
 // MSysObjects' ParentIdName index, as Access and Jackcess look tables up.
 TEST(IndexCatalog, FollowsTablesCreatedAndDropped) {
-  jet::MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   jet::OpenOptions options;
   options.file_system = &fs;
   auto db = jet::Database::Create("c.mdb", options);

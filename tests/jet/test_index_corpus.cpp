@@ -34,7 +34,7 @@ const char* const kCorpus[] = {
     "testUnicodeCompV2003.mdb",
 };
 
-std::unique_ptr<jet::Database> OpenCopy(jet::MemoryFileSystem& fs, const std::string& name,
+std::unique_ptr<jet::Database> OpenCopy(core::MemoryFileSystem& fs, const std::string& name,
                                         bool read_only) {
   fs.SetContents(name, index_test::ReadFile(index_test::DataPath(name)));
   jet::OpenOptions options;
@@ -55,7 +55,7 @@ TEST(IndexCorpus, ScansMatchThePagesAndChecksPass) {
   int indexes = 0, multi_page = 0;
   std::uint64_t entries = 0;
   for (const char* name : kCorpus) {
-    jet::MemoryFileSystem fs;
+    core::MemoryFileSystem fs;
     auto db = OpenCopy(fs, name, true);
     const std::vector<std::uint8_t> file = index_test::ReadFile(index_test::DataPath(name));
     auto page_at = [&](std::uint32_t n) { return file.data() + std::size_t{n} * 4096; };
@@ -142,7 +142,7 @@ TEST(IndexCorpus, CheckReportsDamage) {
        "free space"},
   };
   for (const auto& c : cases) {
-    jet::MemoryFileSystem fs;
+    core::MemoryFileSystem fs;
     auto db = OpenCopy(fs, "indexTestV2000.mdb", false);
     jet::Table& table = db->OpenTable("Table1");
     ASSERT_FALSE(table.Definition().real_indexes.empty());

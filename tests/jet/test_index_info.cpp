@@ -19,7 +19,7 @@ std::ostream& operator<<(std::ostream& os, const Listed& l) {
 }
 
 std::vector<Listed> ListAll(const std::string& file) {
-  jet::MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   fs.SetContents(file, index_test::ReadFile(index_test::DataPath(file)));
   jet::OpenOptions options;
   options.read_only = true;
@@ -97,7 +97,7 @@ TEST(IndexInfo, ParsesColumnLists) {
 
 // A new primary key replaces the old one; a refused one leaves the old one in place.
 TEST(IndexInfo, PrimaryKeyReplacement) {
-  jet::MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   jet::OpenOptions options;
   options.file_system = &fs;
   auto db = jet::Database::Create("pk.mdb", options);

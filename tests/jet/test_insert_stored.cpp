@@ -13,7 +13,7 @@ using core::Variant;
 namespace ct = column_type;
 
 TEST(InsertStored, EqualsTheRowReadBackForEveryType) {
-  MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   auto db = Database::Create("s.mdb", {.file_system = &fs});
   NewTable spec{
       "T",

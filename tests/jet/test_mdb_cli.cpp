@@ -206,8 +206,8 @@ TEST(MdbCli, CheckReportsAnInterruptedChangeAndRecoverUndoesIt) {
   auto add_table = [&](std::int64_t stop_at) {
     fs::remove(db);
     fs::copy_file(fixture, db);
-    FaultInjectingFileSystem faulty(FileSystem::Posix());
-    FaultPlan plan;
+    core::FaultInjectingFileSystem faulty(core::FileSystem::Native());
+    core::FaultPlan plan;
     plan.crash_from_write = stop_at;
     faulty.SetPlan(plan);
     auto d = Database::Open(db, {.file_system = &faulty});
@@ -219,7 +219,7 @@ TEST(MdbCli, CheckReportsAnInterruptedChangeAndRecoverUndoesIt) {
     d->Close();
     return writes;
   };
-  add_table(add_table(FaultPlan::kNever));
+  add_table(add_table(core::FaultPlan::kNever));
   ASSERT_TRUE(fs::exists(db + "-journal"));
 
   Result check = Cli("mdb check " + db);

@@ -1,5 +1,5 @@
-// The file seam and the page cache: allocation through the global map, usage maps that
-// outgrow their inline form, write-back under a tiny cache, and failures of the file.
+// The page cache: allocation through the global map, usage maps that outgrow their inline
+// form, write-back under a tiny cache, and failures of the file under it.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "jet/file_io.h"
+#include "core/file.h"
 #include "jet/pager.h"
 
 namespace jet {
@@ -36,8 +36,8 @@ void FormatMapPage(Pager& pager, std::uint32_t page, int rows, int length = 69) 
 
 TEST(Pager, GlobalMapOfSixteenPagesMatchesTheEngineMadeFile) {
   // The engine wrote page 1 of adox_jet4.mdb for a 16-page file: our map must be the same.
-  MemoryFileSystem fs;
-  auto pager = Pager::CreateNew(fs.Open("a.mdb", OpenMode::kCreateNew), {});
+  core::MemoryFileSystem fs;
+  auto pager = Pager::CreateNew(fs.Open("a.mdb", core::OpenMode::kCreateNew), {});
   for (std::uint32_t expect = 2; expect < 16; ++expect)
     EXPECT_EQ(pager->Allocate(nullptr).Number(), expect);
   pager->Flush();
@@ -49,9 +49,9 @@ TEST(Pager, GlobalMapOfSixteenPagesMatchesTheEngineMadeFile) {
 }
 
 TEST(Pager, ReleasedPagesAreReusedLowestFirstAndSurviveReopening) {
-  MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   {
-    auto pager = Pager::CreateNew(fs.Open("a.mdb", OpenMode::kCreateNew), {});
+    auto pager = Pager::CreateNew(fs.Open("a.mdb", core::OpenMode::kCreateNew), {});
     for (int i = 0; i < 10; ++i) pager->Allocate(nullptr);  // pages 2..11
     PageRef w = pager->Write(9);
     w.MutableData()[100] = 0xAB;
@@ -60,8 +60,8 @@ TEST(Pager, ReleasedPagesAreReusedLowestFirstAndSurviveReopening) {
     pager->Release(5, nullptr);
     pager->Flush();
   }
-  auto pager = std::make_unique<Pager>(fs.Open("a.mdb", OpenMode::kReadWrite), JetVersion::kJet4,
-                                       PagerOptions{.writable = true});
+  auto pager = std::make_unique<Pager>(fs.Open("a.mdb", core::OpenMode::kReadWrite),
+                                       JetVersion::kJet4, PagerOptions{.writable = true});
   EXPECT_EQ(pager->PageCount(), 12u);
   EXPECT_TRUE(pager->IsFree(5));
   EXPECT_TRUE(pager->IsFree(9));
@@ -86,9 +86,9 @@ TEST(Pager, UsageMapsKeepTheirPagesInlineOrThroughBitmapPages) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    MemoryFileSystem fs;
+    core::MemoryFileSystem fs;
     {
-      auto pager = Pager::CreateNew(fs.Open("m.mdb", OpenMode::kCreateNew), {});
+      auto pager = Pager::CreateNew(fs.Open("m.mdb", core::OpenMode::kCreateNew), {});
       PageRef map_page = pager->Allocate(nullptr);  // page 2
       map_page = PageRef();
       FormatMapPage(*pager, 2, 1);
@@ -97,8 +97,8 @@ TEST(Pager, UsageMapsKeepTheirPagesInlineOrThroughBitmapPages) {
       for (auto p : c.pages) map.Add(p);
       pager->Flush();
     }
-    auto pager = std::make_unique<Pager>(fs.Open("m.mdb", OpenMode::kReadOnly), JetVersion::kJet4,
-                                         PagerOptions{});
+    auto pager = std::make_unique<Pager>(fs.Open("m.mdb", core::OpenMode::kReadOnly),
+                                         JetVersion::kJet4, PagerOptions{});
     EXPECT_EQ(pager->Map({2, 0}).Pages().ToVector(), c.pages);
     for (std::uint32_t bitmap : pager->Map({2, 0}).BitmapPages()) {
       EXPECT_TRUE(bitmap == 0 || !pager->IsFree(bitmap)) << "bitmap page " << bitmap;
@@ -107,16 +107,17 @@ TEST(Pager, UsageMapsKeepTheirPagesInlineOrThroughBitmapPages) {
 }
 
 TEST(Pager, GlobalMapGrowsPastWhatPageOneHoldsInline) {
-  MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   constexpr std::uint32_t kPages = 33000;  // beyond the ~32000 an inline row on page 1 covers
   {
-    auto pager = Pager::CreateNew(fs.Open("g.mdb", OpenMode::kCreateNew), {.cache_pages = 64});
+    auto pager =
+        Pager::CreateNew(fs.Open("g.mdb", core::OpenMode::kCreateNew), {.cache_pages = 64});
     while (pager->PageCount() < kPages) pager->Allocate(nullptr);
     for (std::uint32_t p : {20000u, 25000u, 30000u, 32999u}) pager->Release(p, nullptr);
     pager->Flush();
   }
-  auto pager = std::make_unique<Pager>(fs.Open("g.mdb", OpenMode::kReadWrite), JetVersion::kJet4,
-                                       PagerOptions{.writable = true});
+  auto pager = std::make_unique<Pager>(fs.Open("g.mdb", core::OpenMode::kReadWrite),
+                                       JetVersion::kJet4, PagerOptions{.writable = true});
   EXPECT_GE(pager->PageCount(), kPages);
   // The map now lives on two bitmap pages (one per 32736 pages), taken from the free ones.
   EXPECT_EQ(pager->FreePages().ToVector(), (std::vector<std::uint32_t>{30000, 32999}));
@@ -126,9 +127,10 @@ TEST(Pager, GlobalMapGrowsPastWhatPageOneHoldsInline) {
 }
 
 TEST(Pager, EvictedDirtyPagesAreWrittenBack) {
-  MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   {
-    auto pager = Pager::CreateNew(fs.Open("e.mdb", OpenMode::kCreateNew), {.cache_pages = 16});
+    auto pager =
+        Pager::CreateNew(fs.Open("e.mdb", core::OpenMode::kCreateNew), {.cache_pages = 16});
     for (int i = 0; i < 300; ++i) {
       PageRef p = pager->Allocate(nullptr);
       PutLe32(p.MutableData() + 8, p.Number() * 7);
@@ -165,19 +167,19 @@ TEST(Pager, BadFilesAreReportedWithTheirName) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    MemoryFileSystem fs;
+    core::MemoryFileSystem fs;
     fs.SetContents("bad.mdb", c.bytes);
     try {
-      Pager pager(fs.Open("bad.mdb", OpenMode::kReadOnly), JetVersion::kJet4, {});
+      Pager pager(fs.Open("bad.mdb", core::OpenMode::kReadOnly), JetVersion::kJet4, {});
       ADD_FAILURE() << "no error";
     } catch (const CorruptDatabase& e) {
       EXPECT_NE(std::string(e.what()).find("bad.mdb"), std::string::npos) << e.what();
       EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
     }
   }
-  MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   fs.SetContents("r.mdb", reference);
-  Pager pager(fs.Open("r.mdb", OpenMode::kReadOnly), JetVersion::kJet4, {});
+  Pager pager(fs.Open("r.mdb", core::OpenMode::kReadOnly), JetVersion::kJet4, {});
   EXPECT_THROW(pager.Read(16), CorruptDatabase);
   EXPECT_THROW(pager.Write(3), JetError);
 }
@@ -185,24 +187,24 @@ TEST(Pager, BadFilesAreReportedWithTheirName) {
 TEST(Pager, FileFailuresSurfaceAsErrorsNamingTheFile) {
   struct Case {
     const char* name;
-    FaultPlan plan;
+    core::FaultPlan plan;
     const char* expected;
   };
-  FaultPlan nospace;
+  core::FaultPlan nospace;
   nospace.fail_write_from = 0;
   nospace.short_write_bytes = 100;
-  FaultPlan eio = nospace;
+  core::FaultPlan eio = nospace;
   eio.write_errno = EIO;
-  FaultPlan sync;
+  core::FaultPlan sync;
   sync.fail_sync_from = 0;
   std::vector<Case> cases = {{"disk full", nospace, "No space left"},
                              {"write error", eio, "Input/output error"},
                              {"sync error", sync, "cannot flush"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    MemoryFileSystem memory;
-    FaultInjectingFileSystem fs(memory);
-    auto pager = Pager::CreateNew(fs.Open("f.mdb", OpenMode::kCreateNew), {});
+    core::MemoryFileSystem memory;
+    core::FaultInjectingFileSystem fs(memory);
+    auto pager = Pager::CreateNew(fs.Open("f.mdb", core::OpenMode::kCreateNew), {});
     pager->Allocate(nullptr);
     fs.SetPlan(c.plan);
     try {
@@ -213,67 +215,6 @@ TEST(Pager, FileFailuresSurfaceAsErrorsNamingTheFile) {
       EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
     }
   }
-}
-
-TEST(FileSystem, CreateRefusesAnExistingFileAndLocksExcludeEachOther) {
-  char dir_template[] = "/tmp/jetfsXXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  std::string path = std::string(dir_template) + "/x.mdb";
-  MemoryFileSystem memory;
-  for (FileSystem* fs : {&FileSystem::Posix(), static_cast<FileSystem*>(&memory)}) {
-    auto a = fs->Open(path, OpenMode::kCreateNew);
-    std::uint8_t byte = 42;
-    a->WriteAt(0, {&byte, 1});
-    EXPECT_THROW(fs->Open(path, OpenMode::kCreateNew), core::EFileError);
-    auto b = fs->Open(path, OpenMode::kReadOnly);
-    EXPECT_TRUE(a->TryLock(LockKind::kExclusive));
-    EXPECT_FALSE(b->TryLock(LockKind::kShared));
-    a->Unlock();
-    EXPECT_TRUE(b->TryLock(LockKind::kShared));
-    std::uint8_t back = 0;
-    EXPECT_EQ(b->ReadAt(0, {&back, 1}), 1u);
-    EXPECT_EQ(back, 42);
-    a.reset();
-    b.reset();
-    fs->Remove(path);
-    EXPECT_FALSE(fs->Exists(path));
-    EXPECT_THROW(fs->Open(path, OpenMode::kReadOnly), core::EFileError);
-  }
-  rmdir(dir_template);
-}
-
-}  // namespace
-}  // namespace jet
-
-namespace jet {
-namespace {
-
-// Pages written in one go from several buffers land where a plain write would put them,
-// on a real file and in memory, including more pieces than one system call takes.
-TEST(FileSystem, GatheredWritesEqualTheBytesWrittenOneAfterAnother) {
-  char dir_template[] = "/tmp/jetfsXXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  std::string path = std::string(dir_template) + "/g.mdb";
-  MemoryFileSystem memory;
-  std::vector<std::vector<std::uint8_t>> buffers;
-  for (int i = 0; i < 1500; ++i)
-    buffers.emplace_back(static_cast<std::size_t>(1 + i % 7 * 300), static_cast<std::uint8_t>(i));
-  buffers[10].clear();  // an empty piece among them
-  std::vector<std::span<const std::uint8_t>> pieces(buffers.begin(), buffers.end());
-  std::vector<std::uint8_t> expected(5, 0xEE);
-  for (const auto& b : buffers) expected.insert(expected.end(), b.begin(), b.end());
-  for (FileSystem* fs : {&FileSystem::Posix(), static_cast<FileSystem*>(&memory)}) {
-    auto f = fs->Open(path, OpenMode::kCreateNew);
-    f->WriteAt(0, std::vector<std::uint8_t>(5, 0xEE));
-    f->WriteAtGathered(5, pieces);
-    std::vector<std::uint8_t> back(expected.size() + 10, 0);
-    EXPECT_EQ(f->ReadAt(0, back), expected.size());
-    back.resize(expected.size());
-    EXPECT_TRUE(back == expected);
-    f.reset();
-    fs->Remove(path);
-  }
-  rmdir(dir_template);
 }
 
 }  // namespace

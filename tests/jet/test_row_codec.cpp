@@ -47,7 +47,7 @@ ColumnDefinition TextColumn(std::uint8_t type, bool compress) {
 TEST(RowCodec, TextEncodesToTheBytesAccessWrote) {
   const std::string name = "access/testUnicodeCompV2003.mdb";
   const std::vector<std::uint8_t> file = testing::ReadFixture(name);
-  MemoryFileSystem fs;
+  core::MemoryFileSystem fs;
   fs.SetContents(name, file);
   auto db = Database::Open(name, {.read_only = true, .file_system = &fs});
   Table& table = db->OpenTable("Table");

@@ -52,7 +52,7 @@ struct DbfReader::RawDescriptor {
   std::uint8_t flags = 0;
 };
 
-DbfReader::DbfReader(const std::string& path, const ReaderOptions& options, FileSystem& fs)
+DbfReader::DbfReader(const std::string& path, const ReaderOptions& options, core::FileSystem& fs)
     : SourceReader(path), fs_(fs), ansi_code_page_(options.ansi_code_page) {
   file_ = fs_.OpenForRead(path);
   const std::uint64_t size = file_->Size();
@@ -179,7 +179,7 @@ DbfReader::DbfReader(const std::string& path, const ReaderOptions& options, File
       const std::size_t n = f->ReadAt(0, text, std::min<std::uint64_t>(f->Size(), sizeof text - 1));
       cpg = CodePageFromCpgText(std::string_view(text, n), options.ansi_code_page);
       if (cpg == 0 || !CanDecodeCodePage(cpg))
-        Warn("the code page file " + FileNameOf(*found) + " names no code page we know (" +
+        Warn("the code page file " + core::FileNameOf(*found) + " names no code page we know (" +
              Quoted(std::string_view(text, n)) + "); it is ignored");
     }
   }
@@ -483,8 +483,9 @@ void DbfReader::OpenMemo(bool null_if_missing) {
   std::vector<std::string> extensions;
   if (family_ == Family::FoxPro || family_ == Family::VisualFoxPro) {
     // A database container keeps its memos in .dct.
-    extensions = EqualsIgnoringCase(ExtensionOf(path_), ".dbc") ? std::vector<std::string>{".dct"}
-                                                                : std::vector<std::string>{".fpt"};
+    extensions = core::EqualsIgnoringCase(core::ExtensionOf(path_), ".dbc")
+                     ? std::vector<std::string>{".dct"}
+                     : std::vector<std::string>{".fpt"};
     memo_style_ = MemoStyle::Fpt;
   } else {
     extensions = {".dbt"};
@@ -494,8 +495,8 @@ void DbfReader::OpenMemo(bool null_if_missing) {
   auto found = fs_.FindCompanion(path_, extensions);
   const std::string ext = extensions.front();
   if (!found) {
-    const std::string name = FileNameOf(path_);
-    const std::string base = name.substr(0, name.size() - ExtensionOf(path_).size());
+    const std::string name = core::FileNameOf(path_);
+    const std::string base = name.substr(0, name.size() - core::ExtensionOf(path_).size());
     if (null_if_missing) {
       Warn("the memo file " + base + ext + " is missing; the memo fields are read as Null");
       memo_style_ = MemoStyle::None;
@@ -647,7 +648,7 @@ void DbfReader::CheckMemoBlockSize() {
   std::vector<std::uint32_t> fitting;
   for (std::uint32_t candidate = 64; candidate <= 32768; candidate *= 2)
     if (candidate != memo_block_size_ && signed_at(candidate)) fitting.push_back(candidate);
-  const std::string name = FileNameOf(memo_path_);
+  const std::string name = core::FileNameOf(memo_path_);
   if (fitting.size() == 1) {
     Warn("the memo file " + name + " gives the block size " + std::to_string(memo_block_size_) +
          ", but its memos start at blocks of " + std::to_string(fitting.front()) +
@@ -761,7 +762,7 @@ void DbfReader::ReadMemo(int field, std::uint32_t block, std::vector<std::uint8_
   const std::uint64_t size = memo_->Size();
   const std::uint64_t offset = static_cast<std::uint64_t>(block) * memo_block_size_;
   auto fail = [&](const std::string& what) {
-    FailField(field, "memo block " + std::to_string(block) + " in " + FileNameOf(memo_path_) +
+    FailField(field, "memo block " + std::to_string(block) + " in " + core::FileNameOf(memo_path_) +
                          ": " + what);
   };
   if (offset >= size)

@@ -60,7 +60,8 @@ std::string Hex(unsigned v) {
 
 }  // namespace
 
-ParadoxReader::ParadoxReader(const std::string& path, const ReaderOptions& options, FileSystem& fs)
+ParadoxReader::ParadoxReader(const std::string& path, const ReaderOptions& options,
+                             core::FileSystem& fs)
     : SourceReader(path), fs_(fs) {
   file_ = fs_.OpenForRead(path);
   ReadHeader(options);
@@ -319,8 +320,8 @@ void ParadoxReader::OpenBlobFile(bool null_if_missing) {
   if (!needed) return;
   auto found = fs_.FindCompanion(path_, {".mb"});
   if (!found) {
-    const std::string name = FileNameOf(path_);
-    const std::string ext = ExtensionOf(path_);
+    const std::string name = core::FileNameOf(path_);
+    const std::string ext = core::ExtensionOf(path_);
     const bool lower = !ext.empty() && ext.back() >= 'a' && ext.back() <= 'z';
     const std::string mb = name.substr(0, name.size() - ext.size()) + (lower ? ".mb" : ".MB");
     if (null_if_missing) {
@@ -340,7 +341,7 @@ void ParadoxReader::ReadValidity() {
   if (!found) return;
   auto file = fs_.OpenForRead(*found);
   const std::uint64_t size = file->Size();
-  const std::string name = FileNameOf(*found);
+  const std::string name = core::FileNameOf(*found);
   if (size < val::kFirstRecord || size > (1u << 20)) {
     Warn("the validity file " + name + " is not readable; required flags are not known");
     return;
@@ -477,7 +478,7 @@ std::vector<std::uint8_t> ParadoxReader::BlobBytes(int field) {
   const std::uint64_t block = location & 0xFFFFFF00u;
   const unsigned index = location & 0xFFu;
   const std::uint64_t size = blob_->Size();
-  const std::string mb = FileNameOf(blob_path_);
+  const std::string mb = core::FileNameOf(blob_path_);
   auto fail = [&](const std::string& what) {
     FailField(field, "blob at offset " + std::to_string(block) + " of " + mb + ": " + what);
   };

@@ -158,10 +158,11 @@ void SourceReader::FailField(int field, const std::string& what) const {
 }
 
 std::unique_ptr<SourceReader> OpenSourceTable(const std::string& path, const ReaderOptions& options,
-                                              FileSystem& fs) {
-  const std::string ext = ExtensionOf(path);
-  if (EqualsIgnoringCase(ext, ".dbf")) return std::make_unique<DbfReader>(path, options, fs);
-  if (EqualsIgnoringCase(ext, ".db")) return std::make_unique<ParadoxReader>(path, options, fs);
+                                              core::FileSystem& fs) {
+  const std::string ext = core::ExtensionOf(path);
+  if (core::EqualsIgnoringCase(ext, ".dbf")) return std::make_unique<DbfReader>(path, options, fs);
+  if (core::EqualsIgnoringCase(ext, ".db"))
+    return std::make_unique<ParadoxReader>(path, options, fs);
   throw core::EFileError(
       path + ": unknown table type: the file name must end in .dbf (dBase) or .db (Paradox)");
 }

@@ -83,7 +83,7 @@ void TTable::SetOptions(const ReaderOptions& options) {
   options_ = options;
 }
 
-void TTable::SetFileSystem(FileSystem* fs) {
+void TTable::SetFileSystem(core::FileSystem* fs) {
   CheckInactive();
   fs_ = fs;
 }
@@ -101,7 +101,7 @@ std::string TTable::TablePath() const {
 
 std::unique_ptr<SourceReader> TTable::OpenReader() const {
   if (table_name_.empty()) ds::DatabaseError("Missing TableName property", this);
-  return OpenSourceTable(TablePath(), options_, fs_ ? *fs_ : FileSystem::Default());
+  return OpenSourceTable(TablePath(), options_, fs_ ? *fs_ : core::FileSystem::Native());
 }
 
 void TTable::CollectWarnings() {

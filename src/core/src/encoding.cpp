@@ -13,55 +13,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool IsContinuation(unsigned char c) {
-  return (c & 0xC0) == 0x80;
-}
-
-// Reads one code point at p (p < end). Invalid or truncated sequences give U+FFFD and consume
-// their longest valid-looking prefix (at least one byte), the way Unicode recommends.
-std::size_t ReadUtf8(const unsigned char* p, const unsigned char* end, char32_t& cp) {
-  const unsigned char lead = p[0];
-  if (lead < 0x80) {
-    cp = lead;
-    return 1;
-  }
-  std::size_t need;
-  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 1;
-    cp = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 2;
-    cp = lead & 0x0F;
-    if (lead == 0xE0) lo = 0xA0;  // no overlong forms
-    if (lead == 0xED) hi = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 3;
-    cp = lead & 0x07;
-    if (lead == 0xF0) lo = 0x90;
-    if (lead == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-  } else {
-    cp = kReplacement;
-    return 1;
-  }
-  std::size_t used = 1;
-  for (std::size_t k = 0; k < need; ++k) {
-    if (p + used == end) {
-      cp = kReplacement;
-      return used;
-    }
-    const unsigned char c = p[used];
-    const bool ok = k == 0 ? (c >= lo && c <= hi) : IsContinuation(c);
-    if (!ok) {
-      cp = kReplacement;
-      return used;
-    }
-    cp = (cp << 6) | (c & 0x3F);
-    ++used;
-  }
-  return used;
-}
-
 // UTF-8 bytes of a code point; returns the length (surrogates and values past U+10FFFF
 // are written as U+FFFD).
 std::size_t WriteUtf8(char32_t cp, char* out) {
@@ -181,7 +132,7 @@ std::string SingleByteCodec::Encode(std::string_view utf8, bool* lossless) const
       continue;
     }
     char32_t cp;
-    p += ReadUtf8(p, end, cp);
+    p += DecodeUtf8At(p, end, cp);
     const std::uint16_t mapped = cp < 0x10000 ? blocks_[block_of_[cp >> 8]][cp & 0xFF] : 0;
     if (mapped != 0) {
       *q++ = static_cast<char>(mapped - 1);
@@ -220,7 +171,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
       continue;
     }
     char32_t cp;
-    p += ReadUtf8(p, end, cp);
+    p += DecodeUtf8At(p, end, cp);
     if (cp >= 0x10000) {
       cp -= 0x10000;
       *q++ = static_cast<char16_t>(0xD800 + (cp >> 10));
@@ -258,7 +209,7 @@ bool IsValidUtf8(std::string_view text) {
       continue;
     }
     char32_t cp;
-    const std::size_t n = ReadUtf8(p, end, cp);
+    const std::size_t n = DecodeUtf8At(p, end, cp);
     // U+FFFD written out in full is valid; the replacement for a bad sequence is not.
     if (cp == kReplacement && n != 3) return false;
     if (cp == kReplacement && !(p[0] == 0xEF && p[1] == 0xBF && p[2] == 0xBD)) return false;
@@ -273,7 +224,7 @@ std::size_t Utf8Length(std::string_view utf8) {
   const auto* end = p + utf8.size();
   while (p != end) {
     char32_t cp;
-    p += *p < 0x80 ? 1 : ReadUtf8(p, end, cp);
+    p += *p < 0x80 ? 1 : DecodeUtf8At(p, end, cp);
     ++count;
   }
   return count;

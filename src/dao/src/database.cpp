@@ -14,8 +14,8 @@ namespace detail {
 
 // ---- errors ----
 
-jet::FileSystem& EngineState::Files() const {
-  return file_system ? *file_system : jet::FileSystem::Posix();
+core::FileSystem& EngineState::Files() const {
+  return file_system ? *file_system : core::FileSystem::Native();
 }
 
 void Record(EngineState& engine, const core::EOleException& error) {
@@ -504,7 +504,7 @@ DBEngine::~DBEngine() {
   s_->workspaces.clear();
 }
 
-std::shared_ptr<DBEngine> DBEngine::Create(jet::FileSystem* files) {
+std::shared_ptr<DBEngine> DBEngine::Create(core::FileSystem* files) {
   std::shared_ptr<DBEngine> engine(new DBEngine());
   engine->s_->file_system = files;
   return engine;

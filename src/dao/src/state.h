@@ -33,12 +33,12 @@ struct EngineState {
   std::string ini_path;
   int default_type = dbUseJet;
   int login_timeout = 20;
-  jet::FileSystem* file_system = nullptr;  // null: the real one
+  core::FileSystem* file_system = nullptr;  // null: the real one
   std::shared_ptr<Workspace> default_workspace;
   std::vector<std::shared_ptr<Workspace>> workspaces;  // appended ones (after the default)
   std::vector<std::weak_ptr<DatabaseState>> databases;
 
-  jet::FileSystem& Files() const;
+  core::FileSystem& Files() const;
 };
 
 // Replaces DBEngine.Errors with the one error of the failing call.

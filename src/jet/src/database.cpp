@@ -203,7 +203,7 @@ std::int32_t CatalogEntry::DaoAttributes() const {
 
 // ---- opening and closing ----
 
-Database::Database(std::string path, FileSystem& fs, std::unique_ptr<Pager> pager,
+Database::Database(std::string path, core::FileSystem& fs, std::unique_ptr<Pager> pager,
                    DatabaseHeader header)
     : path_(std::move(path)), fs_(fs), pager_(std::move(pager)), header_(header) {}
 
@@ -215,8 +215,8 @@ Database::~Database() {
   }
 }
 
-void Database::AcquireLock(bool writable, File& file) {
-  if (!file.TryLock(writable ? LockKind::kExclusive : LockKind::kShared))
+void Database::AcquireLock(bool writable, core::File& file) {
+  if (!file.TryLock(writable ? core::LockKind::kExclusive : core::LockKind::kShared))
     ThrowJet(ErrorCode::kLocked, path_ + ": the database is open for writing in another program");
   if (!writable) return;
   // The lock file Access keeps beside a database in use: one 64-byte entry, the computer
@@ -231,18 +231,19 @@ void Database::AcquireLock(bool writable, File& file) {
   if (gethostname(host, 32) != 0) std::strcpy(host, "localhost");
   std::memcpy(entry, host, std::min<std::size_t>(std::strlen(host), 32));
   std::memcpy(entry + 32, "Admin", 5);
-  std::unique_ptr<File> ldb = fs_.Exists(lock_path_) ? fs_.Open(lock_path_, OpenMode::kReadWrite)
-                                                     : fs_.Open(lock_path_, OpenMode::kCreateNew);
+  std::unique_ptr<core::File> ldb = fs_.Exists(lock_path_)
+                                        ? fs_.Open(lock_path_, core::OpenMode::kReadWrite)
+                                        : fs_.Open(lock_path_, core::OpenMode::kCreateNew);
   ldb->Truncate(0);
   ldb->WriteAt(0, entry);
 }
 
-void Database::RecoverBeforeOpening(FileSystem& fs, const std::string& path) {
+void Database::RecoverBeforeOpening(core::FileSystem& fs, const std::string& path) {
   JournalInfo journal = InspectJournal(fs, path);
   if (!journal.exists) return;
-  std::unique_ptr<File> file;
+  std::unique_ptr<core::File> file;
   try {
-    file = fs.Open(path, OpenMode::kReadWrite);
+    file = fs.Open(path, core::OpenMode::kReadWrite);
   } catch (const core::EFileError& e) {
     if (!fs.Exists(path)) {
       // The database went, its journal stayed: nothing is left to restore.
@@ -255,7 +256,7 @@ void Database::RecoverBeforeOpening(FileSystem& fs, const std::string& path) {
                  JournalPath(path) + " before it can be read, which needs write access (" +
                  e.what() + "); run `datovrat-cli mdb recover` with write access");
   }
-  if (!file->TryLock(LockKind::kExclusive)) {
+  if (!file->TryLock(core::LockKind::kExclusive)) {
     // A journal beside a file another program writes is that program's own.
     if (!journal.hot) return;
     ThrowJet(ErrorCode::kLocked, path + ": the database is open for writing in another program");
@@ -270,26 +271,26 @@ void Database::RecoverBeforeOpening(FileSystem& fs, const std::string& path) {
 }
 
 JournalInfo Database::Recover(const std::string& path, const OpenOptions& options) {
-  FileSystem& fs = options.file_system ? *options.file_system : FileSystem::Posix();
+  core::FileSystem& fs = options.file_system ? *options.file_system : core::FileSystem::Native();
   JournalInfo info = InspectJournal(fs, path);
   RecoverBeforeOpening(fs, path);
   return info;
 }
 
 std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOptions& options) {
-  FileSystem& fs = options.file_system ? *options.file_system : FileSystem::Posix();
+  core::FileSystem& fs = options.file_system ? *options.file_system : core::FileSystem::Native();
   RecoverBeforeOpening(fs, path);
-  std::unique_ptr<File> file =
-      fs.Open(path, options.read_only ? OpenMode::kReadOnly : OpenMode::kReadWrite);
+  std::unique_ptr<core::File> file =
+      fs.Open(path, options.read_only ? core::OpenMode::kReadOnly : core::OpenMode::kReadWrite);
   std::vector<std::uint8_t> head(kJet4PageSize);
   std::size_t got = file->ReadAt(0, head);
   head.resize(got);
   DatabaseHeader header = DecodeHeader(head, path);
   bool writable =
       !options.read_only && header.version == JetVersion::kJet4 && header.database_key == 0;
-  if (!file->TryLock(writable ? LockKind::kExclusive : LockKind::kShared))
+  if (!file->TryLock(writable ? core::LockKind::kExclusive : core::LockKind::kShared))
     ThrowJet(ErrorCode::kLocked, path + ": the database is open for writing in another program");
-  File& raw = *file;
+  core::File& raw = *file;
   auto pager = std::make_unique<Pager>(std::move(file), header.version,
                                        PagerOptions{.writable = writable,
                                                     .cache_pages = options.cache_pages,
@@ -305,13 +306,13 @@ std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOpti
 }
 
 std::unique_ptr<Database> Database::Create(const std::string& path, const OpenOptions& options) {
-  FileSystem& fs = options.file_system ? *options.file_system : FileSystem::Posix();
+  core::FileSystem& fs = options.file_system ? *options.file_system : core::FileSystem::Native();
   if (fs.Exists(path))
     ThrowJet(ErrorCode::kAlreadyExists,
              path + ": cannot create the database: the file exists already");
-  std::unique_ptr<File> file;
+  std::unique_ptr<core::File> file;
   try {
-    file = fs.Open(path, OpenMode::kCreateNew);
+    file = fs.Open(path, core::OpenMode::kCreateNew);
   } catch (const core::EFileError& e) {
     if (fs.Exists(path))
       ThrowJet(ErrorCode::kAlreadyExists,
@@ -319,7 +320,7 @@ std::unique_ptr<Database> Database::Create(const std::string& path, const OpenOp
     throw;
   }
   try {
-    File& raw = *file;
+    core::File& raw = *file;
     auto pager = Pager::CreateNew(std::move(file), PagerOptions{.writable = true,
                                                                 .cache_pages = options.cache_pages,
                                                                 .max_pages = options.max_pages});

@@ -42,7 +42,7 @@ struct Header {
   std::uint32_t salt = 0;
 };
 
-Header ReadHeader(File& file) {
+Header ReadHeader(core::File& file) {
   std::uint8_t h[L::kHeaderSize];
   Header out;
   if (file.ReadAt(0, h) != L::kHeaderSize) return out;
@@ -58,7 +58,7 @@ Header ReadHeader(File& file) {
 
 // Calls `each(page, bytes)` for every valid record, in order; returns how many there were.
 template <typename Each>
-std::uint32_t ForEachRecord(File& file, const Header& header, Each&& each) {
+std::uint32_t ForEachRecord(core::File& file, const Header& header, Each&& each) {
   std::vector<std::uint8_t> record(L::kRecordOverhead + header.page_size);
   std::uint64_t at = L::kHeaderSize;
   std::uint32_t count = 0;
@@ -79,12 +79,12 @@ std::string JournalPath(const std::string& database) {
   return database + "-journal";
 }
 
-JournalInfo InspectJournal(FileSystem& fs, const std::string& database) {
+JournalInfo InspectJournal(core::FileSystem& fs, const std::string& database) {
   JournalInfo info;
   const std::string path = JournalPath(database);
   if (!fs.Exists(path)) return info;
   info.exists = true;
-  std::unique_ptr<File> file = fs.Open(path, OpenMode::kReadOnly);
+  std::unique_ptr<core::File> file = fs.Open(path, core::OpenMode::kReadOnly);
   Header header = ReadHeader(*file);
   if (!header.valid) return info;
   info.hot = true;
@@ -94,12 +94,12 @@ JournalInfo InspectJournal(FileSystem& fs, const std::string& database) {
   return info;
 }
 
-std::uint32_t RollBackJournal(FileSystem& fs, File& database) {
+std::uint32_t RollBackJournal(core::FileSystem& fs, core::File& database) {
   const std::string path = JournalPath(database.Path());
   if (!fs.Exists(path)) return 0;
   std::uint32_t restored = 0;
   {
-    std::unique_ptr<File> file = fs.Open(path, OpenMode::kReadOnly);
+    std::unique_ptr<core::File> file = fs.Open(path, core::OpenMode::kReadOnly);
     Header header = ReadHeader(*file);
     if (header.valid) {
       restored = ForEachRecord(*file, header, [&](std::uint32_t page, auto bytes) {
@@ -117,7 +117,7 @@ std::uint32_t RollBackJournal(FileSystem& fs, File& database) {
   return restored;
 }
 
-Journal::Journal(FileSystem& fs, std::string database, std::uint32_t page_size)
+Journal::Journal(core::FileSystem& fs, std::string database, std::uint32_t page_size)
     : fs_(fs),
       database_(std::move(database)),
       path_(JournalPath(database_)),
@@ -128,7 +128,7 @@ Journal::~Journal() = default;
 void Journal::Begin(std::uint32_t original_pages) {
   // A journal left by a change that was rolled back or never became hot.
   if (fs_.Exists(path_)) fs_.Remove(path_);
-  file_ = fs_.Open(path_, OpenMode::kCreateNew);
+  file_ = fs_.Open(path_, core::OpenMode::kCreateNew);
   original_pages_ = original_pages;
   std::random_device random;
   salt_ = random();

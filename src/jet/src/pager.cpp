@@ -181,10 +181,10 @@ std::span<const std::uint8_t> PageRef::Bytes() const {
 
 // ---- Pager ----
 
-Pager::Pager(std::unique_ptr<File> file, JetVersion version, const PagerOptions& options)
+Pager::Pager(std::unique_ptr<core::File> file, JetVersion version, const PagerOptions& options)
     : Pager(std::move(file), version, options, false) {}
 
-Pager::Pager(std::unique_ptr<File> file, JetVersion version, const PagerOptions& options,
+Pager::Pager(std::unique_ptr<core::File> file, JetVersion version, const PagerOptions& options,
              bool fresh)
     : file_(std::move(file)),
       version_(version),
@@ -233,7 +233,8 @@ Pager::Pager(std::unique_ptr<File> file, JetVersion version, const PagerOptions&
   LoadGlobalMap();
 }
 
-std::unique_ptr<Pager> Pager::CreateNew(std::unique_ptr<File> file, const PagerOptions& options) {
+std::unique_ptr<Pager> Pager::CreateNew(std::unique_ptr<core::File> file,
+                                        const PagerOptions& options) {
   PagerOptions o = options;
   o.writable = true;
   return std::unique_ptr<Pager>(new Pager(std::move(file), JetVersion::kJet4, o, true));
@@ -241,7 +242,7 @@ std::unique_ptr<Pager> Pager::CreateNew(std::unique_ptr<File> file, const PagerO
 
 Pager::~Pager() = default;
 
-void Pager::UseJournal(FileSystem& fs) {
+void Pager::UseJournal(core::FileSystem& fs) {
   journal_fs_ = &fs;
   journal_ = std::make_unique<Journal>(fs, FileName(), page_size_);
   // What the file holds now is committed; a new database is empty until its first commit.

@@ -68,46 +68,6 @@ void AppendJet4Text(std::u16string_view text, bool compress, std::vector<std::ui
   }
 }
 
-namespace {
-
-// One code point from p (p < end); an invalid or cut sequence gives U+FFFD and consumes its
-// longest valid-looking prefix, at least one byte.
-std::size_t ReadCodePoint(const unsigned char* p, const unsigned char* end, char32_t& cp) {
-  const unsigned char lead = p[0];
-  std::size_t need;
-  unsigned char lo = 0x80, hi = 0xBF;  // what the second byte may be
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 1;
-    cp = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 2;
-    cp = lead & 0x0F;
-    if (lead == 0xE0) lo = 0xA0;  // overlong
-    if (lead == 0xED) hi = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 3;
-    cp = lead & 0x07;
-    if (lead == 0xF0) lo = 0x90;  // overlong
-    if (lead == 0xF4) hi = 0x8F;  // beyond U+10FFFF
-  } else {
-    cp = 0xFFFD;
-    return 1;
-  }
-  std::size_t used = 1;
-  for (std::size_t k = 0; k < need; ++k, ++used) {
-    const unsigned char c = p + used < end ? p[used] : 0;
-    const bool ok = p + used < end && (k == 0 ? c >= lo && c <= hi : (c & 0xC0) == 0x80);
-    if (!ok) {
-      cp = 0xFFFD;
-      return used;
-    }
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  return used;
-}
-
-}  // namespace
-
 std::size_t WriteJet4TextUtf8(std::string_view utf8, bool compress, std::uint8_t* out,
                               std::size_t* written) {
   const auto* begin = reinterpret_cast<const unsigned char*>(utf8.data());
@@ -130,7 +90,7 @@ std::size_t WriteJet4TextUtf8(std::string_view utf8, bool compress, std::uint8_t
         continue;
       }
       char32_t cp;
-      const std::size_t n = ReadCodePoint(p, end, cp);
+      const std::size_t n = core::DecodeUtf8At(p, end, cp);
       if (cp > 0xFF) {
         fits = false;
         break;
@@ -151,7 +111,7 @@ std::size_t WriteJet4TextUtf8(std::string_view utf8, bool compress, std::uint8_t
     if (cp < 0x80) {
       ++p;
     } else {
-      p += ReadCodePoint(p, end, cp);
+      p += core::DecodeUtf8At(p, end, cp);
     }
     if (cp >= 0x10000) {
       const char32_t v = cp - 0x10000;

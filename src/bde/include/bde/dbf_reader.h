@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "bde/code_pages.h"
-#include "bde/file.h"
 #include "bde/source_reader.h"
+#include "core/file.h"
 
 namespace bde {
 
@@ -19,7 +19,7 @@ class DbfReader : public SourceReader {
   // Opens the table and its memo file (found beside it whatever the extension's case);
   // raises core::EFileError naming the file when the table cannot be read.
   DbfReader(const std::string& path, const ReaderOptions& options = {},
-            FileSystem& fs = FileSystem::Default());
+            core::FileSystem& fs = core::FileSystem::Native());
   ~DbfReader() override;
 
   SourceFormat Format() const override { return SourceFormat::DBase; }
@@ -75,9 +75,9 @@ class DbfReader : public SourceReader {
   void CheckField(int field) const;
   void DecodeText(int field, std::string_view bytes, std::string& out) const;
 
-  FileSystem& fs_;
-  std::unique_ptr<RandomAccessFile> file_;
-  std::unique_ptr<RandomAccessFile> memo_;
+  core::FileSystem& fs_;
+  std::unique_ptr<core::ReadOnlyFile> file_;
+  std::unique_ptr<core::ReadOnlyFile> memo_;
   std::string memo_path_;
   std::unique_ptr<TextDecoder> decoder_;
   std::unique_ptr<TextDecoder> binary_decoder_;  // fields flagged as not translated

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "bde/code_pages.h"
-#include "bde/file.h"
 #include "bde/source_reader.h"
+#include "core/file.h"
 
 namespace bde {
 
@@ -17,7 +17,7 @@ class ParadoxReader : public SourceReader {
   // Opens the table; raises core::EFileError naming the file when it cannot be read, and
   // for password-protected tables.
   ParadoxReader(const std::string& path, const ReaderOptions& options = {},
-                FileSystem& fs = FileSystem::Default());
+                core::FileSystem& fs = core::FileSystem::Native());
   ~ParadoxReader() override;
 
   SourceFormat Format() const override { return SourceFormat::Paradox; }
@@ -57,9 +57,9 @@ class ParadoxReader : public SourceReader {
   const std::uint8_t* FieldBytes(int field) const { return record_ + layouts_[field].offset; }
   core::Variant DecodeBcd(int field, const std::uint8_t* p);
 
-  FileSystem& fs_;
-  std::unique_ptr<RandomAccessFile> file_;
-  std::unique_ptr<RandomAccessFile> blob_;
+  core::FileSystem& fs_;
+  std::unique_ptr<core::ReadOnlyFile> file_;
+  std::unique_ptr<core::ReadOnlyFile> blob_;
   std::string blob_path_;
   std::unique_ptr<TextDecoder> decoder_;
 

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "bde/code_pages.h"
-#include "bde/file.h"
 #include "core/datetime.h"
+#include "core/file.h"
 #include "core/variant.h"
 
 namespace bde {
@@ -173,6 +173,6 @@ class SourceReader {
 // Paradox; any other extension is an error naming the file.
 std::unique_ptr<SourceReader> OpenSourceTable(const std::string& path,
                                               const ReaderOptions& options = {},
-                                              FileSystem& fs = FileSystem::Default());
+                                              core::FileSystem& fs = core::FileSystem::Native());
 
 }  // namespace bde

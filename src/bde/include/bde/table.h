@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "bde/file.h"
 #include "bde/source_reader.h"
+#include "core/file.h"
 #include "dataset/db.h"
 
 namespace bde {
@@ -36,7 +36,7 @@ class TTable : public ds::TDataSet {
   const ReaderOptions& Options() const { return options_; }
   void SetOptions(const ReaderOptions& options);
   // The files are read through this file system (the operating system's by default).
-  void SetFileSystem(FileSystem* fs);
+  void SetFileSystem(core::FileSystem* fs);
 
   // The path the table is opened from.
   std::string TablePath() const;
@@ -99,7 +99,7 @@ class TTable : public ds::TDataSet {
   std::string database_name_;
   std::string table_name_;
   ReaderOptions options_;
-  FileSystem* fs_ = nullptr;
+  core::FileSystem* fs_ = nullptr;
 
   std::unique_ptr<SourceReader> reader_;
   std::int32_t reader_index_ = kBeforeFirst;  // live-record index the reader is on

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -66,6 +67,51 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 void AppendUtf8(char32_t code_point, std::string& out);
 bool IsValidUtf8(std::string_view text);
+// Decodes the code point at p (p < end) and returns how many bytes it took. An invalid or
+// truncated sequence gives U+FFFD and takes its longest valid-looking prefix (at least one
+// byte), the way Unicode recommends. Inline because text encoders call it per character.
+inline std::size_t DecodeUtf8At(const unsigned char* p, const unsigned char* end, char32_t& cp) {
+  const unsigned char lead = p[0];
+  if (lead < 0x80) {
+    cp = lead;
+    return 1;
+  }
+  std::size_t need;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    cp = lead & 0x0F;
+    if (lead == 0xE0) lo = 0xA0;  // no overlong forms
+    if (lead == 0xED) hi = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    cp = lead & 0x07;
+    if (lead == 0xF0) lo = 0x90;
+    if (lead == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+  } else {
+    cp = 0xFFFD;
+    return 1;
+  }
+  std::size_t used = 1;
+  for (std::size_t k = 0; k < need; ++k) {
+    if (p + used == end) {
+      cp = 0xFFFD;
+      return used;
+    }
+    const unsigned char c = p[used];
+    const bool ok = k == 0 ? (c >= lo && c <= hi) : (c & 0xC0) == 0x80;
+    if (!ok) {
+      cp = 0xFFFD;
+      return used;
+    }
+    cp = (cp << 6) | (c & 0x3F);
+    ++used;
+  }
+  return used;
+}
 // Number of code points (not bytes).
 std::size_t Utf8Length(std::string_view utf8);
 

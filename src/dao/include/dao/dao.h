@@ -27,7 +27,7 @@
 #include "dao/convert.h"
 #include "dao/errors.h"
 
-namespace jet {
+namespace core {
 class FileSystem;
 }
 
@@ -630,7 +630,7 @@ class DBEngine {
  public:
   // A private engine: its own workspaces, errors and settings. Files are reached through
   // `files` (tests pass an in-memory or fault-injecting one); null is the real file system.
-  static std::shared_ptr<DBEngine> Create(jet::FileSystem* files = nullptr);
+  static std::shared_ptr<DBEngine> Create(core::FileSystem* files = nullptr);
   ~DBEngine();
 
   std::string Version() const { return "3.6"; }

@@ -32,9 +32,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/file.h"
 #include "core/variant.h"
 #include "jet/errors.h"
-#include "jet/file_io.h"
 #include "jet/format.h"
 #include "jet/header_page.h"
 #include "jet/journal.h"
@@ -253,7 +253,7 @@ class Table {
 
 struct OpenOptions {
   bool read_only = false;
-  FileSystem* file_system = nullptr;  // default: the real one
+  core::FileSystem* file_system = nullptr;  // default: the real one
   std::size_t cache_pages = 16384;
   // The file may grow to this many pages (Jet's 2 GiB); tests lower it to reach the limit.
   std::uint32_t max_pages = kMaxJet4Pages;
@@ -334,10 +334,11 @@ class Database {
 
  private:
   friend class Table;
-  Database(std::string path, FileSystem& fs, std::unique_ptr<Pager> pager, DatabaseHeader header);
+  Database(std::string path, core::FileSystem& fs, std::unique_ptr<Pager> pager,
+           DatabaseHeader header);
   // Rolls back a change a crash interrupted (a hot journal beside the file) before the
   // file is opened; removes what a crash left of a database being created.
-  static void RecoverBeforeOpening(FileSystem& fs, const std::string& path);
+  static void RecoverBeforeOpening(core::FileSystem& fs, const std::string& path);
   // Runs one operation that changes pages (see the paragraph at the top): refuses a damaged
   // file before its first change, marks the pager failed when the operation fails part-way
   // because of the file, and commits after the outermost operation once the journal is big.
@@ -349,7 +350,7 @@ class Database {
   void ApplyAddIndex(std::string_view table, const NewIndex& index);
   void ApplyDropIndex(std::string_view table, std::string_view index);
   static void InitialiseCatalog(Database& db);
-  void AcquireLock(bool writable, File& file);
+  void AcquireLock(bool writable, core::File& file);
   Table& SystemTable(std::string_view name, std::uint32_t page);
   std::int32_t TablesContainerId();
   std::vector<std::uint8_t> OwnerSid();
@@ -365,7 +366,7 @@ class Database {
   void FreeMapRows(std::vector<RowPointer> rows);
 
   std::string path_;
-  FileSystem& fs_;
+  core::FileSystem& fs_;
   std::unique_ptr<Pager> pager_;
   DatabaseHeader header_;
   std::string lock_path_;

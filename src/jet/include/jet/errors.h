@@ -8,7 +8,7 @@
 // - `JetError`: a request the engine refuses (a table that exists already, a value that does
 //   not fit its column, a write to a read-only file). It carries a code the DAO layer maps
 //   to its own error numbers.
-// Operating-system failures of the file seam are `core::EFileError` (see file_io.h).
+// Operating-system failures of the file seam are `core::EFileError` (see core/file.h).
 #pragma once
 
 #include <cstdint>

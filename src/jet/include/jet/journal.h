@@ -31,7 +31,7 @@
 #include <span>
 #include <string>
 
-#include "jet/file_io.h"
+#include "core/file.h"
 #include "jet/pager.h"
 
 namespace jet {
@@ -58,19 +58,19 @@ struct JournalInfo {
 };
 
 // Looks at the journal beside a database without changing anything.
-JournalInfo InspectJournal(FileSystem& fs, const std::string& database);
+JournalInfo InspectJournal(core::FileSystem& fs, const std::string& database);
 
 // Puts back every page a hot journal holds and the database's original length, syncs the
 // database, then removes the journal; a journal that is not hot is only removed. `database`
 // is the database file open for writing and locked exclusively by the caller. A database
 // whose original length was 0 was being created: it is left empty (the caller removes it).
 // Returns the number of pages put back. Errors leave the journal in place.
-std::uint32_t RollBackJournal(FileSystem& fs, File& database);
+std::uint32_t RollBackJournal(core::FileSystem& fs, core::File& database);
 
 // The journal of one database while it is open for writing (used by the Pager).
 class Journal {
  public:
-  Journal(FileSystem& fs, std::string database, std::uint32_t page_size);
+  Journal(core::FileSystem& fs, std::string database, std::uint32_t page_size);
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
   ~Journal();
@@ -93,11 +93,11 @@ class Journal {
   std::uint64_t Bytes() const { return end_; }
 
  private:
-  FileSystem& fs_;
+  core::FileSystem& fs_;
   std::string database_;
   std::string path_;
   std::uint32_t page_size_;
-  std::unique_ptr<File> file_;
+  std::unique_ptr<core::File> file_;
   std::uint32_t original_pages_ = 0;
   std::uint32_t salt_ = 0;
   std::uint64_t end_ = 0;

@@ -31,8 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "core/file.h"
 #include "jet/errors.h"
-#include "jet/file_io.h"
 #include "jet/format.h"
 
 namespace jet {
@@ -130,10 +130,11 @@ class Pager {
  public:
   // Opens the pages of an existing database whose version the caller read from page 0.
   // Loads the global usage map; the file length must be a whole number of pages.
-  Pager(std::unique_ptr<File> file, JetVersion version, const PagerOptions& options);
+  Pager(std::unique_ptr<core::File> file, JetVersion version, const PagerOptions& options);
   // A new database: page 0 (zeros, for the caller to fill) and page 1 with an empty global
   // map, both dirty; the next page allocated is page 2. Jet 4 only.
-  static std::unique_ptr<Pager> CreateNew(std::unique_ptr<File> file, const PagerOptions& options);
+  static std::unique_ptr<Pager> CreateNew(std::unique_ptr<core::File> file,
+                                          const PagerOptions& options);
   ~Pager();
   Pager(const Pager&) = delete;
   Pager& operator=(const Pager&) = delete;
@@ -143,7 +144,7 @@ class Pager {
   std::uint32_t PageCount() const { return page_count_; }
   const std::string& FileName() const { return file_->Path(); }
   bool Writable() const { return options_.writable; }
-  File& Underlying() { return *file_; }
+  core::File& Underlying() { return *file_; }
 
   // Pages of an RC4-encrypted database are decrypted as they are read (key from the
   // header; 0 = not encrypted). Such files are opened read-only.
@@ -176,7 +177,7 @@ class Pager {
   void Flush();
 
   // Journals every transaction from now on (NAME-journal beside the file, through `fs`).
-  void UseJournal(FileSystem& fs);
+  void UseJournal(core::FileSystem& fs);
   // Bytes in the journal of the transaction under way (0 when it has none yet).
   std::uint64_t JournalBytes() const;
   // A write, sync or change failed part-way: the pages in memory may hold half a change, so
@@ -203,7 +204,8 @@ class Pager {
 
  private:
   friend class PageRef;
-  Pager(std::unique_ptr<File> file, JetVersion version, const PagerOptions& options, bool fresh);
+  Pager(std::unique_ptr<core::File> file, JetVersion version, const PagerOptions& options,
+        bool fresh);
   // The frame of a page, read from the file when `load`; otherwise a page not yet cached
   // comes with undefined bytes, for a caller that fills all of them.
   PageFrame* Fetch(std::uint32_t page, bool load);
@@ -225,7 +227,7 @@ class Pager {
   // transaction began, and syncs the journal, before they are overwritten.
   void JournalBeforeWriting(const std::vector<PageFrame*>& frames);
 
-  std::unique_ptr<File> file_;
+  std::unique_ptr<core::File> file_;
   JetVersion version_;
   std::uint32_t page_size_;
   PagerOptions options_;
@@ -251,7 +253,7 @@ class Pager {
   bool global_dirty_ = false;
   std::map<std::uint32_t, std::unique_ptr<UsageMap>> maps_;  // by RowPointer::ToU32
 
-  FileSystem* journal_fs_ = nullptr;
+  core::FileSystem* journal_fs_ = nullptr;
   std::unique_ptr<Journal> journal_;
   std::uint32_t committed_pages_ = 0;  // the file's length in pages when the transaction began
   bool written_ = false;               // pages reached the file since the last commit

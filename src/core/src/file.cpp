@@ -1,18 +1,32 @@
-#include "jet/file_io.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
+// The parts of the file seam that touch no operating system: the read-ahead window, path
+// helpers, companion lookup, the in-memory file system and fault injection. The operating
+// systems' files are in file_posix.cpp and file_windows.cpp.
+#include "core/file.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
-#include <vector>
 
-namespace jet {
+#include "core/errors.h"
+#include "file_internal.h"
+
+namespace core {
+
+namespace file_detail {
+
+void ThrowOs(const std::string& path, const char* action, int error) {
+  throw EFileError(path + ": cannot " + action + ": " + std::strerror(error));
+}
+
+void ThrowReadError(const std::string& path, std::uint64_t offset, int error) {
+  throw EFileError(path + ": read error at offset " + std::to_string(offset) + ": " +
+                   std::strerror(error));
+}
+
+}  // namespace file_detail
+
+using file_detail::ThrowOs;
+using file_detail::ThrowReadError;
 
 void File::WriteAtGathered(std::uint64_t offset,
                            std::span<const std::span<const std::uint8_t>> pieces) {
@@ -20,187 +34,93 @@ void File::WriteAtGathered(std::uint64_t offset,
   for (const auto& piece : pieces) joined.insert(joined.end(), piece.begin(), piece.end());
   WriteAt(offset, joined);
 }
-namespace {
 
-[[noreturn]] void ThrowOs(const std::string& path, const char* action, int error) {
-  throw core::EFileError(path + ": cannot " + action + ": " + std::strerror(error));
+// ---- read-ahead ----
+
+ReadAheadFile::ReadAheadFile(std::unique_ptr<ReadOnlyFile> base)
+    : base_(std::move(base)), size_(base_->Size()) {}
+
+std::size_t ReadAheadFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (out.size() >= kWindow / 4 || offset >= size_) return base_->ReadAt(offset, out);
+  if (offset < window_start_ || offset + out.size() > window_start_ + window_.size()) {
+    window_.resize(kWindow);
+    window_.resize(base_->ReadAt(offset, window_));
+    window_start_ = offset;
+  }
+  const std::size_t available =
+      std::min<std::uint64_t>(out.size(), window_start_ + window_.size() - offset);
+  std::memcpy(out.data(), window_.data() + (offset - window_start_), available);
+  return available;
 }
 
-class PosixFile : public File {
- public:
-  PosixFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-  ~PosixFile() override { ::close(fd_); }
+// ---- paths ----
 
-  const std::string& Path() const override { return path_; }
+namespace {
 
-  std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
-    std::size_t done = 0;
-    while (done < out.size()) {
-      ssize_t n =
-          ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ThrowOs(path_, "read", errno);
-      }
-      if (n == 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    return done;
-  }
-
-  void WriteAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
-    std::size_t done = 0;
-    while (done < data.size()) {
-      ssize_t n =
-          ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ThrowOs(path_, "write", errno);
-      }
-      Written(offset + done, static_cast<std::uint64_t>(n));
-      done += static_cast<std::size_t>(n);
-    }
-  }
-  void WriteAtGathered(std::uint64_t offset,
-                       std::span<const std::span<const std::uint8_t>> pieces) override {
-    // Straight from the callers' buffers (the page cache's frames): no copy into one run.
-    std::vector<iovec> io;
-    io.reserve(pieces.size());
-    for (const auto& piece : pieces)
-      if (!piece.empty()) io.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
-    std::size_t first = 0;
-    while (first < io.size()) {
-      const int count = static_cast<int>(std::min<std::size_t>(io.size() - first, IOV_MAX));
-      ssize_t n = ::pwritev(fd_, io.data() + first, count, static_cast<off_t>(offset));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ThrowOs(path_, "write", errno);
-      }
-      Written(offset, static_cast<std::uint64_t>(n));
-      offset += static_cast<std::uint64_t>(n);
-      // Skip what was written; a piece written in part continues where it stopped.
-      auto left = static_cast<std::size_t>(n);
-      while (first < io.size() && left >= io[first].iov_len) left -= io[first++].iov_len;
-      if (first < io.size() && left > 0) {
-        io[first].iov_base = static_cast<std::uint8_t*>(io[first].iov_base) + left;
-        io[first].iov_len -= left;
-      }
-    }
-  }
-
-  std::uint64_t Size() override {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) ThrowOs(path_, "read the size of", errno);
-    return static_cast<std::uint64_t>(st.st_size);
-  }
-
-  void Truncate(std::uint64_t size) override {
-    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) ThrowOs(path_, "resize", errno);
-  }
-
-  void Sync() override {
-    if (::fdatasync(fd_) != 0) ThrowOs(path_, "flush", errno);
-    unsent_ = 0;
-  }
-
-  bool TryLock(LockKind kind) override {
-    int op = (kind == LockKind::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-    while (::flock(fd_, op) != 0) {
-      if (errno == EINTR) continue;
-      if (errno == EWOULDBLOCK) return false;
-      ThrowOs(path_, "lock", errno);
-    }
-    return true;
-  }
-
-  void Unlock() override { ::flock(fd_, LOCK_UN); }
-
- private:
-  // Bulk writes (a page cache writing back thousands of pages) are handed to the disk as
-  // they come rather than all at the final sync: the sync then has little left to wait for.
-  void Written(std::uint64_t offset, std::uint64_t length) {
-#if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
-    if (unsent_ == 0) unsent_from_ = offset;
-    unsent_from_ = std::min(unsent_from_, offset);
-    unsent_ += length;
-    if (unsent_ < kSendEvery) return;
-    ::sync_file_range(fd_, static_cast<off_t>(unsent_from_), 0, SYNC_FILE_RANGE_WRITE);
-    unsent_ = 0;
+bool IsDelimiter(char c) {
+#if defined(_WIN32)
+  return c == '/' || c == '\\' || c == ':';
 #else
-    (void)offset;
-    (void)length;
+  return c == '/';
 #endif
-  }
-  static constexpr std::uint64_t kSendEvery = 8u << 20;
-  std::uint64_t unsent_ = 0;
-  std::uint64_t unsent_from_ = 0;
-  std::string path_;
-  int fd_;
-};
+}
 
-class PosixFileSystem : public FileSystem {
- public:
-  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
-    int flags = O_CLOEXEC;
-    switch (mode) {
-      case OpenMode::kReadOnly:
-        flags |= O_RDONLY;
-        break;
-      case OpenMode::kReadWrite:
-        flags |= O_RDWR;
-        break;
-      case OpenMode::kCreateNew:
-        flags |= O_RDWR | O_CREAT | O_EXCL;
-        break;
-    }
-    int fd;
-    do {
-      fd = ::open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-      int error = errno;
-      if (mode == OpenMode::kCreateNew && error == EEXIST)
-        throw core::EFileError(path + ": cannot create: the file exists already");
-      ThrowOs(path, mode == OpenMode::kCreateNew ? "create" : "open", error);
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      throw core::EFileError(path + ": cannot open: it is a directory");
-    }
-    return std::make_unique<PosixFile>(path, fd);
-  }
+std::size_t LastDelimiter(const std::string& path) {
+  for (std::size_t i = path.size(); i > 0; --i)
+    if (IsDelimiter(path[i - 1])) return i;
+  return 0;
+}
 
-  bool Exists(const std::string& path) override {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-  }
-
-  void Remove(const std::string& path) override {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) ThrowOs(path, "remove", errno);
-  }
-
-  void SyncDirectory(const std::string& path) override {
-    std::size_t slash = path.find_last_of('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    int fd;
-    do {
-      fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) ThrowOs(dir, "open the directory", errno);
-    // Some file systems refuse to sync a directory (EINVAL); their entries are durable anyway.
-    int rc = ::fsync(fd);
-    int error = errno;
-    ::close(fd);
-    if (rc != 0 && error != EINVAL && error != EROFS) ThrowOs(dir, "flush the directory", error);
-  }
-};
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
-FileSystem& FileSystem::Posix() {
-  static PosixFileSystem posix;
-  return posix;
+std::string DirectoryOf(const std::string& path) {
+  return path.substr(0, LastDelimiter(path));
+}
+
+std::string FileNameOf(const std::string& path) {
+  return path.substr(LastDelimiter(path));
+}
+
+std::string ExtensionOf(const std::string& path) {
+  std::string name = FileNameOf(path);
+  std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+// ---- file system ----
+
+std::unique_ptr<ReadOnlyFile> FileSystem::OpenForRead(const std::string& path) {
+  return Open(path, OpenMode::kReadOnly);
+}
+
+std::optional<std::string> FileSystem::FindCompanion(const std::string& path,
+                                                     const std::vector<std::string>& extensions) {
+  const std::string directory = DirectoryOf(path);
+  const std::string name = FileNameOf(path);
+  const std::string ext = ExtensionOf(path);
+  const std::string base = name.substr(0, name.size() - ext.size());
+  const std::vector<std::string> entries = ListDirectory(directory);
+  for (const std::string& wanted : extensions) {
+    const std::string exact = base + wanted;
+    std::optional<std::string> other;
+    for (const std::string& entry : entries) {
+      if (entry == exact) return directory + entry;
+      if (!other && EqualsIgnoringCase(entry, exact)) other = directory + entry;
+    }
+    if (other) return other;
+  }
+  return std::nullopt;
 }
 
 // ---- memory ----
@@ -210,6 +130,7 @@ struct MemoryFileSystem::Node {
   std::vector<std::uint8_t> bytes;
   int shared_locks = 0;
   bool exclusive_lock = false;
+  std::optional<std::uint64_t> fail_reads_from;
 };
 
 namespace {
@@ -224,9 +145,11 @@ class MemoryFile : public File {
 
   std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
     std::lock_guard lock(node_->mutex);
+    if (node_->fail_reads_from && offset + out.size() > *node_->fail_reads_from)
+      ThrowReadError(path_, offset, EIO);
     if (offset >= node_->bytes.size()) return 0;
     std::size_t n = std::min<std::uint64_t>(out.size(), node_->bytes.size() - offset);
-    std::memcpy(out.data(), node_->bytes.data() + offset, n);
+    if (n > 0) std::memcpy(out.data(), node_->bytes.data() + offset, n);
     return n;
   }
 
@@ -293,8 +216,7 @@ std::unique_ptr<File> MemoryFileSystem::Open(const std::string& path, OpenMode m
   std::lock_guard lock(mutex_);
   auto it = files_.find(path);
   if (mode == OpenMode::kCreateNew) {
-    if (it != files_.end())
-      throw core::EFileError(path + ": cannot create: the file exists already");
+    if (it != files_.end()) throw EFileError(path + ": cannot create: the file exists already");
     it = files_.emplace(path, std::make_shared<Node>()).first;
   } else if (it == files_.end()) {
     ThrowOs(path, "open", ENOENT);
@@ -312,6 +234,14 @@ void MemoryFileSystem::Remove(const std::string& path) {
   files_.erase(path);
 }
 
+std::vector<std::string> MemoryFileSystem::ListDirectory(const std::string& directory) {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> names;
+  for (const auto& entry : files_)
+    if (DirectoryOf(entry.first) == directory) names.push_back(FileNameOf(entry.first));
+  return names;
+}
+
 std::vector<std::uint8_t> MemoryFileSystem::Contents(const std::string& path) const {
   std::lock_guard lock(mutex_);
   auto it = files_.find(path);
@@ -320,12 +250,28 @@ std::vector<std::uint8_t> MemoryFileSystem::Contents(const std::string& path) co
   return it->second->bytes;
 }
 
-void MemoryFileSystem::SetContents(const std::string& path, std::vector<std::uint8_t> bytes) {
-  std::lock_guard lock(mutex_);
+std::shared_ptr<MemoryFileSystem::Node> MemoryFileSystem::NodeFor(const std::string& path) {
   auto& node = files_[path];
   if (!node) node = std::make_shared<Node>();
+  return node;
+}
+
+void MemoryFileSystem::SetContents(const std::string& path, std::vector<std::uint8_t> bytes) {
+  std::lock_guard lock(mutex_);
+  auto node = NodeFor(path);
   std::lock_guard node_lock(node->mutex);
   node->bytes = std::move(bytes);
+}
+
+void MemoryFileSystem::SetContents(const std::string& path, std::string_view bytes) {
+  SetContents(path, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+void MemoryFileSystem::FailReadsFrom(const std::string& path, std::uint64_t offset) {
+  std::lock_guard lock(mutex_);
+  auto node = NodeFor(path);
+  std::lock_guard node_lock(node->mutex);
+  node->fail_reads_from = offset;
 }
 
 // ---- fault injection ----
@@ -352,7 +298,7 @@ class FaultyFile : public File {
       std::lock_guard lock(state_->mutex);
       std::int64_t n = state_->reads++;
       if (state_->plan.fail_read_from != FaultPlan::kNever && n >= state_->plan.fail_read_from)
-        ThrowOs(Path(), "read", EIO);
+        ThrowReadError(Path(), offset, EIO);
     }
     return base_->ReadAt(offset, out);
   }
@@ -428,6 +374,11 @@ std::int64_t FaultInjectingFileSystem::Syncs() const {
   return state_->syncs;
 }
 
+std::int64_t FaultInjectingFileSystem::Reads() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->reads;
+}
+
 std::unique_ptr<File> FaultInjectingFileSystem::Open(const std::string& path, OpenMode mode) {
   return std::make_unique<FaultyFile>(base_.Open(path, mode), state_);
 }
@@ -440,6 +391,10 @@ void FaultInjectingFileSystem::SyncDirectory(const std::string& path) {
   base_.SyncDirectory(path);
 }
 
+std::vector<std::string> FaultInjectingFileSystem::ListDirectory(const std::string& directory) {
+  return base_.ListDirectory(directory);
+}
+
 void FaultInjectingFileSystem::Remove(const std::string& path) {
   {
     std::lock_guard lock(state_->mutex);
@@ -450,4 +405,4 @@ void FaultInjectingFileSystem::Remove(const std::string& path) {
   base_.Remove(path);
 }
 
-}  // namespace jet
+}  // namespace core
