@@ -7,7 +7,7 @@
 #include <random>
 #include <set>
 
-#include "jet/btree.h"
+#include "btree.h"
 #include "jet/file_io.h"
 #include "jet/pager.h"
 #include "test_index_raw.h"

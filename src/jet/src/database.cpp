@@ -6,11 +6,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "btree.h"
 #include "catalog_util.h"
 #include "changing.h"
 #include "core/datetime.h"
 #include "core/encoding.h"
-#include "jet/btree.h"
 #include "jet/check.h"
 #include "jet/data_page.h"
 #include "jet/journal.h"
