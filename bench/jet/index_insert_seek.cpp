@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "core/file.h"
-#include "jet/btree.h"
 #include "jet/database.h"
+#include "jet/index_cursor.h"
 
 namespace {
 
@@ -101,21 +101,17 @@ int main(int argc, char** argv) {
   auto db = jet::Database::Open("indexed.mdb", options);
   jet::Table& table = db->OpenTable("Bench");
   const auto& def = table.Definition();
-  std::vector<std::unique_ptr<jet::IndexTree>> trees;
-  for (std::size_t i = 0; i < def.real_indexes.size(); ++i) {
-    trees.push_back(std::make_unique<jet::IndexTree>(
-        db->PageCache(), jet::DescribeIndex(def, i, "indexed.mdb", "Bench"),
-        jet::IndexContext{"indexed.mdb", "Bench"}));
-  }
-  jet::IndexTree* by_id = nullptr;
-  jet::IndexTree* by_name = nullptr;
-  for (auto& t : trees) (t->Definition().primary_key ? by_id : by_name) = t.get();
+  std::vector<jet::IndexCursor> cursors;
+  for (std::size_t i = 0; i < def.real_indexes.size(); ++i) cursors.emplace_back(table, i);
+  jet::IndexCursor* by_id = nullptr;
+  jet::IndexCursor* by_name = nullptr;
+  for (auto& c : cursors) (c.Definition().primary_key ? by_id : by_name) = &c;
   std::size_t found = 0;
   const double start = CpuSeconds();
   std::vector<std::uint8_t> key;
   for (std::size_t i = 0; i < seeks; ++i) {
     const std::uint32_t k = keys[rng() % rows];
-    jet::IndexCursor cursor(i % 2 == 0 ? *by_id : *by_name);
+    jet::IndexCursor& cursor = i % 2 == 0 ? *by_id : *by_name;
     key.clear();
     if (i % 2 == 0) {
       std::uint8_t le[4] = {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),

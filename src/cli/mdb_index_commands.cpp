@@ -7,8 +7,8 @@
 
 #include "command.h"
 #include "core/errors.h"
-#include "jet/btree.h"
 #include "jet/database.h"
+#include "jet/index_cursor.h"
 #include "jet/index_info.h"
 
 namespace cli {
@@ -47,10 +47,7 @@ void PrintTable(jet::Database& db, jet::Table& table,
     }
     if (!flags.empty()) out << " (" << flags << ")";
     if (db.Version() == jet::JetVersion::kJet4) {
-      jet::IndexTree tree(db.PageCache(),
-                          jet::DescribeIndex(def, index.real_index, db.Path(), table.Name()),
-                          {db.Path(), table.Name()});
-      const std::uint64_t entries = tree.CountEntries();
+      const std::uint64_t entries = jet::IndexCursor(table, index.real_index).CountEntries();
       out << " [" << entries << (entries == 1 ? " entry]" : " entries]");
     }
     out << "\n";
@@ -130,10 +127,7 @@ int Index(const std::vector<std::string>& args, std::istream&, std::ostream& out
       const auto& def = changed.Definition();
       for (const auto& logical : def.indexes) {
         if (logical.name != spec.name) continue;
-        jet::IndexTree tree(db->PageCache(),
-                            jet::DescribeIndex(def, logical.real_index, file, table_name),
-                            {file, table_name});
-        entries = tree.CountEntries();
+        entries = jet::IndexCursor(changed, logical.real_index).CountEntries();
       }
     }
     db->Close();

@@ -6,10 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "jet/btree.h"
+#include "btree.h"
+#include "database_internal.h"
+#include "index_check.h"
 #include "jet/check.h"
 #include "jet/database.h"
-#include "jet/index_check.h"
 #include "jet/index_info.h"
 #include "jet_test_util.h"
 
@@ -134,7 +135,7 @@ TEST(AddIndex, IndexesTheRowsThereAndFollowLaterChanges) {
 
     // The primary key in its own order: the IDs ascending.
     IndexTree tree(
-        db->PageCache(),
+        PageCacheOf(*db),
         DescribeIndex(t.Definition(), t.Definition().real_indexes.size() - 4, db->Path(), t.Name()),
         {db->Path(), t.Name()});
     IndexCursor cursor(tree);
@@ -300,11 +301,11 @@ TEST(AddIndex, AnIdenticalIndexSharesTheTreeUntilBothAreGone) {
 
   const std::uint32_t shared_root = def.real_indexes[real_of("Id1")].root_page;
   db->DropIndex("People", "Id1");
-  EXPECT_FALSE(db->PageCache().IsFree(shared_root));
+  EXPECT_FALSE(PageCacheOf(*db).IsFree(shared_root));
   EXPECT_EQ(Refusal([&] { t.Insert(Person(5)); }).Code(), ErrorCode::kDuplicateKey);
   ExpectClean(*db);
   db->DropIndex("People", "ID2");
-  EXPECT_TRUE(db->PageCache().IsFree(shared_root));
+  EXPECT_TRUE(PageCacheOf(*db).IsFree(shared_root));
   EXPECT_EQ(LogicalNames(t.Definition()), std::vector<std::string>{"IdPlain"});
   t.Insert(Person(5));  // no unique index left
   ExpectClean(*db);
@@ -321,11 +322,11 @@ TEST(DropIndex, FreesTheTreeRenumbersAndAllowsANewPrimaryKey) {
   while (t.Definition().indexes[by_name].name != "ByName") ++by_name;
   const RealIndexDefinition gone =
       t.Definition().real_indexes[t.Definition().indexes[by_name].real_index];
-  const PageSet pages = db->PageCache().LoadMapPages(gone.usage_map);
+  const PageSet pages = PageCacheOf(*db).LoadMapPages(gone.usage_map);
   ASSERT_GT(pages.Count(), 3u);
 
   db->DropIndex("People", "byname");
-  for (std::uint32_t p : pages.ToVector()) EXPECT_TRUE(db->PageCache().IsFree(p)) << p;
+  for (std::uint32_t p : pages.ToVector()) EXPECT_TRUE(PageCacheOf(*db).IsFree(p)) << p;
   EXPECT_EQ(LogicalNames(t.Definition()), (std::vector<std::string>{"ByBorn", "PrimaryKey"}));
   ExpectReadersPairIndexes(t.Definition());
   ExpectClean(*db);
@@ -416,7 +417,7 @@ TEST(AddIndex, DefinitionsGrowOntoMorePagesAndShrinkBackByteForByte) {
     t.Insert(row);
   }
   db->Flush();
-  const auto original = ReadTableDefinitionBytes(db->PageCache(), t.Definition());
+  const auto original = ReadTableDefinitionBytes(PageCacheOf(*db), t.Definition());
   const std::vector<std::uint32_t> original_pages = t.Definition().pages;
   const std::size_t body = 4096 - TdefLayout::kPageHeaderSize;
   const std::size_t room =
@@ -438,7 +439,7 @@ TEST(AddIndex, DefinitionsGrowOntoMorePagesAndShrinkBackByteForByte) {
   for (const auto& name : added) db->DropIndex("Wide", name);
   Table& again = db->OpenTable("Wide");
   EXPECT_EQ(again.Definition().pages, original_pages);
-  EXPECT_TRUE(ReadTableDefinitionBytes(db->PageCache(), again.Definition()) == original);
+  EXPECT_TRUE(ReadTableDefinitionBytes(PageCacheOf(*db), again.Definition()) == original);
   ExpectClean(*db);
 }
 

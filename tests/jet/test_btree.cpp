@@ -8,9 +8,9 @@
 #include <random>
 #include <set>
 
+#include "btree.h"
 #include "core/file.h"
 #include "core/internal_error.h"
-#include "jet/btree.h"
 #include "jet/pager.h"
 #include "test_index_raw.h"
 #include "test_index_util.h"

@@ -7,8 +7,8 @@
 #include <map>
 #include <optional>
 
+#include "btree.h"
 #include "core/file.h"
-#include "jet/btree.h"
 #include "jet/pager.h"
 #include "test_index_util.h"
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "database_internal.h"
 #include "jet/check.h"
 #include "jet/database.h"
 #include "jet/header_page.h"
@@ -57,8 +58,8 @@ TEST(NewDatabase, HasTheCatalogTheEngineItselfWrites) {
   auto theirs = Database::Open("x.mdb", b.Options(true));
   for (std::uint32_t page = 2; page <= 5; ++page) {
     SCOPED_TRACE("definition page " + std::to_string(page));
-    TableDefinition x = ReadTableDefinition(mine->PageCache(), page);
-    TableDefinition y = ReadTableDefinition(theirs->PageCache(), page);
+    TableDefinition x = ReadTableDefinition(PageCacheOf(*mine), page);
+    TableDefinition y = ReadTableDefinition(PageCacheOf(*theirs), page);
     EXPECT_EQ(x.row_count, y.row_count);
     EXPECT_EQ(x.max_columns, y.max_columns);
     EXPECT_EQ(x.var_columns, y.var_columns);
@@ -381,10 +382,10 @@ TEST(Rows, DeletedRowsAndTheirLongValuesAreGone) {
   std::vector<std::uint8_t> big(30000, 0x5A);
   RowPointer a = t.Insert(std::vector<Variant>{testing::Bytes(big)});
   RowPointer b = t.Insert(std::vector<Variant>{testing::Bytes({1, 2})});
-  std::uint32_t pages_before = db->PageCache().FreePages().Count();
+  std::uint32_t pages_before = PageCacheOf(*db).FreePages().Count();
   t.Delete(a);
   EXPECT_EQ(t.RowCount(), 1u);
-  EXPECT_GE(db->PageCache().FreePages().Count(), pages_before + 8)
+  EXPECT_GE(PageCacheOf(*db).FreePages().Count(), pages_before + 8)
       << "the chain's pages are free again";
   try {
     t.Read(a);
@@ -415,13 +416,13 @@ TEST(Tables, DroppingAndRecreatingAFilledTableKeepsTheFileBounded) {
                                     Variant::FromString(std::string(i % 3 == 0 ? 5000 : 10, 'n'))});
     if (round == 0) {
       db->Flush();
-      size_after_first = db->PageCache().PageCount();
+      size_after_first = PageCacheOf(*db).PageCount();
       ExpectClean(*db);
     }
     db->DropTable("Cycle");
   }
   db->Flush();
-  EXPECT_LE(db->PageCache().PageCount(), size_after_first + 4);
+  EXPECT_LE(PageCacheOf(*db).PageCount(), size_after_first + 4);
   EXPECT_FALSE(db->FindObject("Cycle"));
   ExpectClean(*db);
 }
@@ -595,10 +596,10 @@ TEST(Check, FindsDamageInEveryKindOfStructure) {
     auto db = Database::Open("k.mdb", m.Options(true));
     ExpectClean(*db);
     tdef = db->FindObject("K")->TableDefinitionPage();
-    TableDefinition def = ReadTableDefinition(db->PageCache(), tdef);
-    data_page = db->PageCache().Map(def.owned_map).Pages().Min();
+    TableDefinition def = ReadTableDefinition(PageCacheOf(*db), tdef);
+    data_page = PageCacheOf(*db).Map(def.owned_map).Pages().Min();
     index_root = def.real_indexes[0].root_page;
-    lv_page = db->PageCache().Map(def.columns[1].lv_owned_map).Pages().Min();
+    lv_page = PageCacheOf(*db).Map(def.columns[1].lv_owned_map).Pages().Min();
   }
   struct Case {
     const char* name;

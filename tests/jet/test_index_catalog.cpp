@@ -4,9 +4,10 @@
 #include <cstring>
 #include <optional>
 
-#include "jet/btree.h"
+#include "btree.h"
+#include "database_internal.h"
+#include "index_check.h"
 #include "jet/database.h"
-#include "jet/index_check.h"
 #include "test_index_util.h"
 
 namespace {
@@ -78,7 +79,8 @@ TEST(IndexCatalog, FollowsTablesCreatedAndDropped) {
     if (li.name == "ParentIdName") parent_name = li.real_index;
   }
   ASSERT_LT(parent_name, def.real_indexes.size());
-  jet::IndexTree tree(db->PageCache(), jet::DescribeIndex(def, parent_name, "c.mdb", "MSysObjects"),
+  jet::IndexTree tree(PageCacheOf(*db),
+                      jet::DescribeIndex(def, parent_name, "c.mdb", "MSysObjects"),
                       {"c.mdb", "MSysObjects"});
   const int name_column = objects.ColumnIndex("Name");
   auto find = [&](const std::string& name) -> std::optional<std::string> {

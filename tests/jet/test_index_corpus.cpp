@@ -6,9 +6,10 @@
 
 #include <random>
 
-#include "jet/btree.h"
+#include "btree.h"
+#include "database_internal.h"
+#include "index_check.h"
 #include "jet/database.h"
-#include "jet/index_check.h"
 #include "test_index_raw.h"
 #include "test_index_util.h"
 
@@ -65,7 +66,7 @@ TEST(IndexCorpus, ScansMatchThePagesAndChecksPass) {
       jet::Table& table = db->OpenTable(object.name);
       const auto& def = table.Definition();
       for (std::size_t i = 0; i < def.real_indexes.size(); ++i) {
-        jet::IndexTree tree(db->PageCache(), jet::DescribeIndex(def, i, name, object.name),
+        jet::IndexTree tree(PageCacheOf(*db), jet::DescribeIndex(def, i, name, object.name),
                             {name, object.name});
         const auto raw = index_test::WalkRaw(page_at, def.real_indexes[i].root_page, false);
         std::vector<std::vector<std::uint8_t>> forward, backward;
@@ -146,7 +147,7 @@ TEST(IndexCorpus, CheckReportsDamage) {
     auto db = OpenCopy(fs, "indexTestV2000.mdb", false);
     jet::Table& table = db->OpenTable("Table1");
     ASSERT_FALSE(table.Definition().real_indexes.empty());
-    c.damage(db->PageCache(), table.Definition().real_indexes[0]);
+    c.damage(PageCacheOf(*db), table.Definition().real_indexes[0]);
     const auto checks = jet::CheckTableIndexes(*db, table);
     const std::string report = Describe(checks);
     EXPECT_NE(report.find(c.message_part), std::string::npos) << c.what << ":\n" << report;

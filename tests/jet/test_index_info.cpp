@@ -2,8 +2,8 @@
 // the command line takes.
 #include <gtest/gtest.h>
 
+#include "index_check.h"
 #include "jet/database.h"
-#include "jet/index_check.h"
 #include "jet/index_info.h"
 #include "test_index_util.h"
 

@@ -17,9 +17,9 @@
 #include <random>
 #include <sstream>
 
-#include "jet/btree.h"
+#include "btree.h"
+#include "index_check.h"
 #include "jet/database.h"
-#include "jet/index_check.h"
 #include "test_index_util.h"
 
 namespace {
@@ -167,14 +167,12 @@ std::string Problems(jet::Database& db, jet::Table& table) {
 
 using Entries = std::vector<std::vector<std::uint8_t>>;
 
-std::vector<Entries> AllEntries(jet::Database& db, jet::Table& table) {
+std::vector<Entries> AllEntries(jet::Table& table) {
   std::vector<Entries> out;
   const auto& def = table.Definition();
   for (std::size_t i = 0; i < def.real_indexes.size(); ++i) {
-    jet::IndexTree tree(db.PageCache(), jet::DescribeIndex(def, i, db.Path(), table.Name()),
-                        {db.Path(), table.Name()});
     Entries entries;
-    jet::IndexCursor c(tree);
+    jet::IndexCursor c(table, i);
     for (bool ok = c.First(); ok; ok = c.Next())
       entries.emplace_back(c.Entry().begin(), c.Entry().end());
     out.push_back(std::move(entries));
@@ -184,16 +182,12 @@ std::vector<Entries> AllEntries(jet::Database& db, jet::Table& table) {
 
 // (key, id) pairs of an index in index order.
 std::vector<std::pair<std::vector<std::uint8_t>, std::int32_t>> KeysAndIds(
-    jet::Database& db, jet::Table& table, const std::string& index,
-    const std::map<std::uint32_t, std::int32_t>& ids) {
+    jet::Table& table, const std::string& index, const std::map<std::uint32_t, std::int32_t>& ids) {
   const auto& def = table.Definition();
   std::vector<std::pair<std::vector<std::uint8_t>, std::int32_t>> out;
   for (const auto& logical : def.indexes) {
     if (logical.name != index) continue;
-    jet::IndexTree tree(db.PageCache(),
-                        jet::DescribeIndex(def, logical.real_index, db.Path(), table.Name()),
-                        {db.Path(), table.Name()});
-    jet::IndexCursor c(tree);
+    jet::IndexCursor c(table, logical.real_index);
     for (bool ok = c.First(); ok; ok = c.Next()) {
       const jet::RowPointer at{c.Row().page, c.Row().row};
       out.emplace_back(std::vector<std::uint8_t>(c.Key().begin(), c.Key().end()),
@@ -275,9 +269,7 @@ TEST_F(IndexTable, TwoHundredThousandRows) {
       if (li.name == "NameBorn") name_born = li.real_index;
     }
     ASSERT_LT(name_born, def.real_indexes.size());
-    jet::IndexTree tree(db_->PageCache(), jet::DescribeIndex(def, name_born, path_, "Lide"),
-                        {path_, "Lide"});
-    jet::IndexCursor c(tree);
+    jet::IndexCursor c(table, name_born);
     std::size_t k = 0;
     for (bool ok = c.First(); ok; ok = c.Next(), ++k) {
       ASSERT_LT(k, expected.size());
@@ -301,8 +293,7 @@ TEST_F(IndexTable, TwoHundredThousandRows) {
     }
     for (const auto& index : Spec(true).indexes) db_->AddIndex("Lide2", index);
     for (const auto& index : Spec(true).indexes) {
-      EXPECT_TRUE(KeysAndIds(*db_, later, index.name, later_ids) ==
-                  KeysAndIds(*db_, table, index.name, ids))
+      EXPECT_TRUE(KeysAndIds(later, index.name, later_ids) == KeysAndIds(table, index.name, ids))
           << index.name;
     }
     ASSERT_EQ(Problems(*db_, later), "");
@@ -313,7 +304,7 @@ TEST_F(IndexTable, TwoHundredThousandRows) {
     RowData dup = MakeRow(rng, kRows * 3 + 10, "K");
     dup.code = rows.begin()->second.code;
     for (auto& ch : dup.code) ch = static_cast<char16_t>(std::tolower(ch));  // keys ignore case
-    const auto before = AllEntries(*db_, table);
+    const auto before = AllEntries(table);
     const std::uint32_t count = table.RowCount();
     try {
       table.Insert(Values(dup));
@@ -323,7 +314,7 @@ TEST_F(IndexTable, TwoHundredThousandRows) {
       EXPECT_EQ(std::string(e.what()), jet::kDuplicateKeyMessage);
     }
     EXPECT_EQ(table.RowCount(), count);
-    EXPECT_EQ(AllEntries(*db_, table), before);
+    EXPECT_EQ(AllEntries(table), before);
     ASSERT_EQ(Problems(*db_, table), "") << "after a refused duplicate";
   }
 

@@ -14,6 +14,7 @@
 #include <set>
 
 #include "core/datetime.h"
+#include "database_internal.h"
 #include "jet/check.h"
 #include "jet/column_spec.h"
 #include "jet/database.h"
@@ -424,7 +425,7 @@ TEST(Oracles, IndexesAddedToAndDroppedFromAccessMadeTables) {
       for (const auto& e : db->Tables(false)) {
         if (!e.IsTable()) continue;
         Table& t = db->OpenTable(e.name);
-        definitions[e.name] = ReadTableDefinitionBytes(db->PageCache(), t.Definition());
+        definitions[e.name] = ReadTableDefinitionBytes(PageCacheOf(*db), t.Definition());
         if (IndexesPaired(t.Definition())) paired.insert(e.name);
         schema[e.name] = SchemaIndexLines(file, e.name);
         for (const auto& c : t.Definition().columns) {
@@ -489,7 +490,8 @@ TEST(Oracles, IndexesAddedToAndDroppedFromAccessMadeTables) {
       SCOPED_TRACE(table);
       Table& t = db->OpenTable(table);
       if (paired.count(table)) {
-        EXPECT_TRUE(ReadTableDefinitionBytes(db->PageCache(), t.Definition()) == definitions[table])
+        EXPECT_TRUE(ReadTableDefinitionBytes(PageCacheOf(*db), t.Definition()) ==
+                    definitions[table])
             << "the definition is not what Access wrote";
         EXPECT_EQ(SchemaIndexLines(file, table), schema[table]);
       } else {

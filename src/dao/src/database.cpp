@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "core/datetime.h"
-#include "jet/btree.h"
 #include "jetsql/collation.h"
 #include "recordset_impl.h"
 

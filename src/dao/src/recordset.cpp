@@ -55,7 +55,7 @@ void RecordsetImpl::RequireCurrent(std::string_view source) {
 }
 
 std::optional<std::size_t> RecordsetImpl::PositionOf(std::size_t ordinal) {
-  if (!index || index->tree) return ordinal;
+  if (!index || index->cursor) return ordinal;
   if (index->positions_stale) {
     index->position_of.assign(rows->Size(), UINT32_MAX);
     for (std::size_t p = 0; p < index->order.size(); ++p)
@@ -330,11 +330,9 @@ void RecordsetImpl::LoadIndex(const std::string& name) {
   order.definition = jet::DescribeIndex(def, found->real_index, db->name, table.Name());
   if (db->db->Version() == jet::JetVersion::kJet4) {
     // The index's own B-tree gives the order; nothing is read until the recordset moves.
-    order.tree = std::make_unique<jet::IndexTree>(db->db->PageCache(), order.definition,
-                                                  jet::IndexContext{db->name, table.Name()});
+    order.cursor = std::make_unique<jet::IndexCursor>(table, found->real_index);
     // Seeks and walks keep the upper levels decoded; leaves come and go (a few MiB at most).
-    order.tree->SetCacheLimit(512);
-    order.cursor = std::make_unique<jet::IndexCursor>(*order.tree);
+    order.cursor->SetCacheLimit(512);
     index = std::move(order);
     return;
   }
@@ -397,8 +395,8 @@ std::size_t RecordsetImpl::OrdinalOfRow(std::uint32_t ptr) {
 std::vector<std::uint8_t> RecordsetImpl::EntryOfRow(std::size_t ordinal,
                                                     const std::vector<core::Variant>& storage_row) {
   const std::uint32_t ptr = rows->refs[ordinal].ptr;
-  return jet::IndexTree::MakeEntry(KeyOfRow(storage_row),
-                                   jet::IndexRowPointer{ptr >> 8, static_cast<std::uint8_t>(ptr)});
+  return jet::IndexCursor::MakeEntry(
+      KeyOfRow(storage_row), jet::IndexRowPointer{ptr >> 8, static_cast<std::uint8_t>(ptr)});
 }
 
 void RecordsetImpl::LandOnCursor() {
@@ -432,9 +430,9 @@ bool RecordsetImpl::TreeStep(bool forward, bool from_start) {
 std::size_t RecordsetImpl::TreeRank() {
   // The leaves before the entry's leaf, counted by their sizes: a B-tree that keeps no
   // counts answers a rank with one page per leaf.
-  jet::IndexCursor walk(*index->tree);
+  jet::IndexCursor walk(*index->cursor);
   if (walk.SeekEntry(index->entry)) return static_cast<std::size_t>(walk.Rank());
-  return static_cast<std::size_t>(index->tree->CountEntries());  // every entry precedes it
+  return static_cast<std::size_t>(walk.CountEntries());  // every entry precedes it
 }
 
 // ---- opening over a table ----
@@ -1007,7 +1005,7 @@ void Recordset::Update(int update_type, bool force) {
       if (r.index) {
         // Placed by its stored values: an AutoNumber key has its number only now. (An index
         // read through its B-tree took the row when the table wrote it.)
-        if (!r.index->tree) r.PlaceInIndex(ordinal, r.inserted);
+        if (!r.index->cursor) r.PlaceInIndex(ordinal, r.inserted);
       } else if (r.high == before) {
         // A fully populated recordset counts the rows it adds at once.
         r.high = r.rows->Size();
@@ -1036,7 +1034,7 @@ void Recordset::Update(int update_type, bool force) {
       ++r.rows->version;
       if (r.index) {
         std::vector<core::Variant> stored = ts.table->Read(where);
-        if (r.index->tree) {
+        if (r.index->cursor) {
           // The record stays current at its new place in the order.
           r.index->entry = r.EntryOfRow(ordinal, stored);
         } else {

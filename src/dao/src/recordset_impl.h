@@ -19,7 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "jet/btree.h"
+#include "jet/index_cursor.h"
 #include "jetsql/expression.h"
 #include "jetsql/select.h"
 #include "state.h"
@@ -150,7 +150,7 @@ struct RowSet {
 
 // Key order of a table-type recordset with a current index.
 //
-// Jet 4 (`tree` set): the order is the index's own B-tree, walked with a cursor; nothing
+// Jet 4 (`cursor` set): the order is the index's own B-tree, walked with a cursor; nothing
 // about the rows is loaded when the index is set. The position of an indexed recordset is
 // the current record's index entry (`entry`: key + row pointer) and `cur` holds that
 // record's ordinal rather than a position number. Moving re-finds `entry` in the tree (a
@@ -169,14 +169,13 @@ struct RowSet {
 // index with IgnoreNulls has no entries for rows whose key columns are all Null, and those
 // rows are not in its order.
 //
-// Jet 3 (no `tree`; its index pages are not read): the order is built in memory, as the
+// Jet 3 (no `cursor`; its index pages are not read): the order is built in memory, as the
 // keys of every row sorted, in `order`/`keys`, and positions are numbers in it.
 struct IndexOrder {
   std::string name;  // the index as DAO names it
   jet::IndexDefinition definition;
-  std::unique_ptr<jet::IndexTree> tree;
-  std::unique_ptr<jet::IndexCursor> cursor;
-  std::vector<std::uint8_t> entry;  // the current record's entry
+  std::unique_ptr<jet::IndexCursor> cursor;  // Jet 4: on the index's B-tree
+  std::vector<std::uint8_t> entry;           // the current record's entry
   // Locator -> its newest ordinal, for the ordinals from RowRefs::Ascending() on.
   std::unordered_map<std::uint32_t, std::size_t> late;
   std::size_t late_seen = 0;  // ordinals looked at for `late`
@@ -252,12 +251,12 @@ struct RecordsetImpl {
   bool IsForwardOnly() const { return type == dbOpenForwardOnly; }
   // An index walked through its B-tree (see IndexOrder): `cur` is an ordinal, and the
   // position helpers below that take position numbers are not used.
-  bool OnTree() const { return index && index->tree; }
+  bool OnTree() const { return index && index->cursor; }
   std::size_t PositionCount() const {
-    return index && !index->tree ? index->order.size() : rows->Size();
+    return index && !index->cursor ? index->order.size() : rows->Size();
   }
   std::size_t OrdinalAt(std::size_t position) const {
-    return index && !index->tree ? index->order[position] : position;
+    return index && !index->cursor ? index->order[position] : position;
   }
   std::optional<std::size_t> PositionOf(std::size_t ordinal);
   bool LiveAt(std::size_t position) { return rows->Live(OrdinalAt(position)); }

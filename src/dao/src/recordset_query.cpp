@@ -103,7 +103,7 @@ std::vector<std::size_t> AllOrdinals(RecordsetImpl& r) {
   std::vector<std::size_t> out;
   if (r.OnTree()) {
     // In the index's order: a walk over its entries.
-    jet::IndexCursor walk(*r.index->tree);
+    jet::IndexCursor walk(*r.index->cursor);
     for (bool on = walk.First(); on; on = walk.Next()) {
       const jet::IndexRowPointer row = walk.Row();
       out.push_back(r.OrdinalOfRow((row.page << 8) | row.row));

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <numeric>
 
+#include "btree.h"
 #include "catalog_util.h"
 #include "changing.h"
-#include "jet/btree.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "text_util.h"

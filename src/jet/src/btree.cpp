@@ -1,5 +1,5 @@
 // Index B-trees: search, insert with splits and root growth, delete, one-pass build.
-#include "jet/btree.h"
+#include "btree.h"
 
 #include <algorithm>
 #include <bit>
@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "core/internal_error.h"
+#include "database_internal.h"
 
 namespace jet {
 namespace {
@@ -855,6 +856,38 @@ void IndexTree::Build(const std::vector<std::vector<std::uint8_t>>& sorted) {
 
 // ---------------------------------------------------------------------------------------
 // Cursor
+
+IndexCursor::IndexCursor(Table& table, std::size_t real_index)
+    : owned_(std::make_shared<IndexTree>(
+          PageCacheOf(table.db_),
+          DescribeIndex(table.Definition(), real_index, table.db_.Path(), table.Name()),
+          IndexContext{table.db_.Path(), table.Name()})),
+      tree_(owned_.get()) {}
+
+const IndexDefinition& IndexCursor::Definition() const {
+  return tree_->Definition();
+}
+
+void IndexCursor::SetCacheLimit(std::size_t pages) {
+  tree_->SetCacheLimit(pages);
+}
+
+std::uint64_t IndexCursor::CountEntries() {
+  return tree_->CountEntries();
+}
+
+std::vector<std::uint8_t> IndexCursor::MakeEntry(std::span<const std::uint8_t> key,
+                                                 IndexRowPointer row) {
+  return IndexTree::MakeEntry(key, row);
+}
+
+bool IndexCursor::KeyWithin(std::span<const std::uint8_t> bound, bool inclusive) const {
+  const std::span<const std::uint8_t> key = Key();
+  const std::size_t n = std::min(key.size(), bound.size());
+  int c = n == 0 ? 0 : std::memcmp(key.data(), bound.data(), n);
+  if (c == 0 && key.size() < bound.size()) c = -1;
+  return c < 0 || (c == 0 && inclusive);
+}
 
 std::span<const std::uint8_t> IndexCursor::Key() const {
   return std::span(entry_).first(entry_.size() - L::kRowPointerSize);

@@ -2,8 +2,9 @@
 
 #include <map>
 
+#include "database_internal.h"
+#include "index_check.h"
 #include "jet/database.h"
-#include "jet/index_check.h"
 #include "jet/long_value.h"
 
 namespace jet {
@@ -19,7 +20,7 @@ struct Claim {
 class Checker {
  public:
   Checker(Database& db, bool before_writing)
-      : db_(db), pager_(db.PageCache()), before_writing_(before_writing) {}
+      : db_(db), pager_(PageCacheOf(db)), before_writing_(before_writing) {}
 
   CheckReport Run() {
     report_.pages = pager_.PageCount();

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "btree.h"
 #include "catalog_util.h"
 #include "changing.h"
 #include "core/datetime.h"
 #include "core/encoding.h"
 #include "core/internal_error.h"
-#include "jet/btree.h"
 #include "jet/check.h"
 #include "jet/data_page.h"
 #include "jet/journal.h"

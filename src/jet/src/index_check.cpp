@@ -1,11 +1,12 @@
 // Index verification for `mdb check`.
-#include "jet/index_check.h"
+#include "index_check.h"
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
 
+#include "database_internal.h"
 #include "index_rows.h"
 #include "jet/database.h"
 
@@ -314,7 +315,7 @@ std::vector<IndexCheck> CheckIndexes(IndexMaintainer& indexes, Pager& pager,
 std::vector<IndexCheck> CheckTableIndexes(Database& database, Table& table) {
   const TableDefinition& def = table.Definition();
   if (def.real_indexes.empty() || database.Version() != JetVersion::kJet4) return {};
-  Pager& pager = database.PageCache();
+  Pager& pager = PageCacheOf(database);
   IndexMaintainer indexes(pager, IndexContext{database.Path(), table.Name()}, def);
   return CheckIndexes(indexes, pager, TableRows(table));
 }

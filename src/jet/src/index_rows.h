@@ -3,7 +3,7 @@
 // module.
 #pragma once
 
-#include "jet/btree.h"
+#include "btree.h"
 
 namespace jet {
 

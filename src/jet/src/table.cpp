@@ -4,10 +4,10 @@
 #include <deque>
 #include <random>
 
+#include "btree.h"
 #include "changing.h"
 #include "core/encoding.h"
 #include "core/internal_error.h"
-#include "jet/btree.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/long_value.h"

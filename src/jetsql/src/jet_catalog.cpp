@@ -6,7 +6,7 @@
 
 #include "core/encoding.h"
 #include "functions.h"
-#include "jet/btree.h"
+#include "jet/index_cursor.h"
 #include "jet/index_key.h"
 #include "jet/row_codec.h"
 #include "jetsql/errors.h"
@@ -46,14 +46,12 @@ class JetScanCursor final : public RowCursor {
 // first in the tree.
 class JetIndexCursor final : public RowCursor {
  public:
-  JetIndexCursor(jet::Table& table, const std::vector<int>& positions,
-                 std::unique_ptr<jet::IndexTree> tree, std::vector<std::uint8_t> start,
-                 bool start_inclusive, std::vector<std::uint8_t> stop, bool stop_inclusive,
-                 std::uint8_t null_flag)
+  JetIndexCursor(jet::Table& table, const std::vector<int>& positions, jet::IndexCursor cursor,
+                 std::vector<std::uint8_t> start, bool start_inclusive,
+                 std::vector<std::uint8_t> stop, bool stop_inclusive, std::uint8_t null_flag)
       : table_(table),
         positions_(positions),
-        tree_(std::move(tree)),
-        cursor_(*tree_),
+        cursor_(std::move(cursor)),
         start_(std::move(start)),
         stop_(std::move(stop)),
         start_inclusive_(start_inclusive),
@@ -79,12 +77,7 @@ class JetIndexCursor final : public RowCursor {
         if (null_flag_ == 0x00) continue;
         return false;
       }
-      if (!stop_.empty()) {
-        const std::size_t n = std::min(key.size(), stop_.size());
-        int c = std::memcmp(key.data(), stop_.data(), n);
-        if (c == 0 && key.size() < stop_.size()) c = -1;
-        if (c > 0 || (c == 0 && !stop_inclusive_)) return false;
-      }
+      if (!stop_.empty() && !cursor_.KeyWithin(stop_, stop_inclusive_)) return false;
       const jet::IndexRowPointer where = cursor_.Row();
       current_ = jet::RowPointer{where.page, where.row};
       try {
@@ -105,7 +98,6 @@ class JetIndexCursor final : public RowCursor {
  private:
   jet::Table& table_;
   const std::vector<int>& positions_;
-  std::unique_ptr<jet::IndexTree> tree_;
   jet::IndexCursor cursor_;
   std::vector<std::uint8_t> start_, stop_;
   bool start_inclusive_, stop_inclusive_;
@@ -186,16 +178,15 @@ class JetTableSource final : public TableSource {
       return nullptr;
     }
     const bool descending = first.key.descending;
-    auto tree = std::make_unique<jet::IndexTree>(db_.PageCache(), std::move(definition),
-                                                 jet::IndexContext{db_.Path(), name_});
+    jet::IndexCursor cursor(table_, real_of_[index]);
     if (descending) {
-      return std::make_unique<JetIndexCursor>(table_, positions_, std::move(tree),
+      return std::make_unique<JetIndexCursor>(table_, positions_, std::move(cursor),
                                               std::move(high_key), high.inclusive,
                                               std::move(low_key), low.inclusive, 0xFF);
     }
-    return std::make_unique<JetIndexCursor>(table_, positions_, std::move(tree), std::move(low_key),
-                                            low.inclusive, std::move(high_key), high.inclusive,
-                                            0x00);
+    return std::make_unique<JetIndexCursor>(table_, positions_, std::move(cursor),
+                                            std::move(low_key), low.inclusive, std::move(high_key),
+                                            high.inclusive, 0x00);
   }
 
  private:

@@ -18,7 +18,8 @@
 // values, usage maps, counters and every index of the table in step. A row is addressed by
 // its `RowPointer` (data page and slot), which stays valid for the life of the row: a row
 // that outgrows its page on update is moved behind a forwarding pointer that keeps its
-// address. Values are `core::Variant`s in the order of `Definition().columns`.
+// address. Values are `core::Variant`s in the order of `Definition().columns`. A table's
+// indexes are read in key order through `IndexCursor` (index_cursor.h).
 //
 // This layer knows nothing of DAO. It never reaches around the page cache to the file.
 #pragma once
@@ -192,6 +193,7 @@ class Table {
 
  private:
   friend class Database;
+  friend class IndexCursor;
   Table(Database& db, std::string name, TableDefinition def, RowPointer catalog_row);
   // Takes the definition after its indexes changed (counters stored before that); the
   // index trees are opened afresh.
@@ -291,7 +293,11 @@ class Database {
   SortOrder DefaultSortOrder() const { return SortOrder{header_.sort_order, header_.sort_version}; }
   int CodePage() const { return header_.code_page; }
   bool ReadOnly() const { return !pager_->Writable(); }
-  Pager& PageCache() { return *pager_; }
+  // The file's length in pages.
+  std::uint32_t PageCount() const { return pager_->PageCount(); }
+  // Pages asked for with their content since the database opened, whether the cache had them
+  // or the file was read: how much of the file an operation touched.
+  std::uint64_t PagesRead() const { return pager_->PagesRead(); }
 
   // Every catalog row (tables, queries, containers, ...).
   std::vector<CatalogEntry> Catalog();
@@ -334,6 +340,9 @@ class Database {
 
  private:
   friend class Table;
+  // The engine's own modules reach the page cache through this (database_internal.h).
+  friend Pager& PageCacheOf(Database& db);
+  Pager& PageCache() { return *pager_; }
   Database(std::string path, core::FileSystem& fs, std::unique_ptr<Pager> pager,
            DatabaseHeader header);
   // Rolls back a change a crash interrupted (a hot journal beside the file) before the

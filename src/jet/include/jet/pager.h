@@ -21,6 +21,10 @@
 //
 // The pager knows the data-page header (map rows live on data pages) and the usage-map
 // row formats, nothing else. It never interprets table, index or long-value pages.
+//
+// Internal to the engine: a Database hands its Pager only to the engine's own modules
+// (database_internal.h). The header is among the public ones because a table scan pins
+// its page by value; the layers above read through Database, Table and IndexCursor.
 #pragma once
 
 #include <cstddef>

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/btree.h"
+#include "btree.h"
 
 namespace jet {
 

@@ -31,6 +31,9 @@
 // - byte 0x1A of a page is its height above the leaves;
 // - an empty index is one empty leaf, the root.
 //
+// Internal to the engine: the layers above read an index through `IndexCursor`
+// (jet/index_cursor.h), which owns its tree, and never see a tree or the page cache.
+//
 // Nothing here knows DAO: errors are jet::JetError / jet::CorruptDatabase; the DAO layer
 // maps ErrorCode::kDuplicateKey to its error 3022 and kNullNotAllowed raised here to 3058.
 #pragma once
@@ -45,6 +48,7 @@
 
 #include "jet/errors.h"
 #include "jet/format.h"
+#include "jet/index_cursor.h"
 #include "jet/index_key.h"
 #include "jet/index_page.h"
 #include "jet/pager.h"
@@ -63,89 +67,6 @@ inline constexpr const char* kNullKeyMessage = "Index or primary key cannot cont
 // Longest key an entry may carry: three node entries must fit on a page so that splits
 // always leave both halves valid.
 inline constexpr std::size_t kMaxKeyLength = index_page_layout::kEntryAreaSize / 3 - 8;
-
-// One column of a real index, with what its key segment needs.
-struct IndexKeyColumn {
-  std::uint16_t column_number = 0;  // the column descriptor's number (not its position)
-  std::string name;                 // for messages
-  KeyColumn key;                    // type, direction, sort order
-};
-
-// What the trees need to know about one real index; filled from the table definition.
-struct IndexDefinition {
-  std::string name;  // the logical index name(s) using it, for messages
-  std::vector<IndexKeyColumn> columns;
-  std::uint8_t flags = index_flag::kAccess2000;
-  bool primary_key = false;  // a primary-key logical index uses it: unique and required
-  std::uint32_t root_page = 0;
-  RowPointer usage_map;  // row holding the map of the index's pages
-  std::uint32_t table_definition_page = 0;
-
-  bool Unique() const { return primary_key || (flags & index_flag::kUnique) != 0; }
-  bool Required() const { return primary_key || (flags & index_flag::kRequired) != 0; }
-  bool IgnoreNulls() const { return (flags & index_flag::kIgnoreNulls) != 0; }
-};
-
-// The index definition of real index `real_index` of a table: its columns with their
-// types and sort orders, flags, root and map, and whether a primary key uses it. Raises
-// CorruptDatabase when the index names a column the table does not have or one whose type
-// no key can hold.
-IndexDefinition DescribeIndex(const TableDefinition& table, std::size_t real_index,
-                              const std::string& file, const std::string& table_name);
-
-// Names for messages: "file", "table", and the tree's index.
-struct IndexContext {
-  std::string file;
-  std::string table;
-};
-
-enum class SeekComparison { kEqual, kLess, kLessEqual, kGreater, kGreaterEqual };
-
-class IndexTree;
-
-// A position in an index's entry order. Survives changes to the tree: after one, the
-// cursor finds its entry again (or, if that entry is gone, the place where it was).
-class IndexCursor {
- public:
-  explicit IndexCursor(IndexTree& tree) : tree_(&tree) {}
-
-  bool First();
-  bool Last();
-  bool Next();  // false past the last entry (the cursor is then off the index)
-  bool Prev();
-  // Positions on the entry the comparison selects among entries whose key starts with
-  // `prefix` (see IndexTree::Seek); false (NoMatch) leaves the cursor off the index.
-  bool Seek(SeekComparison comparison, std::span<const std::uint8_t> prefix);
-  // Positions on this exact entry; false if it is not in the index.
-  bool Find(std::span<const std::uint8_t> key, IndexRowPointer row);
-  // Positions on the first entry at or after `entry` (key and row pointer, as Entry() gives
-  // them): the entry itself when it is there, else the one that follows where it would be;
-  // false (off the index) when no entry does.
-  bool SeekEntry(std::span<const std::uint8_t> entry);
-  // Moves `count` entries forward, skipping whole leaves by their sizes: one page per leaf
-  // passed, not one step per entry. False (off the index) when the index ends first.
-  bool Skip(std::uint64_t count);
-  // How many entries precede the cursor's entry: the sizes of the leaves before its leaf
-  // plus its slot (one page per leaf from the first). The cursor must be on an entry.
-  std::uint64_t Rank();
-
-  bool Valid() const { return valid_; }
-  std::span<const std::uint8_t> Key() const;
-  IndexRowPointer Row() const;
-  // Key and row pointer as stored.
-  std::span<const std::uint8_t> Entry() const { return entry_; }
-
- private:
-  friend class IndexTree;
-  bool Resync();
-  bool StillHere();
-  IndexTree* tree_;
-  bool valid_ = false;
-  std::uint32_t leaf_ = 0;
-  std::size_t slot_ = 0;
-  std::uint64_t version_ = 0;
-  std::vector<std::uint8_t> entry_;
-};
 
 struct IndexPageStats {
   std::uint32_t pages = 0;
