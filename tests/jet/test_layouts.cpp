@@ -31,7 +31,8 @@ TableDefinition FourColumns(JetVersion version) {
     c.type = type;
     c.number = number;
     c.var_index = var_index;
-    c.flags = static_cast<std::uint8_t>((fixed ? column_flag::kFixed : 0) | column_flag::kUpdatable);
+    c.flags =
+        static_cast<std::uint8_t>((fixed ? column_flag::kFixed : 0) | column_flag::kUpdatable);
     c.length = length;
     def.columns.push_back(c);
   };
@@ -64,7 +65,7 @@ TEST(RowLayout, Jet4RowsHaveTheirTrailerAtTheEndOfTheSlot) {
   const Bytes fixed = {0x44, 0x33, 0x22, 0x11}, text = {'a', 'b'};
   std::vector<ColumnSlice> values = {Slice(fixed), Slice(text), ColumnSlice{false, true}, {}};
   // count | Long | "ab" | end of data, slot 1, slot 0 (counting back) | 2 slots | mask 0b0111
-  const Bytes expected = {0x04, 0x00, 0x44, 0x33, 0x22, 0x11, 'a',  'b',  0x08,
+  const Bytes expected = {0x04, 0x00, 0x44, 0x33, 0x22, 0x11, 'a',  'b', 0x08,
                           0x00, 0x08, 0x00, 0x06, 0x00, 0x02, 0x00, 0x07};
   ASSERT_EQ(format.EncodedSize(values.data()), expected.size());
   Bytes row(expected.size());
@@ -75,7 +76,8 @@ TEST(RowLayout, Jet4RowsHaveTheirTrailerAtTheEndOfTheSlot) {
   // In a longer slot the spare bytes sit between the data and the trailer.
   Bytes longer(expected.size() + 3, 0);
   format.Encode(values.data(), longer.data(), longer.size());
-  EXPECT_EQ(Bytes(longer.begin(), longer.begin() + 8), Bytes(expected.begin(), expected.begin() + 8));
+  EXPECT_EQ(Bytes(longer.begin(), longer.begin() + 8),
+            Bytes(expected.begin(), expected.begin() + 8));
   EXPECT_EQ(Bytes(longer.begin() + 8, longer.begin() + 11), Bytes(3, 0));
   EXPECT_EQ(Bytes(longer.begin() + 11, longer.end()), Bytes(expected.begin() + 8, expected.end()));
   ExpectSlices(format, longer);
@@ -171,9 +173,9 @@ TEST(PropertyBlobLayout, Jet4BlobsAreNamesThenTheObjectThenItsParts) {
 
 TEST(PropertyBlobLayout, Jet3BlobsKeepNamesInTheCodePage) {
   // "KKD", a names block with one one-byte name, the object with one 2-byte value.
-  const Bytes blob = {'K', 'K', 'D', 0,    15,  0, 0, 0, 0x80, 0x00, 7,   0,   'C', 'a',
-                      'p', 't', 'i', 'o',  'n', 22, 0, 0, 0,    0x00, 0x00, 6,   0,   0,
-                      0,   0,   0, 10,  0,    0,   0x0A, 0, 0, 2,    0,    0xE9, 0x41};
+  const Bytes blob = {'K', 'K', 'D', 0,   15,  0,  0,    0, 0x80, 0x00, 7,    0,    'C', 'a',
+                      'p', 't', 'i', 'o', 'n', 22, 0,    0, 0,    0x00, 0x00, 6,    0,   0,
+                      0,   0,   0,   10,  0,   0,  0x0A, 0, 0,    2,    0,    0xE9, 0x41};
   const PropertyBlob back = DecodePropertyBlob(blob, JetVersion::kJet3, kAt);
   ASSERT_NE(back.Find(""), nullptr);
   const Property* caption = back.Find("")->Find("Caption");
@@ -312,8 +314,7 @@ TEST(TableDefinitionLayout, Jet4FieldsSitWhereTheWriteUpsPutThem) {
   EXPECT_EQ(u32(logical1 + 17), 0x0200u);
   EXPECT_EQ(b[logical1 + 23], index_kind::kForeignKey);
   // Last: the memo's map entry and the end mark.
-  EXPECT_EQ(Bytes(b.end() - 12, b.end()),
-            (Bytes{4, 0, 4, 9, 0, 0, 5, 9, 0, 0, 0xFF, 0xFF}));
+  EXPECT_EQ(Bytes(b.end() - 12, b.end()), (Bytes{4, 0, 4, 9, 0, 0, 5, 9, 0, 0, 0xFF, 0xFF}));
 }
 
 TEST(TableDefinitionLayout, Jet4DefinitionsParseBackFieldForField) {
