@@ -1,12 +1,13 @@
 #include "catalog_util.h"
 
-#include <cstring>
+#include <span>
 #include <vector>
 
 #include "core/datetime.h"
 #include "core/encoding.h"
 #include "jet/data_page.h"
 #include "jet/format.h"
+#include "jet/index_page.h"
 #include "jet/sort_order.h"
 
 namespace jet::catalog_util {
@@ -21,11 +22,10 @@ void FormatMapPage(std::uint8_t* page, int rows) {
 }
 
 void FormatEmptyLeaf(std::uint8_t* page, std::uint32_t table_page) {
-  std::memset(page, 0, kJet4PageSize);
-  page[0] = page_type::kIndexLeaf;
-  page[1] = 0x01;
-  PutLe16(page + 2, 0x0E20);  // everything after the 0x1E0-byte header is free
-  PutLe32(page + 4, table_page);
+  IndexPage leaf;
+  leaf.leaf = true;
+  leaf.table_definition = table_page;
+  EncodeIndexPage(leaf, std::span<std::uint8_t>(page, index_page_layout::kPageSize));
 }
 
 double NowAsDate() {

@@ -1,6 +1,7 @@
 #include "jet/property_blob.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "core/encoding.h"
 #include "text_util.h"
@@ -8,11 +9,9 @@
 namespace jet {
 namespace {
 
-constexpr std::uint16_t kNamesBlock = 0x0080;
-constexpr std::uint16_t kObjectBlock = 0x0000;
-constexpr std::uint16_t kPartBlock = 0x0001;
-constexpr std::size_t kBlockHeader = 6;   // u32 length, u16 type
-constexpr std::size_t kRecordHeader = 8;  // u16 length, u8 ddl, u8 type, u16 name, u16 size
+using Block = PropertyBlockLayout;
+using Map = PropertyMapLayout;
+using Record = PropertyRecordLayout;
 
 std::vector<std::uint8_t> Ucs2(const std::string& utf8) {
   std::u16string u = core::Utf8ToUtf16(utf8);
@@ -89,55 +88,58 @@ PropertyMap& PropertyBlob::Get(const std::string& name) {
 
 PropertyBlob DecodePropertyBlob(std::span<const std::uint8_t> bytes, JetVersion version,
                                 const Location& at) {
+  using Sig = PropertyBlobLayout;
   PropertyBlob blob;
-  if (bytes.size() < 4) ThrowCorrupt(at, "a property blob is shorter than its signature");
-  bool mr2 = std::memcmp(bytes.data(), "MR2\0", 4) == 0;
-  bool kkd = std::memcmp(bytes.data(), "KKD\0", 4) == 0;
+  if (bytes.size() < Sig::kSignatureSize)
+    ThrowCorrupt(at, "a property blob is shorter than its signature");
+  bool mr2 = std::memcmp(bytes.data(), Sig::kJet4Signature, Sig::kSignatureSize) == 0;
+  bool kkd = std::memcmp(bytes.data(), Sig::kJet3Signature, Sig::kSignatureSize) == 0;
   if (!mr2 && !kkd) ThrowCorrupt(at, "a property blob does not start with MR2 or KKD");
   const JetVersion text = kkd ? JetVersion::kJet3 : JetVersion::kJet4;
   (void)version;
   std::vector<std::string> names;
-  std::size_t pos = 4;
-  while (pos + kBlockHeader <= bytes.size()) {
-    std::uint32_t length = Le32(bytes.data() + pos);
-    std::uint16_t type = Le16(bytes.data() + pos + 4);
-    if (length < kBlockHeader || length > bytes.size() - pos)
+  std::size_t pos = Sig::kSignatureSize;
+  while (pos + Block::kBody <= bytes.size()) {
+    std::uint32_t length = Le32(bytes.data() + pos + Block::kLength);
+    std::uint16_t type = Le16(bytes.data() + pos + Block::kType);
+    if (length < Block::kBody || length > bytes.size() - pos)
       ThrowCorrupt(
           at, "a property block of " + std::to_string(length) + " bytes does not fit the blob");
-    const std::uint8_t* b = bytes.data() + pos + kBlockHeader;
-    std::size_t n = length - kBlockHeader;
-    if (type == kNamesBlock) {
+    const std::uint8_t* b = bytes.data() + pos + Block::kBody;
+    std::size_t n = length - Block::kBody;
+    if (type == Block::kNamesType) {
       std::size_t i = 0;
-      while (i + 2 <= n) {
+      while (i + Block::kNameLengthSize <= n) {
         std::size_t len = Le16(b + i);
-        std::size_t head = 2;
+        std::size_t head = Block::kNameLengthSize;
         if (i + head + len > n) ThrowCorrupt(at, "a property name runs past its block");
         names.push_back(NameText(b + i + head, len, text));
         i += head + len;
       }
-    } else if (type == kObjectBlock || type == kPartBlock) {
-      if (n < 6) ThrowCorrupt(at, "a property block is too short for its name");
-      std::uint32_t name_part = Le32(b);
-      std::uint16_t name_len = Le16(b + 4);
-      if (name_part < 6 || name_part > n || 6u + name_len > name_part)
+    } else if (type == Block::kObjectType || type == Block::kPartType) {
+      if (n < Map::kName) ThrowCorrupt(at, "a property block is too short for its name");
+      std::uint32_t name_part = Le32(b + Map::kNamePartLength);
+      std::uint16_t name_len = Le16(b + Map::kNameLength);
+      if (name_part < Map::kName || name_part > n || Map::kName + name_len > name_part)
         ThrowCorrupt(at, "a property block's name does not fit it");
       PropertyMap map;
-      map.name = NameText(b + 6, name_len, text);
+      map.name = NameText(b + Map::kName, name_len, text);
       std::size_t i = name_part;
-      while (i + kRecordHeader <= n) {
-        std::uint16_t rlen = Le16(b + i);
-        std::uint16_t size = Le16(b + i + 6);
-        if (rlen < kRecordHeader || i + rlen > n || kRecordHeader + std::size_t{size} > rlen)
+      while (i + Record::kValue <= n) {
+        const std::uint8_t* r = b + i;
+        std::uint16_t rlen = Le16(r + Record::kLength);
+        std::uint16_t size = Le16(r + Record::kValueSize);
+        if (rlen < Record::kValue || i + rlen > n || Record::kValue + std::size_t{size} > rlen)
           ThrowCorrupt(at, "a property record runs past its block");
         Property prop;
-        prop.ddl = b[i + 2] != 0;
-        prop.type = b[i + 3];
-        std::uint16_t name_index = Le16(b + i + 4);
+        prop.ddl = r[Record::kDdl] != 0;
+        prop.type = r[Record::kType];
+        std::uint16_t name_index = Le16(r + Record::kNameIndex);
         if (name_index >= names.size())
           ThrowCorrupt(at, "a property refers to name " + std::to_string(name_index) + " of " +
                                std::to_string(names.size()));
         prop.name = names[name_index];
-        prop.value.assign(b + i + kRecordHeader, b + i + kRecordHeader + size);
+        prop.value.assign(r + Record::kValue, r + Record::kValue + size);
         map.properties.push_back(std::move(prop));
         i += rlen;
       }
@@ -165,39 +167,42 @@ std::vector<std::uint8_t> EncodePropertyBlob(const PropertyBlob& blob) {
   for (const PropertyMap* m : order) {
     std::vector<std::uint8_t> body;
     std::vector<std::uint8_t> name = Ucs2(m->name);
-    body.resize(6);
-    PutLe32(body.data(), static_cast<std::uint32_t>(6 + name.size()));
-    PutLe16(body.data() + 4, static_cast<std::uint16_t>(name.size()));
+    body.resize(Map::kName);
+    PutLe32(body.data() + Map::kNamePartLength,
+            static_cast<std::uint32_t>(Map::kName + name.size()));
+    PutLe16(body.data() + Map::kNameLength, static_cast<std::uint16_t>(name.size()));
     body.insert(body.end(), name.begin(), name.end());
     for (const auto& p : m->properties) {
       std::size_t at = body.size();
-      body.resize(at + kRecordHeader);
-      PutLe16(body.data() + at, static_cast<std::uint16_t>(kRecordHeader + p.value.size()));
-      body[at + 2] = p.ddl ? 1 : 0;
-      body[at + 3] = p.type;
-      PutLe16(body.data() + at + 4, name_index(p.name));
-      PutLe16(body.data() + at + 6, static_cast<std::uint16_t>(p.value.size()));
+      body.resize(at + Record::kValue);
+      std::uint8_t* r = body.data() + at;
+      PutLe16(r + Record::kLength, static_cast<std::uint16_t>(Record::kValue + p.value.size()));
+      r[Record::kDdl] = p.ddl ? 1 : 0;
+      r[Record::kType] = p.type;
+      PutLe16(r + Record::kNameIndex, name_index(p.name));
+      PutLe16(r + Record::kValueSize, static_cast<std::uint16_t>(p.value.size()));
       body.insert(body.end(), p.value.begin(), p.value.end());
     }
-    std::vector<std::uint8_t> block(kBlockHeader);
-    PutLe32(block.data(), static_cast<std::uint32_t>(kBlockHeader + body.size()));
-    PutLe16(block.data() + 4, m->name.empty() ? kObjectBlock : kPartBlock);
+    std::vector<std::uint8_t> block(Block::kBody);
+    PutLe32(block.data() + Block::kLength, static_cast<std::uint32_t>(Block::kBody + body.size()));
+    PutLe16(block.data() + Block::kType, m->name.empty() ? Block::kObjectType : Block::kPartType);
     block.insert(block.end(), body.begin(), body.end());
     blocks.push_back(std::move(block));
   }
   std::vector<std::uint8_t> names_body;
   for (const auto& n : names) {
     std::vector<std::uint8_t> u = Ucs2(n);
-    std::uint8_t len[2];
+    std::uint8_t len[Block::kNameLengthSize];
     PutLe16(len, static_cast<std::uint16_t>(u.size()));
-    names_body.insert(names_body.end(), len, len + 2);
+    names_body.insert(names_body.end(), len, len + Block::kNameLengthSize);
     names_body.insert(names_body.end(), u.begin(), u.end());
   }
-  std::vector<std::uint8_t> out = {'M', 'R', '2', 0};
-  std::uint8_t head[kBlockHeader];
-  PutLe32(head, static_cast<std::uint32_t>(kBlockHeader + names_body.size()));
-  PutLe16(head + 4, kNamesBlock);
-  out.insert(out.end(), head, head + kBlockHeader);
+  std::vector<std::uint8_t> out(std::begin(PropertyBlobLayout::kJet4Signature),
+                                std::end(PropertyBlobLayout::kJet4Signature));
+  std::uint8_t head[Block::kBody];
+  PutLe32(head + Block::kLength, static_cast<std::uint32_t>(Block::kBody + names_body.size()));
+  PutLe16(head + Block::kType, Block::kNamesType);
+  out.insert(out.end(), head, head + Block::kBody);
   out.insert(out.end(), names_body.begin(), names_body.end());
   for (const auto& b : blocks) out.insert(out.end(), b.begin(), b.end());
   return out;

@@ -10,10 +10,6 @@
 namespace jet {
 namespace {
 
-std::size_t MaskSize(std::uint32_t columns) {
-  return (columns + 7) / 8;
-}
-
 [[noreturn]] void BadValue(const ColumnDefinition& column, const std::string& why) {
   ThrowJet(ErrorCode::kValueInvalid,
            "column '" + column.name + "' (" + ColumnTypeName(column.type) + "): " + why);
@@ -96,11 +92,12 @@ void RowFormat::Decode(std::span<const std::uint8_t> row, ColumnSlice* out,
   const std::size_t len = row.size();
   const std::uint8_t* r = row.data();
   const bool jet3 = version_ == JetVersion::kJet3;
-  const std::size_t count_size = jet3 ? 1 : 2;
+  const RowLayout layout = RowLayout::For(version_);
+  const std::size_t count_size = layout.FixedArea();
   if (len < count_size + 1)
     ThrowCorrupt(at, "the row is only " + std::to_string(len) + " bytes long");
-  const std::uint32_t ncols = jet3 ? r[0] : Le16(r);
-  const std::size_t mask_len = MaskSize(ncols);
+  const std::uint32_t ncols = jet3 ? r[RowLayout::kColumnCount] : Le16(r + RowLayout::kColumnCount);
+  const std::size_t mask_len = RowLayout::MaskSize(ncols);
   if (count_size + mask_len > len)
     ThrowCorrupt(at, "the row claims " + std::to_string(ncols) + " columns, too many for its " +
                          std::to_string(len) + " bytes");
@@ -114,10 +111,11 @@ void RowFormat::Decode(std::span<const std::uint8_t> row, ColumnSlice* out,
   std::uint16_t* off = offsets_stack;
   std::size_t var_limit = data_end;  // variable data must end before the offset table
   if (var_columns_ > 0) {
+    if (data_end < layout.VarTableSize(0))
+      ThrowCorrupt(at, "the row is too short for its variable columns");
     if (!jet3) {
-      if (data_end < 2 + 2) ThrowCorrupt(at, "the row is too short for its variable columns");
-      nvar = Le16(r + data_end - 2);
-      std::size_t table = 2 + 2 * std::size_t{nvar} + 2;  // eod, offsets, nvar
+      nvar = Le16(r + data_end - layout.VarCountBack());
+      const std::size_t table = layout.VarTableSize(nvar);
       if (table + count_size > data_end)
         ThrowCorrupt(at, "the row claims " + std::to_string(nvar) +
                              " variable columns, more than its bytes hold");
@@ -125,24 +123,24 @@ void RowFormat::Decode(std::span<const std::uint8_t> row, ColumnSlice* out,
         offsets_heap.resize(nvar + 1);
         off = offsets_heap.data();
       }
-      for (std::uint32_t k = 0; k < nvar; ++k) off[k] = Le16(r + data_end - 4 - 2 * k);
-      off[nvar] = Le16(r + data_end - 4 - 2 * nvar);
+      for (std::uint32_t k = 0; k <= nvar; ++k)
+        off[k] = Le16(r + data_end - layout.VarOffsetBack(k));
       var_limit = data_end - table;
     } else {
-      if (data_end < 2) ThrowCorrupt(at, "the row is too short for its variable columns");
-      nvar = r[data_end - 1];
-      std::size_t jumps = (len - 1) / 256;
-      // off[0] sits just before the jump table, eod farthest from it.
-      if (data_end < jumps + 2 + nvar + 1)
+      nvar = r[data_end - layout.VarCountBack()];
+      const std::size_t table_jumps = (len - 1) / 256;
+      if (data_end < layout.VarOffsetBack(nvar, table_jumps) + 1)
         ThrowCorrupt(at, "the row is too short for its variable-column offsets");
-      std::size_t col_ptr = data_end - jumps - 2;
-      if ((col_ptr - nvar) / 256 < jumps) --jumps;  // the last jump entry is a dummy
+      const std::size_t first_offset = data_end - layout.VarOffsetBack(0, table_jumps);
+      std::size_t jumps = table_jumps;
+      if ((first_offset - nvar) / 256 < jumps) --jumps;  // the last jump entry is a dummy
       std::size_t used = 0;
       for (std::uint32_t i = 0; i <= nvar; ++i) {
-        while (used < jumps && i == r[data_end - 2 - used]) ++used;
-        off[i] = static_cast<std::uint16_t>(r[col_ptr - i] + 256 * used);
+        while (used < jumps && i == r[data_end - layout.JumpBack(used)]) ++used;
+        off[i] = static_cast<std::uint16_t>(r[data_end - layout.VarOffsetBack(i, table_jumps)] +
+                                            256 * used);
       }
-      var_limit = col_ptr - nvar;
+      var_limit = data_end - layout.VarOffsetBack(nvar, table_jumps);
     }
     if (off[nvar] > var_limit)
       ThrowCorrupt(at, "the row's variable data ends at " + std::to_string(off[nvar]) +
@@ -184,9 +182,10 @@ void RowFormat::Decode(std::span<const std::uint8_t> row, ColumnSlice* out,
 }
 
 std::size_t RowFormat::EncodedSize(const ColumnSlice* values) const {
-  std::size_t size = 2 + fixed_size_ + MaskSize(max_columns_);
+  constexpr RowLayout kLayout = RowLayout::For(JetVersion::kJet4);
+  std::size_t size = kLayout.FixedArea() + fixed_size_ + RowLayout::MaskSize(max_columns_);
   if (var_columns_ > 0) {
-    size += 2 + 2 * std::size_t{var_columns_} + 2;
+    size += kLayout.VarTableSize(var_columns_);
     for (int pos : by_var_index_)
       if (pos >= 0 && !values[pos].null) size += values[pos].size;
   }
@@ -221,9 +220,10 @@ inline void CopyFixed(std::uint8_t* to, const std::uint8_t* from, std::size_t n)
 }  // namespace
 
 void RowFormat::Encode(const ColumnSlice* values, std::uint8_t* out, std::size_t total) const {
-  const std::size_t mask_len = MaskSize(max_columns_);
-  PutLe16(out, max_columns_);
-  std::uint8_t* fixed = out + 2;
+  constexpr RowLayout kLayout = RowLayout::For(JetVersion::kJet4);
+  const std::size_t mask_len = RowLayout::MaskSize(max_columns_);
+  PutLe16(out + RowLayout::kColumnCount, max_columns_);
+  std::uint8_t* fixed = out + kLayout.FixedArea();
   std::memset(fixed, 0, fixed_size_);
   std::uint8_t* mask = out + total - mask_len;
   std::memset(mask, 0, mask_len);
@@ -238,12 +238,12 @@ void RowFormat::Encode(const ColumnSlice* values, std::uint8_t* out, std::size_t
     if (!v.null && v.boolean) mask[b.mask_byte] |= b.mask_bit;
   }
   if (var_columns_ == 0) return;
-  std::size_t pos = 2 + fixed_size_;
-  PutLe16(mask - 2, var_columns_);  // nvar sits just before the mask
-  std::uint8_t* offsets = mask - 4;
+  std::size_t pos = kLayout.FixedArea() + fixed_size_;
+  PutLe16(mask - kLayout.VarCountBack(), var_columns_);
+  std::uint8_t* offsets = mask - kLayout.VarOffsetBack(0);
   for (const Placement& p : variables_) {
     PutLe16(offsets, static_cast<std::uint16_t>(pos));
-    offsets -= 2;
+    offsets -= kLayout.var_offset_size;
     if (p.pos == kNoColumn) continue;
     const ColumnSlice& v = values[p.pos];
     if (v.null) continue;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <type_traits>
 
 #include "core/encoding.h"
 #include "core/internal_error.h"
@@ -13,36 +14,6 @@
 namespace jet {
 namespace {
 
-// Jet 3 definition block offsets and sizes (read only).
-struct Jet3TdefLayout {
-  // u32 definition length at 0x08, as in Jet 4.
-  static constexpr std::uint16_t kRowCount = 0x0C;
-  static constexpr std::uint16_t kAutoNumber = 0x10;
-  static constexpr std::uint16_t kTableType = 0x14;
-  static constexpr std::uint16_t kMaxColumns = 0x15;
-  static constexpr std::uint16_t kVarColumns = 0x17;
-  static constexpr std::uint16_t kColumnCount = 0x19;
-  static constexpr std::uint16_t kLogicalCount = 0x1B;
-  static constexpr std::uint16_t kRealCount = 0x1F;
-  static constexpr std::uint16_t kOwnedMap = 0x23;
-  static constexpr std::uint16_t kFreeMap = 0x27;
-  static constexpr std::uint16_t kSections = 0x2B;
-  static constexpr std::uint16_t kStatsSize = 8;
-  static constexpr std::uint16_t kColumnSize = 18;
-  static constexpr std::uint16_t kRealIndexSize = 39;
-  static constexpr std::uint16_t kLogicalIndexSize = 20;
-};
-
-// Column descriptor fields (Jet 4 / Jet 3).
-struct ColumnLayout {
-  std::uint16_t type, number, var_index, unknown9, misc, flags, ext_flags, fixed_offset, length;
-};
-constexpr ColumnLayout kJet4Column{0, 5, 7, 9, 11, 15, 16, 21, 23};
-constexpr ColumnLayout kJet3Column{0, 1, 3, 5, 9, 13, 0xFF, 14, 16};
-
-constexpr int kIndexColumnSlots = 10;
-constexpr std::uint16_t kUnusedIndexColumn = 0xFFFF;
-constexpr std::uint16_t kLvListEnd = 0xFFFF;
 constexpr std::size_t kMaxTdefPages = 256;
 
 class Cursor {
@@ -67,15 +38,15 @@ class Cursor {
   std::size_t pos_ = 0;
 };
 
-std::string ReadName(Cursor& c, JetVersion version, const char* what) {
-  if (version == JetVersion::kJet3) {
-    std::uint8_t n = *c.Take(1, what);
-    const std::uint8_t* p = c.Take(n, what);
-    return core::DecodeToUtf8(1252, std::string_view(reinterpret_cast<const char*>(p), n));
-  }
-  std::uint16_t n = Le16(c.Take(2, what));
+template <class L>
+std::string ReadName(Cursor& c, const char* what) {
+  const std::uint8_t* length = c.Take(L::kNameLengthSize, what);
+  const std::size_t n = L::kNameLengthSize == 1 ? length[0] : Le16(length);
   const std::uint8_t* p = c.Take(n, what);
-  return Ucs2ToUtf8(p, n);
+  if constexpr (std::is_same_v<L, Jet3TdefLayout>)
+    return core::DecodeToUtf8(1252, std::string_view(reinterpret_cast<const char*>(p), n));
+  else
+    return Ucs2ToUtf8(p, n);
 }
 
 void AppendName(std::vector<std::uint8_t>& out, const std::string& name) {
@@ -89,57 +60,231 @@ void AppendName(std::vector<std::uint8_t>& out, const std::string& name) {
   }
 }
 
-// Jet 4 real-index descriptor (52 bytes).
-struct RealIndexLayout {
-  static constexpr std::uint16_t kMagic = 0;      // u32 1923
-  static constexpr std::uint16_t kColumns = 4;    // 10 x (u16 column number, u8 1 = ascending)
-  static constexpr std::uint16_t kUsageMap = 34;  // row pointer
-  static constexpr std::uint16_t kRoot = 38;      // u32 first page, never moves
-  static constexpr std::uint16_t kUnknown = 42;   // u32, Access leaves junk here
-  static constexpr std::uint16_t kFlags = 46;     // u8 index_flag bits; 5 zero bytes follow
-};
+void PutStats(std::uint8_t* s, const RealIndexDefinition& ri) {
+  using L = TdefLayout::Stats;
+  PutLe32(s + L::kEntryCount, ri.entry_count);
+  PutLe32(s + L::kDistinctKeys, ri.distinct_keys);
+}
 
-// Jet 4 logical-index descriptor (28 bytes).
-struct LogicalIndexLayout {
-  static constexpr std::uint16_t kMagic = 0;           // u32 1625
-  static constexpr std::uint16_t kNumber = 4;          // u32 logical number
-  static constexpr std::uint16_t kRealIndex = 8;       // u32 position of its real index
-  static constexpr std::uint16_t kFkRole = 12;         // u8
-  static constexpr std::uint16_t kFkOtherIndex = 13;   // u32
-  static constexpr std::uint16_t kFkOtherTable = 17;   // u32
-  static constexpr std::uint16_t kCascadeUpdate = 21;  // u8
-  static constexpr std::uint16_t kCascadeDelete = 22;  // u8
-  static constexpr std::uint16_t kKind = 23;           // u8 index_kind; 4 zero bytes follow
-};
+void PutColumn(std::uint8_t* d, const ColumnDefinition& col) {
+  using L = TdefLayout::Column;
+  d[L::kType] = col.type;
+  PutLe32(d + L::kMagic, TdefLayout::kMagic1625);
+  PutLe16(d + L::kNumber, col.number);
+  PutLe16(d + L::kVarIndex, col.var_index);
+  PutLe16(d + L::kUnknown9, col.unknown9);
+  std::memcpy(d + L::kMisc, col.misc, L::kMiscSize);
+  d[L::kFlags] = col.flags;
+  d[L::kExtFlags] = col.ext_flags;
+  PutLe16(d + L::kFixedOffset, col.fixed_offset);
+  PutLe16(d + L::kLength, col.length);
+}
 
 void PutRealIndex(std::uint8_t* d, const RealIndexDefinition& ri) {
-  PutLe32(d + RealIndexLayout::kMagic, TdefLayout::kMagic1923);
-  for (int i = 0; i < kIndexColumnSlots; ++i) {
-    std::uint8_t* slot = d + RealIndexLayout::kColumns + 3 * i;
+  using L = TdefLayout::RealIndex;
+  using S = IndexColumnSlotLayout;
+  PutLe32(d + L::kMagic, TdefLayout::kMagic1923);
+  for (int i = 0; i < S::kCount; ++i) {
+    std::uint8_t* slot = d + L::kColumns + S::kSize * i;
     if (i < static_cast<int>(ri.columns.size())) {
-      PutLe16(slot, ri.columns[i].column_number);
-      slot[2] = ri.columns[i].ascending ? 0x01 : 0x00;
+      PutLe16(slot + S::kColumnNumber, ri.columns[i].column_number);
+      slot[S::kAscending] = ri.columns[i].ascending ? 0x01 : 0x00;
     } else {
-      PutLe16(slot, kUnusedIndexColumn);
-      slot[2] = 0;
+      PutLe16(slot + S::kColumnNumber, S::kUnused);
+      slot[S::kAscending] = 0;
     }
   }
-  ri.usage_map.Write(d + RealIndexLayout::kUsageMap);
-  PutLe32(d + RealIndexLayout::kRoot, ri.root_page);
-  PutLe32(d + RealIndexLayout::kUnknown, ri.unknown42);
-  d[RealIndexLayout::kFlags] = ri.flags;
+  ri.usage_map.Write(d + L::kUsageMap);
+  PutLe32(d + L::kRoot, ri.root_page);
+  PutLe32(d + L::kUnknown, ri.unknown42);
+  d[L::kFlags] = ri.flags;
 }
 
 void PutLogicalIndex(std::uint8_t* d, const LogicalIndexDefinition& li) {
-  PutLe32(d + LogicalIndexLayout::kMagic, TdefLayout::kMagic1625);
-  PutLe32(d + LogicalIndexLayout::kNumber, li.number);
-  PutLe32(d + LogicalIndexLayout::kRealIndex, li.real_index);
-  d[LogicalIndexLayout::kFkRole] = li.fk_role;
-  PutLe32(d + LogicalIndexLayout::kFkOtherIndex, li.fk_other_index);
-  PutLe32(d + LogicalIndexLayout::kFkOtherTable, li.fk_other_table);
-  d[LogicalIndexLayout::kCascadeUpdate] = li.fk_cascade_update;
-  d[LogicalIndexLayout::kCascadeDelete] = li.fk_cascade_delete;
-  d[LogicalIndexLayout::kKind] = li.kind;
+  using L = TdefLayout::LogicalIndex;
+  PutLe32(d + L::kMagic, TdefLayout::kMagic1625);
+  PutLe32(d + L::kNumber, li.number);
+  PutLe32(d + L::kRealIndex, li.real_index);
+  d[L::kFkRole] = li.fk_role;
+  PutLe32(d + L::kFkOtherIndex, li.fk_other_index);
+  PutLe32(d + L::kFkOtherTable, li.fk_other_table);
+  d[L::kCascadeUpdate] = li.fk_cascade_update;
+  d[L::kCascadeDelete] = li.fk_cascade_delete;
+  d[L::kKind] = li.kind;
+}
+
+void PutLvMapEntry(std::uint8_t* d, const ColumnDefinition& col) {
+  using L = LvMapEntryLayout;
+  PutLe16(d + L::kColumnNumber, col.number);
+  col.lv_owned_map.Write(d + L::kOwnedMap);
+  col.lv_free_map.Write(d + L::kFreeMap);
+}
+
+// ---- parsing, one section at a time; L is TdefLayout or Jet3TdefLayout ----
+
+struct SectionCounts {
+  std::uint16_t columns = 0;
+  std::uint32_t real_indexes = 0;
+  std::uint32_t logical_indexes = 0;
+};
+
+template <class L>
+SectionCounts ParseHeader(Cursor& c, TableDefinition& def, const Location& at) {
+  const std::uint8_t* h = c.Take(L::kSections, "its header");
+  if (h[L::kPageType] != page_type::kTableDefinition)
+    ThrowCorrupt(at, "expected a table definition page (type 2), found type " +
+                         std::to_string(h[L::kPageType]));
+  def.row_count = Le32(h + L::kRowCount);
+  def.autonumber = Le32(h + L::kAutoNumber);
+  if constexpr (L::kUnknown18 != kNoField) {
+    static_assert(L::kUnknown18Size == sizeof def.unknown18);
+    std::memcpy(def.unknown18, h + L::kUnknown18, L::kUnknown18Size);
+  }
+  def.table_type = h[L::kTableType];
+  def.max_columns = Le16(h + L::kMaxColumns);
+  def.var_columns = Le16(h + L::kVarColumns);
+  def.owned_map = RowPointer::Read(h + L::kOwnedMap);
+  def.free_map = RowPointer::Read(h + L::kFreeMap);
+  SectionCounts n{Le16(h + L::kColumnCount), Le32(h + L::kRealCount), Le32(h + L::kLogicalCount)};
+  // Jet caps these far below what the fields can hold; larger counts are damage, and
+  // checking them first keeps a bad count from asking for gigabytes.
+  if (n.columns > 4096 || n.real_indexes > 1000 || n.logical_indexes > 1000)
+    ThrowCorrupt(at, "implausible counts: " + std::to_string(n.columns) + " columns, " +
+                         std::to_string(n.real_indexes) + " real and " +
+                         std::to_string(n.logical_indexes) + " logical indexes");
+  return n;
+}
+
+template <class L>
+void ParseStats(Cursor& c, TableDefinition& def) {
+  using S = typename L::Stats;
+  def.sections.stats = c.Pos();
+  for (auto& ri : def.real_indexes) {
+    const std::uint8_t* s = c.Take(S::kSize, "the index statistics");
+    ri.entry_count = Le32(s + S::kEntryCount);
+    ri.distinct_keys = Le32(s + S::kDistinctKeys);
+  }
+}
+
+template <class L>
+void ParseColumns(Cursor& c, TableDefinition& def) {
+  using C = typename L::Column;
+  def.sections.columns = c.Pos();
+  for (auto& col : def.columns) {
+    const std::uint8_t* d = c.Take(C::kSize, "a column descriptor");
+    col.type = d[C::kType];
+    col.number = Le16(d + C::kNumber);
+    col.var_index = Le16(d + C::kVarIndex);
+    col.unknown9 = Le16(d + C::kUnknown9);
+    std::memcpy(col.misc, d + C::kMisc, C::kMiscSize);
+    if (col.type == column_type::kNumeric) {
+      // Jet 3 keeps precision and scale apart from the sort order; Jet 4 shares the bytes.
+      col.misc[0] = d[C::kPrecision];
+      col.misc[1] = d[C::kScale];
+    }
+    col.flags = d[C::kFlags];
+    if constexpr (C::kExtFlags != kNoField) col.ext_flags = d[C::kExtFlags];
+    col.fixed_offset = Le16(d + C::kFixedOffset);
+    col.length = Le16(d + C::kLength);
+  }
+  def.sections.column_names = c.Pos();
+  for (auto& col : def.columns) col.name = ReadName<L>(c, "the column names");
+}
+
+template <class L>
+void ParseRealIndexes(Cursor& c, TableDefinition& def) {
+  using R = typename L::RealIndex;
+  using S = IndexColumnSlotLayout;
+  def.sections.real_indexes = c.Pos();
+  for (auto& ri : def.real_indexes) {
+    const std::uint8_t* d = c.Take(R::kSize, "a real index descriptor");
+    for (int i = 0; i < S::kCount; ++i) {
+      const std::uint8_t* slot = d + R::kColumns + S::kSize * i;
+      std::uint16_t number = Le16(slot + S::kColumnNumber);
+      if (number == S::kUnused) continue;
+      ri.columns.push_back(IndexColumn{number, slot[S::kAscending] != 0});
+    }
+    ri.usage_map = RowPointer::Read(d + R::kUsageMap);
+    ri.root_page = Le32(d + R::kRoot);
+    if constexpr (R::kUnknown != kNoField) ri.unknown42 = Le32(d + R::kUnknown);
+    ri.flags = d[R::kFlags];
+  }
+}
+
+template <class L>
+void ParseLogicalIndexes(Cursor& c, TableDefinition& def) {
+  using G = typename L::LogicalIndex;
+  def.sections.logical_indexes = c.Pos();
+  for (auto& li : def.indexes) {
+    const std::uint8_t* d = c.Take(G::kSize, "a logical index descriptor");
+    li.number = Le32(d + G::kNumber);
+    li.real_index = Le32(d + G::kRealIndex);
+    li.fk_role = d[G::kFkRole];
+    li.fk_other_index = Le32(d + G::kFkOtherIndex);
+    li.fk_other_table = Le32(d + G::kFkOtherTable);
+    li.fk_cascade_update = d[G::kCascadeUpdate];
+    li.fk_cascade_delete = d[G::kCascadeDelete];
+    li.kind = d[G::kKind];
+  }
+  def.sections.logical_names = c.Pos();
+  for (auto& li : def.indexes) li.name = ReadName<L>(c, "the index names");
+}
+
+// Jet 4: long-value column maps, then the end mark. Old files may end without the list.
+void ParseLvMapList(Cursor& c, TableDefinition& def) {
+  using E = LvMapEntryLayout;
+  def.sections.lv_list = c.Pos();
+  def.has_lv_list = false;
+  while (c.Remaining() >= 2) {
+    const std::size_t start = c.Pos();
+    if (Le16(c.Take(2, "the long-value map list")) == E::kEnd) {
+      def.has_lv_list = true;
+      break;
+    }
+    c.Seek(start);
+    const std::uint8_t* e = c.Take(E::kSize, "a long-value map entry");
+    const std::uint16_t number = Le16(e + E::kColumnNumber);
+    for (auto& col : def.columns) {
+      if (col.number == number) {
+        col.has_lv_maps = true;
+        col.lv_owned_map = RowPointer::Read(e + E::kOwnedMap);
+        col.lv_free_map = RowPointer::Read(e + E::kFreeMap);
+      }
+    }
+  }
+}
+
+// Cross-checks that keep the row decoder and the index module on safe ground.
+void CheckDefinition(const TableDefinition& def, const Location& at) {
+  std::set<std::uint16_t> numbers;
+  for (const auto& col : def.columns) {
+    if (!numbers.insert(col.number).second)
+      ThrowCorrupt(at, "two columns share number " + std::to_string(col.number));
+    if (col.number >= def.max_columns)
+      ThrowCorrupt(at, "column '" + col.name + "' has number " + std::to_string(col.number) +
+                           " but rows have only " + std::to_string(def.max_columns) + " columns");
+    if (!col.IsFixed() && col.var_index >= def.var_columns)
+      ThrowCorrupt(at, "variable column '" + col.name + "' uses slot " +
+                           std::to_string(col.var_index) + " of " +
+                           std::to_string(def.var_columns));
+  }
+  for (const auto& li : def.indexes)
+    if (li.real_index >= def.real_indexes.size())
+      ThrowCorrupt(at, "index '" + li.name + "' refers to real index " +
+                           std::to_string(li.real_index) + " of " +
+                           std::to_string(def.real_indexes.size()));
+}
+
+template <class L>
+void ParseSections(Cursor& c, TableDefinition& def, const Location& at) {
+  const SectionCounts n = ParseHeader<L>(c, def, at);
+  def.real_indexes.resize(n.real_indexes);
+  def.columns.resize(n.columns);
+  def.indexes.resize(n.logical_indexes);
+  ParseStats<L>(c, def);
+  ParseColumns<L>(c, def);
+  ParseRealIndexes<L>(c, def);
+  ParseLogicalIndexes<L>(c, def);
 }
 
 }  // namespace
@@ -209,166 +354,19 @@ TableDefinition ParseTableDefinition(std::span<const std::uint8_t> bytes, JetVer
                                      const std::string& file, std::string_view table,
                                      std::uint32_t first_page) {
   Location at{.file = file, .table = table, .page = first_page};
-  const bool jet3 = version == JetVersion::kJet3;
   TableDefinition def;
   def.version = version;
   Cursor c(bytes, at);
-  const std::size_t header = jet3 ? Jet3TdefLayout::kSections : TdefLayout::kSections;
-  const std::uint8_t* h = c.Take(header, "its header");
-  if (h[TdefLayout::kPageType] != page_type::kTableDefinition)
-    ThrowCorrupt(at,
-                 "expected a table definition page (type 2), found type " + std::to_string(h[0]));
-  std::uint32_t n_logical, n_real;
-  std::uint16_t n_columns;
-  if (jet3) {
-    def.row_count = Le32(h + Jet3TdefLayout::kRowCount);
-    def.autonumber = Le32(h + Jet3TdefLayout::kAutoNumber);
-    def.table_type = h[Jet3TdefLayout::kTableType];
-    def.max_columns = Le16(h + Jet3TdefLayout::kMaxColumns);
-    def.var_columns = Le16(h + Jet3TdefLayout::kVarColumns);
-    n_columns = Le16(h + Jet3TdefLayout::kColumnCount);
-    n_logical = Le32(h + Jet3TdefLayout::kLogicalCount);
-    n_real = Le32(h + Jet3TdefLayout::kRealCount);
-    def.owned_map = RowPointer::Read(h + Jet3TdefLayout::kOwnedMap);
-    def.free_map = RowPointer::Read(h + Jet3TdefLayout::kFreeMap);
+  if (version == JetVersion::kJet3) {
+    ParseSections<Jet3TdefLayout>(c, def, at);
+    def.sections.lv_list = c.Pos();
+    def.has_lv_list = false;
   } else {
-    def.row_count = Le32(h + TdefLayout::kRowCount);
-    def.autonumber = Le32(h + TdefLayout::kAutoNumber);
-    std::memcpy(def.unknown18, h + TdefLayout::kUnknown18, 16);
-    def.table_type = h[TdefLayout::kTableType];
-    def.max_columns = Le16(h + TdefLayout::kMaxColumns);
-    def.var_columns = Le16(h + TdefLayout::kVarColumns);
-    n_columns = Le16(h + TdefLayout::kColumnCount);
-    n_logical = Le32(h + TdefLayout::kLogicalCount);
-    n_real = Le32(h + TdefLayout::kRealCount);
-    def.owned_map = RowPointer::Read(h + TdefLayout::kOwnedMap);
-    def.free_map = RowPointer::Read(h + TdefLayout::kFreeMap);
+    ParseSections<TdefLayout>(c, def, at);
+    ParseLvMapList(c, def);
   }
-  // Jet caps these far below what the fields can hold; larger counts are damage, and
-  // checking them first keeps a bad count from asking for gigabytes.
-  if (n_columns > 4096 || n_real > 1000 || n_logical > 1000)
-    ThrowCorrupt(at, "implausible counts: " + std::to_string(n_columns) + " columns, " +
-                         std::to_string(n_real) + " real and " + std::to_string(n_logical) +
-                         " logical indexes");
-
-  const std::size_t stats_size = jet3 ? Jet3TdefLayout::kStatsSize : TdefLayout::kStatsSize;
-  def.sections.stats = c.Pos();
-  def.real_indexes.resize(n_real);
-  for (auto& ri : def.real_indexes) {
-    const std::uint8_t* s = c.Take(stats_size, "the index statistics");
-    ri.entry_count = Le32(s);
-    ri.distinct_keys = Le32(s + 4);
-  }
-
-  const ColumnLayout& cl = jet3 ? kJet3Column : kJet4Column;
-  const std::size_t column_size = jet3 ? Jet3TdefLayout::kColumnSize : TdefLayout::kColumnSize;
-  def.columns.resize(n_columns);
-  def.sections.columns = c.Pos();
-  for (auto& col : def.columns) {
-    const std::uint8_t* d = c.Take(column_size, "a column descriptor");
-    col.type = d[cl.type];
-    col.number = Le16(d + cl.number);
-    col.var_index = Le16(d + cl.var_index);
-    col.unknown9 = Le16(d + cl.unknown9);
-    if (jet3) {
-      // Jet 3 keeps u16 sort order at 9 and precision/scale (or a code page) at 11.
-      col.misc[0] = d[9];
-      col.misc[1] = d[10];
-      if (col.type == column_type::kNumeric) {
-        col.misc[0] = d[11];
-        col.misc[1] = d[12];
-      }
-    } else {
-      std::memcpy(col.misc, d + cl.misc, 4);
-      col.ext_flags = d[cl.ext_flags];
-    }
-    col.flags = d[cl.flags];
-    col.fixed_offset = Le16(d + cl.fixed_offset);
-    col.length = Le16(d + cl.length);
-  }
-  def.sections.column_names = c.Pos();
-  for (auto& col : def.columns) col.name = ReadName(c, version, "the column names");
-  def.sections.real_indexes = c.Pos();
-
-  const std::size_t real_size = jet3 ? Jet3TdefLayout::kRealIndexSize : TdefLayout::kRealIndexSize;
-  for (auto& ri : def.real_indexes) {
-    const std::uint8_t* d = c.Take(real_size, "a real index descriptor");
-    const std::uint8_t* slots = jet3 ? d : d + 4;
-    for (int i = 0; i < kIndexColumnSlots; ++i) {
-      std::uint16_t number = Le16(slots + 3 * i);
-      if (number == kUnusedIndexColumn) continue;
-      ri.columns.push_back(IndexColumn{number, slots[3 * i + 2] != 0});
-    }
-    const std::uint8_t* tail = slots + 3 * kIndexColumnSlots;
-    ri.usage_map = RowPointer::Read(tail);
-    ri.root_page = Le32(tail + 4);
-    if (jet3) {
-      ri.flags = tail[8];
-    } else {
-      ri.unknown42 = Le32(tail + 8);
-      ri.flags = tail[12];
-    }
-  }
-
-  const std::size_t logical_size =
-      jet3 ? Jet3TdefLayout::kLogicalIndexSize : TdefLayout::kLogicalIndexSize;
-  def.indexes.resize(n_logical);
-  def.sections.logical_indexes = c.Pos();
-  for (auto& li : def.indexes) {
-    const std::uint8_t* d = c.Take(logical_size, "a logical index descriptor");
-    const std::uint8_t* p = jet3 ? d : d + 4;
-    li.number = Le32(p);
-    li.real_index = Le32(p + 4);
-    li.fk_role = p[8];
-    li.fk_other_index = Le32(p + 9);
-    li.fk_other_table = Le32(p + 13);
-    li.fk_cascade_update = p[17];
-    li.fk_cascade_delete = p[18];
-    li.kind = p[19];
-  }
-  def.sections.logical_names = c.Pos();
-  for (auto& li : def.indexes) li.name = ReadName(c, version, "the index names");
-  def.sections.lv_list = c.Pos();
   def.sections.end = bytes.size();
-
-  // Long-value column maps, then FF FF. Old files may end without the list.
-  def.has_lv_list = false;
-  if (!jet3) {
-    while (c.Remaining() >= 2) {
-      std::uint16_t number = Le16(c.Take(2, "the long-value map list"));
-      if (number == kLvListEnd) {
-        def.has_lv_list = true;
-        break;
-      }
-      const std::uint8_t* e = c.Take(8, "a long-value map entry");
-      for (auto& col : def.columns) {
-        if (col.number == number) {
-          col.has_lv_maps = true;
-          col.lv_owned_map = RowPointer::Read(e);
-          col.lv_free_map = RowPointer::Read(e + 4);
-        }
-      }
-    }
-  }
-
-  // Cross-checks that keep the row decoder and the index module on safe ground.
-  std::set<std::uint16_t> numbers;
-  for (const auto& col : def.columns) {
-    if (!numbers.insert(col.number).second)
-      ThrowCorrupt(at, "two columns share number " + std::to_string(col.number));
-    if (col.number >= def.max_columns)
-      ThrowCorrupt(at, "column '" + col.name + "' has number " + std::to_string(col.number) +
-                           " but rows have only " + std::to_string(def.max_columns) + " columns");
-    if (!col.IsFixed() && col.var_index >= def.var_columns)
-      ThrowCorrupt(at, "variable column '" + col.name + "' uses slot " +
-                           std::to_string(col.var_index) + " of " +
-                           std::to_string(def.var_columns));
-  }
-  for (const auto& li : def.indexes)
-    if (li.real_index >= def.real_indexes.size())
-      ThrowCorrupt(at, "index '" + li.name + "' refers to real index " +
-                           std::to_string(li.real_index) + " of " +
-                           std::to_string(def.real_indexes.size()));
+  CheckDefinition(def, at);
   return def;
 }
 
@@ -412,11 +410,11 @@ std::vector<std::uint8_t> SerializeTableDefinition(const TableDefinition& def) {
   std::vector<std::uint8_t> out(TdefLayout::kSections, 0);
   std::uint8_t* h = out.data();
   h[TdefLayout::kPageType] = page_type::kTableDefinition;
-  h[1] = 0x01;
+  h[TdefLayout::kPageMagic] = 0x01;
   PutLe32(h + TdefLayout::kConstant, TdefLayout::kMagic1625);
   PutLe32(h + TdefLayout::kRowCount, def.row_count);
   PutLe32(h + TdefLayout::kAutoNumber, def.autonumber);
-  std::memcpy(h + TdefLayout::kUnknown18, def.unknown18, 16);
+  std::memcpy(h + TdefLayout::kUnknown18, def.unknown18, TdefLayout::kUnknown18Size);
   h[TdefLayout::kAutoNumberOn] = 0x01;
   h[TdefLayout::kTableType] = def.table_type;
   PutLe16(h + TdefLayout::kMaxColumns, def.max_columns);
@@ -431,37 +429,17 @@ std::vector<std::uint8_t> SerializeTableDefinition(const TableDefinition& def) {
     out.resize(out.size() + n, 0);
     return out.data() + out.size() - n;
   };
-  for (const auto& ri : def.real_indexes) {
-    std::uint8_t* s = put(TdefLayout::kStatsSize);
-    PutLe32(s, ri.entry_count);
-    PutLe32(s + 4, ri.distinct_keys);
-  }
-  for (const auto& col : def.columns) {
-    std::uint8_t* d = put(TdefLayout::kColumnSize);
-    d[kJet4Column.type] = col.type;
-    PutLe32(d + 1, TdefLayout::kMagic1625);
-    PutLe16(d + kJet4Column.number, col.number);
-    PutLe16(d + kJet4Column.var_index, col.var_index);
-    PutLe16(d + kJet4Column.unknown9, col.unknown9);
-    std::memcpy(d + kJet4Column.misc, col.misc, 4);
-    d[kJet4Column.flags] = col.flags;
-    d[kJet4Column.ext_flags] = col.ext_flags;
-    PutLe16(d + kJet4Column.fixed_offset, col.fixed_offset);
-    PutLe16(d + kJet4Column.length, col.length);
-  }
+  for (const auto& ri : def.real_indexes) PutStats(put(TdefLayout::kStatsSize), ri);
+  for (const auto& col : def.columns) PutColumn(put(TdefLayout::kColumnSize), col);
   for (const auto& col : def.columns) AppendName(out, col.name);
   for (const auto& ri : def.real_indexes) PutRealIndex(put(TdefLayout::kRealIndexSize), ri);
   for (const auto& li : def.indexes) PutLogicalIndex(put(TdefLayout::kLogicalIndexSize), li);
   for (const auto& li : def.indexes) AppendName(out, li.name);
   for (const auto& col : def.columns) {
     if (!col.IsLongValue() || !col.has_lv_maps) continue;
-    std::uint8_t* d = put(TdefLayout::kLvEntrySize);
-    PutLe16(d, col.number);
-    col.lv_owned_map.Write(d + 2);
-    col.lv_free_map.Write(d + 6);
+    PutLvMapEntry(put(TdefLayout::kLvEntrySize), col);
   }
-  std::uint8_t* end = put(2);
-  PutLe16(end, kLvListEnd);
+  PutLe16(put(2), LvMapEntryLayout::kEnd);
   PutLe32(out.data() + TdefLayout::kLength, static_cast<std::uint32_t>(out.size()));
   return out;
 }
@@ -523,7 +501,7 @@ void RewriteTableDefinition(Pager& pager, TableDefinition& def,
       used = n + TdefLayout::kPageHeaderSize;
     }
     d[TdefLayout::kPageType] = page_type::kTableDefinition;
-    d[1] = 0x01;
+    d[TdefLayout::kPageMagic] = 0x01;
     bool last = i + 1 == def.pages.size();
     // Jet fills the free-space field of the last page only; full pages show 0.
     std::int64_t free_space = last ? std::int64_t{ps} - static_cast<std::int64_t>(used) - 8 : 0;
@@ -541,8 +519,9 @@ std::vector<std::pair<std::size_t, std::size_t>> NameRanges(std::span<const std:
   std::vector<std::pair<std::size_t, std::size_t>> out;
   std::size_t pos = from;
   for (std::size_t i = 0; i < count; ++i) {
-    if (pos + 2 > bytes.size()) core::ThrowInternal("index names beyond the definition");
-    std::size_t n = 2 + Le16(bytes.data() + pos);
+    if (pos + TdefLayout::kNameLengthSize > bytes.size())
+      core::ThrowInternal("index names beyond the definition");
+    std::size_t n = TdefLayout::kNameLengthSize + Le16(bytes.data() + pos);
     out.emplace_back(pos, n);
     pos += n;
   }
@@ -573,11 +552,10 @@ std::vector<std::uint8_t> ReplaceIndexSections(std::span<const std::uint8_t> old
   };
   for (std::size_t k = 0; k < new_def.real_indexes.size(); ++k) {
     const RealIndexDefinition& ri = new_def.real_indexes[k];
-    std::uint8_t* s = real_from[k] >= 0 ? copy(at.stats + real_from[k] * TdefLayout::kStatsSize,
-                                               TdefLayout::kStatsSize)
-                                        : put(TdefLayout::kStatsSize);
-    PutLe32(s, ri.entry_count);
-    PutLe32(s + 4, ri.distinct_keys);
+    PutStats(real_from[k] >= 0
+                 ? copy(at.stats + real_from[k] * TdefLayout::kStatsSize, TdefLayout::kStatsSize)
+                 : put(TdefLayout::kStatsSize),
+             ri);
   }
   copy(at.columns, at.real_indexes - at.columns);  // column descriptors and names
   for (std::size_t k = 0; k < new_def.real_indexes.size(); ++k) {
@@ -591,8 +569,8 @@ std::vector<std::uint8_t> ReplaceIndexSections(std::span<const std::uint8_t> old
     if (logical_from[k] >= 0) {
       std::uint8_t* d = copy(at.logical_indexes + logical_from[k] * TdefLayout::kLogicalIndexSize,
                              TdefLayout::kLogicalIndexSize);
-      PutLe32(d + LogicalIndexLayout::kNumber, li.number);
-      PutLe32(d + LogicalIndexLayout::kRealIndex, li.real_index);
+      PutLe32(d + TdefLayout::LogicalIndex::kNumber, li.number);
+      PutLe32(d + TdefLayout::LogicalIndex::kRealIndex, li.real_index);
     } else {
       PutLogicalIndex(put(TdefLayout::kLogicalIndexSize), li);
     }
@@ -621,8 +599,7 @@ void StoreTableCounters(Pager& pager, const TableDefinition& def) {
   for (std::size_t i = 0; i < def.real_indexes.size(); ++i) {
     std::size_t at = TdefLayout::kSections + i * TdefLayout::kStatsSize;
     if (at + TdefLayout::kStatsSize > pager.PageSize()) break;
-    PutLe32(d + at, def.real_indexes[i].entry_count);
-    PutLe32(d + at + 4, def.real_indexes[i].distinct_keys);
+    PutStats(d + at, def.real_indexes[i]);
   }
 }
 

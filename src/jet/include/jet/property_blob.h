@@ -8,6 +8,7 @@
 //              records: u16 length ; u8 ddl ; u8 type ; u16 name index ; u16 size ; value
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -18,6 +19,44 @@
 #include "jet/format.h"
 
 namespace jet {
+
+// The blob's pieces, declared once for the decoder and the encoder.
+struct PropertyBlobLayout {
+  static constexpr std::size_t kSignatureSize = 4;
+  static constexpr char kJet4Signature[kSignatureSize] = {'M', 'R', '2', '\0'};
+  static constexpr char kJet3Signature[kSignatureSize] = {'K', 'K', 'D', '\0'};
+};
+
+// Every block starts with this header; its length counts the header.
+struct PropertyBlockLayout {
+  static constexpr std::size_t kLength = 0;  // u32 bytes of the block, header included
+  static constexpr std::size_t kType = 4;    // u16 one of the types below
+  static constexpr std::size_t kBody = 6;    // header size
+
+  static constexpr std::uint16_t kNamesType = 0x0080;   // body: the property names
+  static constexpr std::uint16_t kObjectType = 0x0000;  // body: the object's properties
+  static constexpr std::uint16_t kPartType = 0x0001;    // body: a named part's properties
+
+  // Names block body: one entry after another.
+  static constexpr std::size_t kNameLengthSize = 2;  // u16 byte length, then the name
+};
+
+// Body of an object or part block: the name part, then property records.
+struct PropertyMapLayout {
+  static constexpr std::size_t kNamePartLength = 0;  // u32 bytes of the name part
+  static constexpr std::size_t kNameLength = 4;      // u16 byte length of the name
+  static constexpr std::size_t kName = 6;            // the name (UCS-2; Jet 3: code page)
+};
+
+// One property record; its length counts the header.
+struct PropertyRecordLayout {
+  static constexpr std::size_t kLength = 0;     // u16 bytes of the record
+  static constexpr std::size_t kDdl = 2;        // u8 1 = a data-definition property
+  static constexpr std::size_t kType = 3;       // u8 column type code of the value
+  static constexpr std::size_t kNameIndex = 4;  // u16 position in the names block
+  static constexpr std::size_t kValueSize = 6;  // u16 bytes of the value
+  static constexpr std::size_t kValue = 8;      // header size; the value follows
+};
 
 struct Property {
   std::string name;

@@ -24,6 +24,41 @@
 
 namespace jet {
 
+// A stored row, read from both ends, declared once for the decoder and the encoder.
+//
+// From the front: the column count (max_columns when the row was written), then the fixed
+// area (fixed columns at their fixed_offset), then the variable data. From the end
+// backwards: the null mask (one bit per column number; a Boolean column's value is its
+// bit), the count of variable offsets, the offsets themselves (variable slot 0 nearest the
+// count) and last the offset where the variable data ends. Offsets count from the start of
+// the row. Jet 3 offsets are single bytes: a jump table between the count and the offsets
+// (one entry per 256 bytes of row) says from which slot on 256 is to be added.
+struct RowLayout {
+  std::uint8_t column_count_size;  // u16 (Jet 4) / u8 (Jet 3) at the start of the row
+  std::uint8_t var_count_size;     // u16 / u8 just before the null mask
+  std::uint8_t var_offset_size;    // u16 / u8 per variable offset
+
+  static constexpr std::size_t kColumnCount = 0;
+
+  static constexpr RowLayout For(JetVersion v) {
+    return v == JetVersion::kJet3 ? RowLayout{1, 1, 1} : RowLayout{2, 2, 2};
+  }
+  static constexpr std::size_t MaskSize(std::uint32_t columns) { return (columns + 7) / 8; }
+  // Where the fixed area starts.
+  constexpr std::size_t FixedArea() const { return column_count_size; }
+  // Distance back from the null mask to the count of variable offsets...
+  constexpr std::size_t VarCountBack() const { return var_count_size; }
+  // ...and to variable offset k (k = count: the end of the variable data), past `jumps`
+  // jump-table bytes (Jet 3; 0 for Jet 4).
+  constexpr std::size_t VarOffsetBack(std::size_t k, std::size_t jumps = 0) const {
+    return var_count_size + jumps + var_offset_size * (k + 1);
+  }
+  // Jet 3: jump-table entry j.
+  constexpr std::size_t JumpBack(std::size_t j) const { return var_count_size + 1 + j; }
+  // Bytes of the count and the offsets of `count` variable slots (without jump table).
+  constexpr std::size_t VarTableSize(std::size_t count) const { return VarOffsetBack(count); }
+};
+
 // One column of a decoded row, or one value to encode.
 struct ColumnSlice {
   bool null = true;

@@ -179,9 +179,131 @@ struct TableDefinition {
   std::uint16_t FixedAreaSize() const;
 };
 
-// Offsets of the Jet 4 definition block (from the start of the first TDEF page).
+// ---- the definition's on-disk layout ----
+//
+// A definition is a header, then sections stored back to back: index statistics (one per
+// real index), column descriptors, column names, real-index descriptors, logical-index
+// descriptors, logical-index names and (Jet 4) the long-value map list. The parser and the
+// serialiser both read offsets and sizes from the structs below; Jet 3 has its own set,
+// chosen by the parser at run time.
+
+// A field one version's layout does not have.
+inline constexpr std::uint16_t kNoField = 0xFFFF;
+
+// Index statistics, one block per real index.
+struct Jet4IndexStatsLayout {
+  static constexpr std::uint16_t kEntryCount = 0;    // u32 entries (often stale)
+  static constexpr std::uint16_t kDistinctKeys = 4;  // u32 distinct keys
+  static constexpr std::uint16_t kSize = 12;         // u32 0 follows
+};
+struct Jet3IndexStatsLayout {
+  static constexpr std::uint16_t kEntryCount = 0;
+  static constexpr std::uint16_t kDistinctKeys = 4;
+  static constexpr std::uint16_t kSize = 8;
+};
+
+// Column descriptor.
+struct Jet4ColumnLayout {
+  static constexpr std::uint16_t kType = 0;      // u8 column_type
+  static constexpr std::uint16_t kMagic = 1;     // u32 1625
+  static constexpr std::uint16_t kNumber = 5;    // u16 ColumnDefinition::number
+  static constexpr std::uint16_t kVarIndex = 7;  // u16 slot in the row's offset table
+  static constexpr std::uint16_t kUnknown9 = 9;  // u16, kept as found
+  static constexpr std::uint16_t kMisc = 11;     // ColumnDefinition::misc
+  static constexpr std::uint16_t kMiscSize = 4;
+  static constexpr std::uint16_t kPrecision = 11;    // u8 (Decimal)
+  static constexpr std::uint16_t kScale = 12;        // u8 (Decimal)
+  static constexpr std::uint16_t kFlags = 15;        // u8 column_flag bits
+  static constexpr std::uint16_t kExtFlags = 16;     // u8; 4 unknown bytes follow (zeros)
+  static constexpr std::uint16_t kFixedOffset = 21;  // u16 offset in the fixed area
+  static constexpr std::uint16_t kLength = 23;       // u16 bytes
+  static constexpr std::uint16_t kSize = 25;
+};
+struct Jet3ColumnLayout {
+  static constexpr std::uint16_t kType = 0;
+  static constexpr std::uint16_t kMagic = kNoField;
+  static constexpr std::uint16_t kNumber = 1;
+  static constexpr std::uint16_t kVarIndex = 3;
+  static constexpr std::uint16_t kUnknown9 = 5;  // u16, then 2 unknown bytes
+  static constexpr std::uint16_t kMisc = 9;      // u16 sort order (Text, Memo)
+  static constexpr std::uint16_t kMiscSize = 2;
+  static constexpr std::uint16_t kPrecision = 11;  // u8 (Decimal)
+  static constexpr std::uint16_t kScale = 12;      // u8 (Decimal)
+  static constexpr std::uint16_t kFlags = 13;
+  static constexpr std::uint16_t kExtFlags = kNoField;
+  static constexpr std::uint16_t kFixedOffset = 14;
+  static constexpr std::uint16_t kLength = 16;
+  static constexpr std::uint16_t kSize = 18;
+};
+
+// One of the ten key-column slots of a real-index descriptor.
+struct IndexColumnSlotLayout {
+  static constexpr std::uint16_t kColumnNumber = 0;  // u16, kUnused for an empty slot
+  static constexpr std::uint16_t kAscending = 2;     // u8 1 ascending, 0 descending
+  static constexpr std::uint16_t kSize = 3;
+  static constexpr int kCount = 10;
+  static constexpr std::uint16_t kUnused = 0xFFFF;
+};
+
+// Real-index descriptor (one B-tree).
+struct Jet4RealIndexLayout {
+  static constexpr std::uint16_t kMagic = 0;      // u32 1923
+  static constexpr std::uint16_t kColumns = 4;    // IndexColumnSlotLayout x 10
+  static constexpr std::uint16_t kUsageMap = 34;  // row pointer
+  static constexpr std::uint16_t kRoot = 38;      // u32 first page, never moves
+  static constexpr std::uint16_t kUnknown = 42;   // u32, Access leaves junk here
+  static constexpr std::uint16_t kFlags = 46;     // u8 index_flag bits; 5 zero bytes follow
+  static constexpr std::uint16_t kSize = 52;
+};
+struct Jet3RealIndexLayout {
+  static constexpr std::uint16_t kMagic = kNoField;
+  static constexpr std::uint16_t kColumns = 0;
+  static constexpr std::uint16_t kUsageMap = 30;
+  static constexpr std::uint16_t kRoot = 34;
+  static constexpr std::uint16_t kUnknown = kNoField;
+  static constexpr std::uint16_t kFlags = 38;
+  static constexpr std::uint16_t kSize = 39;
+};
+
+// Logical-index descriptor (what Access shows as an index).
+struct Jet4LogicalIndexLayout {
+  static constexpr std::uint16_t kMagic = 0;           // u32 1625
+  static constexpr std::uint16_t kNumber = 4;          // u32 logical number
+  static constexpr std::uint16_t kRealIndex = 8;       // u32 position of its real index
+  static constexpr std::uint16_t kFkRole = 12;         // u8
+  static constexpr std::uint16_t kFkOtherIndex = 13;   // u32
+  static constexpr std::uint16_t kFkOtherTable = 17;   // u32
+  static constexpr std::uint16_t kCascadeUpdate = 21;  // u8
+  static constexpr std::uint16_t kCascadeDelete = 22;  // u8
+  static constexpr std::uint16_t kKind = 23;           // u8 index_kind; 4 zero bytes follow
+  static constexpr std::uint16_t kSize = 28;
+};
+struct Jet3LogicalIndexLayout {
+  static constexpr std::uint16_t kMagic = kNoField;
+  static constexpr std::uint16_t kNumber = 0;
+  static constexpr std::uint16_t kRealIndex = 4;
+  static constexpr std::uint16_t kFkRole = 8;
+  static constexpr std::uint16_t kFkOtherIndex = 9;
+  static constexpr std::uint16_t kFkOtherTable = 13;
+  static constexpr std::uint16_t kCascadeUpdate = 17;
+  static constexpr std::uint16_t kCascadeDelete = 18;
+  static constexpr std::uint16_t kKind = 19;
+  static constexpr std::uint16_t kSize = 20;
+};
+
+// Jet 4 long-value map list entry; the list ends with a u16 kEnd.
+struct LvMapEntryLayout {
+  static constexpr std::uint16_t kColumnNumber = 0;  // u16
+  static constexpr std::uint16_t kOwnedMap = 2;      // row pointer
+  static constexpr std::uint16_t kFreeMap = 6;       // row pointer
+  static constexpr std::uint16_t kSize = 10;
+  static constexpr std::uint16_t kEnd = 0xFFFF;
+};
+
+// The Jet 4 definition header (from the start of the first TDEF page) and its sections.
 struct TdefLayout {
   static constexpr std::uint16_t kPageType = 0x00;      // u8 0x02
+  static constexpr std::uint16_t kPageMagic = 0x01;     // u8 0x01
   static constexpr std::uint16_t kFreeSpace = 0x02;     // u16 (Jet 3: "VC")
   static constexpr std::uint16_t kNextPage = 0x04;      // u32 next TDEF page, 0 = last
   static constexpr std::uint16_t kPageHeaderSize = 8;   // continuation pages skip this much
@@ -191,6 +313,7 @@ struct TdefLayout {
   static constexpr std::uint16_t kAutoNumber = 0x14;    // u32 last AutoNumber
   static constexpr std::uint16_t kAutoNumberOn = 0x18;  // u8 1
   static constexpr std::uint16_t kUnknown18 = 0x18;     // 16 bytes incl. the flag above
+  static constexpr std::uint16_t kUnknown18Size = 16;
   static constexpr std::uint16_t kTableType = 0x28;     // u8 'N' or 'S'
   static constexpr std::uint16_t kMaxColumns = 0x29;    // u16
   static constexpr std::uint16_t kVarColumns = 0x2B;    // u16
@@ -200,13 +323,45 @@ struct TdefLayout {
   static constexpr std::uint16_t kOwnedMap = 0x37;      // row pointer
   static constexpr std::uint16_t kFreeMap = 0x3B;       // row pointer
   static constexpr std::uint16_t kSections = 0x3F;
-  static constexpr std::uint16_t kStatsSize = 12;  // per real index: u32 0, u32 distinct, u32 0
-  static constexpr std::uint16_t kColumnSize = 25;
-  static constexpr std::uint16_t kRealIndexSize = 52;
-  static constexpr std::uint16_t kLogicalIndexSize = 28;
-  static constexpr std::uint16_t kLvEntrySize = 10;  // u16 column, u32 owned map, u32 free map
+  static constexpr std::uint16_t kNameLengthSize = 2;  // names: u16 byte length + UCS-2
+
+  using Stats = Jet4IndexStatsLayout;
+  using Column = Jet4ColumnLayout;
+  using RealIndex = Jet4RealIndexLayout;
+  using LogicalIndex = Jet4LogicalIndexLayout;
+  static constexpr std::uint16_t kStatsSize = Stats::kSize;
+  static constexpr std::uint16_t kColumnSize = Column::kSize;
+  static constexpr std::uint16_t kRealIndexSize = RealIndex::kSize;
+  static constexpr std::uint16_t kLogicalIndexSize = LogicalIndex::kSize;
+  static constexpr std::uint16_t kLvEntrySize = LvMapEntryLayout::kSize;
   static constexpr std::uint32_t kMagic1625 = 1625;
   static constexpr std::uint32_t kMagic1923 = 1923;
+};
+
+// The Jet 3 definition header (read only). The page header and the length field are
+// those of Jet 4.
+struct Jet3TdefLayout {
+  static constexpr std::uint16_t kPageType = TdefLayout::kPageType;
+  static constexpr std::uint16_t kLength = TdefLayout::kLength;
+  static constexpr std::uint16_t kRowCount = 0x0C;
+  static constexpr std::uint16_t kAutoNumber = 0x10;
+  static constexpr std::uint16_t kUnknown18 = kNoField;
+  static constexpr std::uint16_t kUnknown18Size = 0;
+  static constexpr std::uint16_t kTableType = 0x14;
+  static constexpr std::uint16_t kMaxColumns = 0x15;
+  static constexpr std::uint16_t kVarColumns = 0x17;
+  static constexpr std::uint16_t kColumnCount = 0x19;
+  static constexpr std::uint16_t kLogicalCount = 0x1B;
+  static constexpr std::uint16_t kRealCount = 0x1F;
+  static constexpr std::uint16_t kOwnedMap = 0x23;
+  static constexpr std::uint16_t kFreeMap = 0x27;
+  static constexpr std::uint16_t kSections = 0x2B;
+  static constexpr std::uint16_t kNameLengthSize = 1;  // names: u8 byte length + code page
+
+  using Stats = Jet3IndexStatsLayout;
+  using Column = Jet3ColumnLayout;
+  using RealIndex = Jet3RealIndexLayout;
+  using LogicalIndex = Jet3LogicalIndexLayout;
 };
 
 // Decodes a joined definition. `table` names it in errors.
