@@ -712,110 +712,116 @@ void Database::DropTable(std::string_view name) {
   Changing([&] { ApplyDropTable(name); });
 }
 
-Table& Database::ApplyCreateTable(const NewTable& spec) {
-  if (ReadOnly()) ThrowJet(ErrorCode::kReadOnly, path_ + ": the database is open for reading only");
-  auto refuse = [&](const std::string& why) {
-    ThrowJet(ErrorCode::kInvalidDefinition,
-             path_ + ": cannot create table '" + spec.name + "': " + why);
-  };
-  std::string why;
-  if (!ValidObjectName(spec.name, why)) refuse(why);
-  if (FindObject(spec.name)) {
-    ThrowJet(ErrorCode::kAlreadyExists, path_ + ": cannot create table '" + spec.name +
-                                            "': an object of that name exists already");
-  }
-  if (spec.columns.empty()) refuse("a table needs at least one column");
-  if (spec.columns.size() > 255) refuse("a table has at most 255 columns");
-  if (spec.indexes.size() > 32) refuse("a table has at most 32 indexes");
+namespace {
 
-  TableDefinition def;
-  def.table_type = kUserTable;
+// Says why a new table is refused, naming the database and the table.
+struct TableRefusal {
+  const std::string& path;
+  const std::string& table;
+  [[noreturn]] void operator()(const std::string& why) const {
+    ThrowJet(ErrorCode::kInvalidDefinition, path + ": cannot create table '" + table + "': " + why);
+  }
+};
+
+// The stored definition of one new column, before its place in the row is known: type, length,
+// sort order and flags.
+ColumnDefinition NewColumnDefinition(const NewColumn& c, std::size_t i, std::uint32_t sort_order,
+                                     const TableRefusal& refuse) {
+  if (!IsSupportedColumnType(c.type))
+    ThrowJet(ErrorCode::kUnsupportedType,
+             refuse.path + ": cannot create table '" + refuse.table + "': column '" + c.name +
+                 "' has the unsupported type code " + std::to_string(c.type));
+  ColumnDefinition col;
+  col.name = c.name;
+  col.type = c.type;
+  col.number = static_cast<std::uint16_t>(i);
+  col.unknown9 = col.number;
+  col.flags = column_flag::kUpdatable;
+  switch (c.type) {
+    case column_type::kBoolean:
+      col.length = 1;
+      break;
+    case column_type::kByte:
+      col.length = 1;
+      break;
+    case column_type::kInteger:
+      col.length = 2;
+      break;
+    case column_type::kLong:
+      col.length = 4;
+      break;
+    case column_type::kCurrency:
+      col.length = 8;
+      break;
+    case column_type::kSingle:
+      col.length = 4;
+      break;
+    case column_type::kDouble:
+      col.length = 8;
+      break;
+    case column_type::kDateTime:
+      col.length = 8;
+      break;
+    case column_type::kGuid:
+      col.length = 16;
+      break;
+    case column_type::kNumeric:
+      col.length = 17;
+      if (c.precision < 1 || c.precision > 28 || c.scale > c.precision)
+        refuse("column '" + c.name + "': a Decimal needs precision 1-28 and a scale not above it");
+      col.misc[0] = c.precision;
+      col.misc[1] = c.scale;
+      break;
+    case column_type::kText:
+      if (c.size < 1 || c.size > 255)
+        refuse("column '" + c.name + "': Text holds 1 to 255 characters");
+      col.length = static_cast<std::uint16_t>(c.size * 2);
+      break;
+    case column_type::kBinary:
+      if (c.size < 1 || c.size > 255)
+        refuse("column '" + c.name + "': Binary holds 1 to 255 bytes");
+      col.length = c.size;
+      break;
+    case column_type::kMemo:
+    case column_type::kOle:
+      col.length = 0;
+      break;
+  }
+  if (col.IsText()) {
+    // The database's sort order (General: 09 04 00 00).
+    col.misc[0] = static_cast<std::uint8_t>(sort_order);
+    col.misc[1] = static_cast<std::uint8_t>(sort_order >> 8);
+    if (c.unicode_compression) col.ext_flags = kExtFlagCompressedUnicode;
+  }
+  if (c.auto_increment) {
+    if (c.type == column_type::kLong)
+      col.flags |= column_flag::kAutoNumber;
+    else if (c.type == column_type::kGuid)
+      col.flags |= column_flag::kGuidAutoNumber;
+    else
+      refuse("column '" + c.name + "': only Long and GUID columns can number themselves");
+  }
+  return col;
+}
+
+bool IsVariableLength(std::uint8_t type) {
+  return type == column_type::kText || type == column_type::kBinary || type == column_type::kMemo ||
+         type == column_type::kOle;
+}
+
+// Every column's definition and place: fixed columns in the fixed area in order, variable ones
+// numbered in order. A row of Nulls must be storable at all; Jet refuses such definitions too.
+void DefineColumns(const NewTable& spec, std::uint32_t sort_order, const TableRefusal& refuse,
+                   TableDefinition& def) {
   std::uint16_t fixed_offset = 0, var_index = 0;
   for (std::size_t i = 0; i < spec.columns.size(); ++i) {
     const NewColumn& c = spec.columns[i];
+    std::string why;
     if (!ValidObjectName(c.name, why)) refuse("column '" + c.name + "': " + why);
     for (std::size_t j = 0; j < i; ++j)
       if (NamesEqual(spec.columns[j].name, c.name)) refuse("column '" + c.name + "' appears twice");
-    if (!IsSupportedColumnType(c.type))
-      ThrowJet(ErrorCode::kUnsupportedType,
-               path_ + ": cannot create table '" + spec.name + "': column '" + c.name +
-                   "' has the unsupported type code " + std::to_string(c.type));
-    ColumnDefinition col;
-    col.name = c.name;
-    col.type = c.type;
-    col.number = static_cast<std::uint16_t>(i);
-    col.unknown9 = col.number;
-    col.flags = column_flag::kUpdatable;
-    bool fixed = true;
-    switch (c.type) {
-      case column_type::kBoolean:
-        col.length = 1;
-        break;
-      case column_type::kByte:
-        col.length = 1;
-        break;
-      case column_type::kInteger:
-        col.length = 2;
-        break;
-      case column_type::kLong:
-        col.length = 4;
-        break;
-      case column_type::kCurrency:
-        col.length = 8;
-        break;
-      case column_type::kSingle:
-        col.length = 4;
-        break;
-      case column_type::kDouble:
-        col.length = 8;
-        break;
-      case column_type::kDateTime:
-        col.length = 8;
-        break;
-      case column_type::kGuid:
-        col.length = 16;
-        break;
-      case column_type::kNumeric:
-        col.length = 17;
-        if (c.precision < 1 || c.precision > 28 || c.scale > c.precision)
-          refuse("column '" + c.name +
-                 "': a Decimal needs precision 1-28 and a scale not above it");
-        col.misc[0] = c.precision;
-        col.misc[1] = c.scale;
-        break;
-      case column_type::kText:
-        if (c.size < 1 || c.size > 255)
-          refuse("column '" + c.name + "': Text holds 1 to 255 characters");
-        col.length = static_cast<std::uint16_t>(c.size * 2);
-        fixed = false;
-        break;
-      case column_type::kBinary:
-        if (c.size < 1 || c.size > 255)
-          refuse("column '" + c.name + "': Binary holds 1 to 255 bytes");
-        col.length = c.size;
-        fixed = false;
-        break;
-      case column_type::kMemo:
-      case column_type::kOle:
-        col.length = 0;
-        fixed = false;
-        break;
-    }
-    if (col.IsText()) {
-      // The database's sort order (General: 09 04 00 00).
-      col.misc[0] = static_cast<std::uint8_t>(header_.sort_order);
-      col.misc[1] = static_cast<std::uint8_t>(header_.sort_order >> 8);
-      if (c.unicode_compression) col.ext_flags = kExtFlagCompressedUnicode;
-    }
-    if (c.auto_increment) {
-      if (c.type == column_type::kLong)
-        col.flags |= column_flag::kAutoNumber;
-      else if (c.type == column_type::kGuid)
-        col.flags |= column_flag::kGuidAutoNumber;
-      else
-        refuse("column '" + c.name + "': only Long and GUID columns can number themselves");
-    }
-    if (fixed) {
+    ColumnDefinition col = NewColumnDefinition(c, i, sort_order, refuse);
+    if (!IsVariableLength(c.type)) {
       col.flags |= column_flag::kFixed;
       col.var_index = var_index;  // variable columns before it
       if (!col.IsBoolean()) {
@@ -829,14 +835,15 @@ Table& Database::ApplyCreateTable(const NewTable& spec) {
   }
   def.max_columns = static_cast<std::uint16_t>(def.columns.size());
   def.var_columns = var_index;
-  {
-    // A row of Nulls must be storable at all; Jet refuses such definitions too.
-    std::size_t fixed_part =
-        RowFormat(def).EncodedSize(std::vector<ColumnSlice>(def.columns.size()).data());
-    if (fixed_part > kMaxRowSize) refuse("its fixed-size columns alone exceed a page");
-  }
+  std::size_t fixed_part =
+      RowFormat(def).EncodedSize(std::vector<ColumnSlice>(def.columns.size()).data());
+  if (fixed_part > kMaxRowSize) refuse("its fixed-size columns alone exceed a page");
+}
 
-  // Indexes: logical index k is backed by real index k, as readers expect.
+// The indexes: logical index k is backed by real index k, as readers expect, and the logical
+// ones are stored sorted by name, as Access stores them.
+void DefineIndexes(const NewTable& spec, const TableRefusal& refuse, TableDefinition& def) {
+  std::string why;
   for (std::size_t k = 0; k < spec.indexes.size(); ++k) {
     const NewIndex& ni = spec.indexes[k];
     if (!ValidObjectName(ni.name, why)) refuse("index '" + ni.name + "': " + why);
@@ -864,24 +871,25 @@ Table& Database::ApplyCreateTable(const NewTable& spec) {
     li.kind = ni.primary_key ? index_kind::kPrimaryKey : index_kind::kNormal;
     def.indexes.push_back(li);
   }
-  // Access stores logical indexes sorted by name.
   std::stable_sort(def.indexes.begin(), def.indexes.end(),
                    [](const auto& a, const auto& b) { return IndexNameLess(a.name, b.name); });
+}
 
-  // Pages: the definition first, then the map page(s), then the index roots.
-  std::size_t tdef_pages;
-  {
-    std::vector<std::uint8_t> probe = SerializeTableDefinition(def);
-    const std::size_t body = kJet4PageSize - TdefLayout::kPageHeaderSize;
-    tdef_pages =
-        1 + (probe.size() > kJet4PageSize ? (probe.size() - kJet4PageSize + body - 1) / body : 0);
-    // Long-value map entries are added below; count them now.
-    std::size_t lv = 0;
-    for (const auto& c : def.columns) lv += c.IsLongValue() ? TdefLayout::kLvEntrySize : 0;
-    std::size_t total = probe.size() + lv;
-    tdef_pages = 1 + (total > kJet4PageSize ? (total - kJet4PageSize + body - 1) / body : 0);
-  }
-  Pager& pager = *pager_;
+// How many pages the definition takes, its long-value map entries included.
+std::size_t TableDefinitionPages(const TableDefinition& def) {
+  std::vector<std::uint8_t> probe = SerializeTableDefinition(def);
+  const std::size_t body = kJet4PageSize - TdefLayout::kPageHeaderSize;
+  // Long-value map entries are added when the pages are placed; count them now.
+  std::size_t lv = 0;
+  for (const auto& c : def.columns) lv += c.IsLongValue() ? TdefLayout::kLvEntrySize : 0;
+  std::size_t total = probe.size() + lv;
+  return 1 + (total > kJet4PageSize ? (total - kJet4PageSize + body - 1) / body : 0);
+}
+
+// Pages for a new table: the definition first, then the map page(s), then the index roots; the
+// definition is written last, naming every page.
+void PlaceNewTable(Pager& pager, TableDefinition& def) {
+  const std::size_t tdef_pages = TableDefinitionPages(def);
   for (std::size_t i = 0; i < tdef_pages; ++i)
     def.pages.push_back(pager.Allocate(nullptr).Number());
   const std::uint32_t table_page = def.pages[0];
@@ -913,8 +921,10 @@ Table& Database::ApplyCreateTable(const NewTable& spec) {
     ri.root_page = root.Number();
   }
   WriteTableDefinition(pager, def);
+}
 
-  // Properties kept in the catalog row's blob.
+// Properties kept in the catalog row's blob.
+PropertyBlob NewTableProperties(const NewTable& spec) {
   PropertyBlob blob;
   if (!spec.description.empty())
     blob.Get("").properties.push_back(Property::Text("Description", spec.description, true, true));
@@ -931,6 +941,32 @@ Table& Database::ApplyCreateTable(const NewTable& spec) {
       props.push_back(Property::Text("Description", c.description, true, true));
     if (!props.empty()) blob.Get(c.name).properties = std::move(props);
   }
+
+  return blob;
+}
+
+}  // namespace
+
+Table& Database::ApplyCreateTable(const NewTable& spec) {
+  if (ReadOnly()) ThrowJet(ErrorCode::kReadOnly, path_ + ": the database is open for reading only");
+  const TableRefusal refuse{path_, spec.name};
+  std::string why;
+  if (!ValidObjectName(spec.name, why)) refuse(why);
+  if (FindObject(spec.name)) {
+    ThrowJet(ErrorCode::kAlreadyExists, path_ + ": cannot create table '" + spec.name +
+                                            "': an object of that name exists already");
+  }
+  if (spec.columns.empty()) refuse("a table needs at least one column");
+  if (spec.columns.size() > 255) refuse("a table has at most 255 columns");
+  if (spec.indexes.size() > 32) refuse("a table has at most 32 indexes");
+
+  TableDefinition def;
+  def.table_type = kUserTable;
+  DefineColumns(spec, header_.sort_order, refuse, def);
+  DefineIndexes(spec, refuse, def);
+  PlaceNewTable(*pager_, def);
+  const std::uint32_t table_page = def.pages[0];
+  const PropertyBlob blob = NewTableProperties(spec);
 
   Table& objects = SystemTable("MSysObjects", 2);
   std::vector<core::Variant> v(objects.Definition().columns.size());
