@@ -530,7 +530,7 @@ TEST_F(TreeTest, BrokenPreconditionsAreInternalErrorsNamingTheirPlace) {
     const char* file;
     std::function<void()> call;
   } cases[] = {
-      {"IndexCursor::Rank needs a cursor on an entry", "src/jet/src/btree.cpp",
+      {"IndexCursor::Rank needs a cursor on an entry", "src/jet/src/btree_cursor.cpp",
        [&] {
          jet::IndexCursor cursor(*tree_);
          cursor.Rank();
