@@ -1,9 +1,11 @@
-// Small text helpers shared by the framework's sources.
+// Small helpers shared by the framework's sources.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "dataset/types.h"
 
 namespace ds::detail {
 
@@ -41,5 +43,16 @@ inline std::vector<std::string> SplitNames(std::string_view list) {
 
 std::string LowerUtf8(std::string_view s);
 std::size_t CodePointCount(std::string_view s);
+
+// Edit, insert and key setting: the states in which a record's values are being changed.
+inline bool IsEditMode(TDataSetState state) {
+  return state == dsEdit || state == dsInsert || state == dsSetKey;
+}
+
+// Field types whose values are text.
+inline bool IsTextType(TFieldType type) {
+  return type == ftString || type == ftFixedChar || type == ftWideString || type == ftMemo ||
+         type == ftFmtMemo;
+}
 
 }  // namespace ds::detail
