@@ -199,155 +199,195 @@ std::string QuoteName(std::string_view name) {
   return "[" + std::string(name) + "]";
 }
 
-StoredQuery QueryFromRows(std::string name, std::vector<QueryRow> rows) {
-  std::stable_sort(rows.begin(), rows.end(), [](const QueryRow& a, const QueryRow& b) {
-    return a.attribute != b.attribute ? a.attribute < b.attribute : a.order < b.order;
-  });
-  StoredQuery q;
-  q.name = std::move(name);
-  auto all = [&](std::uint8_t attribute) {
+namespace {
+
+// The rows of one stored query, in attribute order and, within an attribute, in their order.
+class QueryRows {
+ public:
+  explicit QueryRows(std::vector<QueryRow> rows) : rows_(std::move(rows)) {
+    std::stable_sort(rows_.begin(), rows_.end(), [](const QueryRow& a, const QueryRow& b) {
+      return a.attribute != b.attribute ? a.attribute < b.attribute : a.order < b.order;
+    });
+  }
+  std::vector<const QueryRow*> All(std::uint8_t attribute) const {
     std::vector<const QueryRow*> out;
-    for (const QueryRow& r : rows) {
+    for (const QueryRow& r : rows_) {
       if (r.attribute == attribute) out.push_back(&r);
     }
     return out;
-  };
-  auto first = [&](std::uint8_t attribute) -> const QueryRow* {
-    for (const QueryRow& r : rows) {
+  }
+  const QueryRow* First(std::uint8_t attribute) const {
+    for (const QueryRow& r : rows_) {
       if (r.attribute == attribute) return &r;
     }
     return nullptr;
-  };
-
-  const QueryRow* type_row = first(query_attribute::kType);
-  int kind = type_row ? type_row->flag.value_or(1) : 1;
-  q.type = query_type::kSelect;
-  for (const auto& [flag, type] : kKinds) {
-    if (flag == kind) q.type = type;
   }
-  for (const QueryRow* p : all(query_attribute::kParameter)) {
+
+ private:
+  std::vector<QueryRow> rows_;
+};
+
+std::vector<ParameterInfo> ParametersOf(const QueryRows& rows) {
+  std::vector<ParameterInfo> out;
+  for (const QueryRow* p : rows.All(query_attribute::kParameter)) {
     ParameterInfo info;
     info.name = Text(p->name1);
     info.type = static_cast<DataType>(p->flag.value_or(0));
     if (DataTypeSqlName(info.type) == "Value") info.type = DataType::kValue;
     info.size = info.type == DataType::kText ? p->lv_extra.value_or(0) : 0;
     info.declared = true;
-    q.parameters.push_back(std::move(info));
+    out.push_back(std::move(info));
   }
+  return out;
+}
 
-  if (q.type == query_type::kDataDefinition || q.type == query_type::kPassThrough) {
-    q.sql = type_row ? WithoutNul(Text(type_row->expression)) : std::string();
-    return q;
-  }
-  const QueryRow* options = first(query_attribute::kOptions);
-  const int option_bits = options ? options->flag.value_or(0) : 0;
-  if (q.type == query_type::kUnion) {
-    std::vector<std::string> sides;
-    for (const QueryRow* t : all(query_attribute::kTable)) {
-      std::string side = Text(t->expression);
-      while (!side.empty() && (side.back() == '\n' || side.back() == '\r' || side.back() == ' ' ||
-                               side.back() == ';')) {
-        side.pop_back();
-      }
-      sides.push_back(side);
+// A union: each side's own SQL, joined.
+std::string UnionSql(const QueryRows& rows, const StoredQuery& q, int option_bits) {
+  std::vector<std::string> sides;
+  for (const QueryRow* t : rows.All(query_attribute::kTable)) {
+    std::string side = Text(t->expression);
+    while (!side.empty() && (side.back() == '\n' || side.back() == '\r' || side.back() == ' ' ||
+                             side.back() == ';')) {
+      side.pop_back();
     }
-    const std::string joiner =
-        std::string(kLine) + ((option_bits & kOptionAllColumns) ? "UNION ALL " : "UNION ");
-    q.sql = ParameterClause(q.parameters) + Join(sides, joiner) + ";";
-    return q;
+    sides.push_back(side);
   }
+  const std::string joiner =
+      std::string(kLine) + ((option_bits & kOptionAllColumns) ? "UNION ALL " : "UNION ");
+  return ParameterClause(q.parameters) + Join(sides, joiner) + ";";
+}
 
-  // Column lists.
+// The clauses of the other kinds of query, as their rows give them.
+struct QueryClauses {
   std::vector<std::string> columns;      // SELECT list (row headings for a crosstab)
   std::vector<std::string> transform;    // crosstab value
   std::string pivot;                     // crosstab column heading
   std::vector<std::string> targets;      // append / update target columns
   std::vector<std::string> assignments;  // update SET items
-  for (const QueryRow* c : all(query_attribute::kColumn)) {
-    std::string item = Text(c->expression);
-    const std::string alias = Text(c->name1);
-    if (!alias.empty()) item += " AS " + QuoteName(alias);
-    if (q.type == query_type::kCrosstab) {
-      const int role = c->flag.value_or(0);
-      if (role == 1)
-        pivot = Text(c->expression);
-      else if (role == 2)
-        columns.push_back(item);
-      else
-        transform.push_back(item);
-      continue;
-    }
-    if (q.type == query_type::kUpdate) {
-      assignments.push_back(Text(c->name2) + " = " + Text(c->expression));
-      continue;
-    }
-    if (c->name2) targets.push_back(*c->name2);
-    columns.push_back(item);
-  }
-  if (option_bits & kOptionAllColumns) columns.push_back("*");
-
-  std::string predicate;
-  if (option_bits & kOptionDistinct) predicate += "DISTINCT ";
-  if (option_bits & kOptionDistinctRow) predicate += "DISTINCTROW ";
-  if (option_bits & kOptionTop) {
-    predicate += "TOP " + Text(options->name1) + " ";
-    if (option_bits & kOptionPercent) predicate += "PERCENT ";
-  }
-
-  std::string from = FromClause(all(query_attribute::kTable), all(query_attribute::kJoin));
-  if (const QueryRow* remote = first(query_attribute::kRemoteDatabase)) {
-    from += " IN '" + Text(remote->name1) + "'";
-    if (remote->expression) from += " [" + *remote->expression + "]";
-  }
-  const QueryRow* where = first(query_attribute::kWhere);
-  const QueryRow* having = first(query_attribute::kHaving);
+  std::string predicate;                 // DISTINCT, TOP ...
+  std::string from;
   std::vector<std::string> groups, orders;
-  for (const QueryRow* g : all(query_attribute::kGroupBy)) {
-    if (q.type == query_type::kCrosstab && g->flag.value_or(0) == 1) continue;  // the pivot
-    groups.push_back(Text(g->expression));
+};
+
+QueryClauses ClausesOf(const QueryRows& rows, int type, const QueryRow* options, int option_bits) {
+  QueryClauses c;
+  for (const QueryRow* col : rows.All(query_attribute::kColumn)) {
+    std::string item = Text(col->expression);
+    const std::string alias = Text(col->name1);
+    if (!alias.empty()) item += " AS " + QuoteName(alias);
+    if (type == query_type::kCrosstab) {
+      const int role = col->flag.value_or(0);
+      if (role == 1)
+        c.pivot = Text(col->expression);
+      else if (role == 2)
+        c.columns.push_back(item);
+      else
+        c.transform.push_back(item);
+      continue;
+    }
+    if (type == query_type::kUpdate) {
+      c.assignments.push_back(Text(col->name2) + " = " + Text(col->expression));
+      continue;
+    }
+    if (col->name2) c.targets.push_back(*col->name2);
+    c.columns.push_back(item);
   }
-  for (const QueryRow* o : all(query_attribute::kOrderBy)) {
+  if (option_bits & kOptionAllColumns) c.columns.push_back("*");
+
+  if (option_bits & kOptionDistinct) c.predicate += "DISTINCT ";
+  if (option_bits & kOptionDistinctRow) c.predicate += "DISTINCTROW ";
+  if (option_bits & kOptionTop) {
+    c.predicate += "TOP " + Text(options->name1) + " ";
+    if (option_bits & kOptionPercent) c.predicate += "PERCENT ";
+  }
+
+  c.from = FromClause(rows.All(query_attribute::kTable), rows.All(query_attribute::kJoin));
+  if (const QueryRow* remote = rows.First(query_attribute::kRemoteDatabase)) {
+    c.from += " IN '" + Text(remote->name1) + "'";
+    if (remote->expression) c.from += " [" + *remote->expression + "]";
+  }
+  for (const QueryRow* g : rows.All(query_attribute::kGroupBy)) {
+    if (type == query_type::kCrosstab && g->flag.value_or(0) == 1) continue;  // the pivot
+    c.groups.push_back(Text(g->expression));
+  }
+  for (const QueryRow* o : rows.All(query_attribute::kOrderBy)) {
     std::string item = Text(o->expression);
     if (o->name1 && (*o->name1 == "D" || *o->name1 == "d")) item += " DESC";
-    orders.push_back(item);
+    c.orders.push_back(item);
   }
+  return c;
+}
+
+std::string StatementSql(const QueryRows& rows, const StoredQuery& q, const QueryRow* type_row,
+                         int option_bits, const QueryClauses& c) {
+  const QueryRow* where = rows.First(query_attribute::kWhere);
+  const QueryRow* having = rows.First(query_attribute::kHaving);
   const std::string target = type_row ? Text(type_row->name1) : std::string();
-  const std::string list = Join(columns, ", ");
+  const std::string list = Join(c.columns, ", ");
   const std::string line(kLine);
 
   std::string sql = ParameterClause(q.parameters);
   switch (q.type) {
     case query_type::kDelete:
-      sql += "DELETE " + predicate + list + line + "FROM " + from;
+      sql += "DELETE " + c.predicate + list + line + "FROM " + c.from;
       break;
     case query_type::kUpdate:
-      sql += "UPDATE " + from + line + "SET " + Join(assignments, ", ");
+      sql += "UPDATE " + c.from + line + "SET " + Join(c.assignments, ", ");
       break;
     case query_type::kAppend: {
       sql += "INSERT INTO " + QuoteName(target);
-      if (!targets.empty()) sql += " (" + Join(targets, ", ") + ")";
-      sql += line + "SELECT " + predicate + list + line + "FROM " + from;
+      if (!c.targets.empty()) sql += " (" + Join(c.targets, ", ") + ")";
+      sql += line + "SELECT " + c.predicate + list + line + "FROM " + c.from;
       break;
     }
     case query_type::kMakeTable:
-      sql += "SELECT " + predicate + list + " INTO " + QuoteName(target) + line + "FROM " + from;
+      sql +=
+          "SELECT " + c.predicate + list + " INTO " + QuoteName(target) + line + "FROM " + c.from;
       break;
     case query_type::kCrosstab:
-      sql += "TRANSFORM " + Join(transform, ", ") + line + "SELECT " + predicate + list + line +
-             "FROM " + from;
+      sql += "TRANSFORM " + Join(c.transform, ", ") + line + "SELECT " + c.predicate + list + line +
+             "FROM " + c.from;
       break;
     default:
-      sql += "SELECT " + predicate + list;
-      if (!from.empty()) sql += line + "FROM " + from;
+      sql += "SELECT " + c.predicate + list;
+      if (!c.from.empty()) sql += line + "FROM " + c.from;
       break;
   }
   if (where) sql += line + "WHERE " + Text(where->expression);
-  if (!groups.empty()) sql += line + "GROUP BY " + Join(groups, ", ");
+  if (!c.groups.empty()) sql += line + "GROUP BY " + Join(c.groups, ", ");
   if (having) sql += line + "HAVING " + Text(having->expression);
-  if (!orders.empty()) sql += line + "ORDER BY " + Join(orders, ", ");
-  if (q.type == query_type::kCrosstab && !pivot.empty()) sql += line + "PIVOT " + pivot;
+  if (!c.orders.empty()) sql += line + "ORDER BY " + Join(c.orders, ", ");
+  if (q.type == query_type::kCrosstab && !c.pivot.empty()) sql += line + "PIVOT " + c.pivot;
   if (option_bits & kOptionOwnerAccess) sql += line + "WITH OWNERACCESS OPTION";
-  q.sql = sql + ";";
+  return sql + ";";
+}
+
+}  // namespace
+
+StoredQuery QueryFromRows(std::string name, std::vector<QueryRow> stored) {
+  const QueryRows rows(std::move(stored));
+  StoredQuery q;
+  q.name = std::move(name);
+  const QueryRow* type_row = rows.First(query_attribute::kType);
+  int kind = type_row ? type_row->flag.value_or(1) : 1;
+  q.type = query_type::kSelect;
+  for (const auto& [flag, type] : kKinds) {
+    if (flag == kind) q.type = type;
+  }
+  q.parameters = ParametersOf(rows);
+
+  if (q.type == query_type::kDataDefinition || q.type == query_type::kPassThrough) {
+    q.sql = type_row ? WithoutNul(Text(type_row->expression)) : std::string();
+    return q;
+  }
+  const QueryRow* options = rows.First(query_attribute::kOptions);
+  const int option_bits = options ? options->flag.value_or(0) : 0;
+  if (q.type == query_type::kUnion) {
+    q.sql = UnionSql(rows, q, option_bits);
+    return q;
+  }
+  q.sql =
+      StatementSql(rows, q, type_row, option_bits, ClausesOf(rows, q.type, options, option_bits));
   return q;
 }
 
