@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+
 #include "core/encoding.h"
 #include "recordset_impl.h"
 

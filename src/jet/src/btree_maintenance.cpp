@@ -1,12 +1,11 @@
 // Index B-tree maintenance.
-#include "btree.h"
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <map>
 #include <unordered_set>
 
+#include "btree.h"
 #include "btree_keys.h"
 #include "core/internal_error.h"
 #include "database_internal.h"
