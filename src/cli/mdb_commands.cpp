@@ -12,7 +12,7 @@
 #include "core/errors.h"
 #include "core/variant.h"
 #include "jet/check.h"
-#include "jet/column_spec.h"
+#include "jet/column_list.h"
 #include "jet/database.h"
 #include "jet/row_codec.h"
 #include "text_out.h"

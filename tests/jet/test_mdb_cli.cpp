@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "jet/column_spec.h"
+#include "jet/column_list.h"
 #include "jet/database.h"
 #include "jet/journal.h"
 

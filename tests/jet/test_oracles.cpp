@@ -16,7 +16,7 @@
 #include "core/datetime.h"
 #include "database_internal.h"
 #include "jet/check.h"
-#include "jet/column_spec.h"
+#include "jet/column_list.h"
 #include "jet/database.h"
 #include "jet_test_util.h"
 #include "oracle_util.h"

@@ -69,29 +69,8 @@ TableDefinition SystemDefinition(const std::vector<SystemColumn>& columns,
     col.flags = c.flags;
     bool fixed = (c.flags & column_flag::kFixed) != 0;
     col.fixed_offset = fixed && c.type != column_type::kBoolean ? c.fixed_offset : 0;
-    switch (c.type) {
-      case column_type::kBoolean:
-        col.length = 1;
-        break;
-      case column_type::kByte:
-        col.length = 1;
-        break;
-      case column_type::kInteger:
-        col.length = 2;
-        break;
-      case column_type::kLong:
-        col.length = 4;
-        break;
-      case column_type::kDateTime:
-        col.length = 8;
-        break;
-      case column_type::kText:
-      case column_type::kBinary:
-        col.length = 510;
-        break;
-      default:
-        col.length = 0;
-    }
+    const bool variable_text = c.type == column_type::kText || c.type == column_type::kBinary;
+    col.length = variable_text ? 510 : FixedColumnLength(c.type);
     col.var_index = c.var_index;
     def.columns.push_back(col);
   }
@@ -737,36 +716,9 @@ ColumnDefinition NewColumnDefinition(const NewColumn& c, std::size_t i, std::uin
   col.number = static_cast<std::uint16_t>(i);
   col.unknown9 = col.number;
   col.flags = column_flag::kUpdatable;
+  col.length = FixedColumnLength(c.type);
   switch (c.type) {
-    case column_type::kBoolean:
-      col.length = 1;
-      break;
-    case column_type::kByte:
-      col.length = 1;
-      break;
-    case column_type::kInteger:
-      col.length = 2;
-      break;
-    case column_type::kLong:
-      col.length = 4;
-      break;
-    case column_type::kCurrency:
-      col.length = 8;
-      break;
-    case column_type::kSingle:
-      col.length = 4;
-      break;
-    case column_type::kDouble:
-      col.length = 8;
-      break;
-    case column_type::kDateTime:
-      col.length = 8;
-      break;
-    case column_type::kGuid:
-      col.length = 16;
-      break;
     case column_type::kNumeric:
-      col.length = 17;
       if (c.precision < 1 || c.precision > 28 || c.scale > c.precision)
         refuse("column '" + c.name + "': a Decimal needs precision 1-28 and a scale not above it");
       col.misc[0] = c.precision;
@@ -782,9 +734,7 @@ ColumnDefinition NewColumnDefinition(const NewColumn& c, std::size_t i, std::uin
         refuse("column '" + c.name + "': Binary holds 1 to 255 bytes");
       col.length = c.size;
       break;
-    case column_type::kMemo:
-    case column_type::kOle:
-      col.length = 0;
+    default:
       break;
   }
   if (col.IsText()) {

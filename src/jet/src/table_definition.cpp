@@ -330,6 +330,29 @@ bool IsSupportedColumnType(std::uint8_t type) {
          type == column_type::kGuid || type == column_type::kNumeric;
 }
 
+std::uint16_t FixedColumnLength(std::uint8_t type) {
+  switch (type) {
+    case column_type::kBoolean:
+    case column_type::kByte:
+      return 1;
+    case column_type::kInteger:
+      return 2;
+    case column_type::kLong:
+    case column_type::kSingle:
+      return 4;
+    case column_type::kCurrency:
+    case column_type::kDouble:
+    case column_type::kDateTime:
+      return 8;
+    case column_type::kGuid:
+      return 16;
+    case column_type::kNumeric:
+      return 17;
+    default:
+      return 0;
+  }
+}
+
 const ColumnDefinition* TableDefinition::FindColumn(std::string_view name) const {
   for (const auto& c : columns)
     if (NamesEqual(c.name, name)) return &c;

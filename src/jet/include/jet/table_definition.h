@@ -50,6 +50,8 @@ inline constexpr std::uint8_t kNumeric = 0x10;  // Decimal
 std::string ColumnTypeName(std::uint8_t type);
 // Types this engine reads and writes.
 bool IsSupportedColumnType(std::uint8_t type);
+// The stored length of a fixed-size type; 0 for variable-size ones, whose length is their own.
+std::uint16_t FixedColumnLength(std::uint8_t type);
 
 // Column descriptor flag bits (byte 15).
 namespace column_flag {

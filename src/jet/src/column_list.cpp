@@ -1,4 +1,4 @@
-#include "jet/column_spec.h"
+#include "jet/column_list.h"
 
 #include <cctype>
 #include <charconv>
