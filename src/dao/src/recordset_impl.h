@@ -38,14 +38,18 @@ struct ColumnInfo {
   std::string source_field;
 };
 
-// Base-table rows by ordinal, four bytes each in fixed chunks (a recordset that millions of
-// rows are appended through grows without copying); generations are almost always 0 and are
-// kept apart.
+// Base-table rows by ordinal, in fixed chunks (a recordset that millions of rows are appended
+// through grows without copying). A chunk is filled as four bytes per row; once full it is
+// packed into runs of consecutive locators when that takes less than half the room. Rows
+// appended to a table or read by a scan come a page at a time with consecutive locators, so a
+// recordset's memory stays flat however many rows pass through it, while rows in no such order
+// (a sorted statement's) keep the plain form. Generations are almost always 0 and are kept
+// apart.
 class RowRefs {
  public:
   std::size_t size() const { return size_; }
   RowRef operator[](std::size_t ordinal) const {
-    RowRef r{chunks_[ordinal / kChunk][ordinal % kChunk], 0};
+    RowRef r{Ptr(ordinal), 0};
     if (!gens_.empty()) {
       auto it = gens_.find(ordinal);
       if (it != gens_.end()) r.gen = it->second;
@@ -53,11 +57,23 @@ class RowRefs {
     return r;
   }
   void push_back(RowRef r) {
-    if (size_ % kChunk == 0) chunks_.push_back(std::make_unique<std::uint32_t[]>(kChunk));
+    if (size_ % kChunk == 0) {
+      if (!chunks_.empty()) chunks_.back().Pack();
+      chunks_.emplace_back();
+    }
     if (ascending_ == size_ && (size_ == 0 || r.ptr > Ptr(size_ - 1))) ++ascending_;
-    chunks_.back()[size_ % kChunk] = r.ptr;
+    chunks_.back().plain[size_ % kChunk] = r.ptr;
     if (r.gen != 0) gens_[size_] = r.gen;
     ++size_;
+  }
+  // Bytes held for the locators (generations apart).
+  std::size_t LocatorBytes() const {
+    std::size_t bytes = 0;
+    for (const Chunk& c : chunks_)
+      bytes += c.plain ? kChunk * sizeof(std::uint32_t)
+                       : c.run_start.capacity() * sizeof(std::uint16_t) +
+                             c.run_ptr.capacity() * sizeof(std::uint32_t);
+    return bytes;
   }
   // How many leading ordinals have strictly ascending locators: a table's rows as a scan
   // gives them are, and so are rows added after them at higher locators.
@@ -106,11 +122,43 @@ class RowRefs {
   }
 
  private:
-  std::uint32_t Ptr(std::size_t ordinal) const {
-    return chunks_[ordinal / kChunk][ordinal % kChunk];
-  }
   static constexpr std::size_t kChunk = 16384;
-  std::vector<std::unique_ptr<std::uint32_t[]>> chunks_;
+  struct Chunk {
+    std::unique_ptr<std::uint32_t[]> plain = std::make_unique<std::uint32_t[]>(kChunk);
+    // Packed form: run i starts at offset run_start[i] in the chunk with locator run_ptr[i]
+    // and goes on with the next locators up to the next run's start.
+    std::vector<std::uint16_t> run_start;
+    std::vector<std::uint32_t> run_ptr;
+
+    std::uint32_t At(std::size_t offset) const {
+      if (plain) return plain[offset];
+      const auto it = std::upper_bound(run_start.begin(), run_start.end(), offset) - 1;
+      const std::size_t i = static_cast<std::size_t>(it - run_start.begin());
+      return run_ptr[i] + static_cast<std::uint32_t>(offset - *it);
+    }
+    void Pack() {
+      std::size_t runs = 1;
+      for (std::size_t i = 1; i < kChunk; ++i)
+        if (plain[i] != plain[i - 1] + 1) ++runs;
+      if (runs * (sizeof(std::uint16_t) + sizeof(std::uint32_t)) * 2 >
+          kChunk * sizeof(std::uint32_t))
+        return;
+      run_start.reserve(runs);
+      run_ptr.reserve(runs);
+      for (std::size_t i = 0; i < kChunk; ++i) {
+        if (i != 0 && plain[i] == plain[i - 1] + 1) continue;
+        run_start.push_back(static_cast<std::uint16_t>(i));
+        run_ptr.push_back(plain[i]);
+      }
+      plain.reset();
+    }
+  };
+  static_assert(kChunk - 1 <= UINT16_MAX, "run offsets are 16-bit");
+
+  std::uint32_t Ptr(std::size_t ordinal) const {
+    return chunks_[ordinal / kChunk].At(ordinal % kChunk);
+  }
+  std::vector<Chunk> chunks_;
   std::unordered_map<std::size_t, std::uint32_t> gens_;
   std::size_t size_ = 0;
   std::size_t ascending_ = 0;
