@@ -1,7 +1,10 @@
 // `datovrat-cli source schema|dump`: what a person sees, and exit statuses.
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <set>
 
 #include "support.h"
 
@@ -71,6 +74,60 @@ TEST(SourceCommands, SchemaDumpAndErrors) {
   EXPECT_EQ(Cli("source dump --bogus x.dbf", out), 2);
   EXPECT_EQ(Cli("source dump --codepage abc x.dbf", out), 2);
   EXPECT_EQ(Cli("source schema", out), 2);
+#endif
+}
+
+// Records are read a batch ahead of the writing; across batch boundaries the lines come out in
+// record order, each value error is reported for its own record, and a table whose file ends
+// early gives what it holds and a warning.
+TEST(SourceCommands, DumpKeepsRecordOrderAndErrorsAcrossManyRecords) {
+#if !defined(BDE_CLI)
+  GTEST_FAIL() << "datovrat-cli is not part of this build";
+#else
+  const int records = 5000;
+  const std::set<int> bad = {0, 2047, 2048, 4095, 4999};
+  std::string s(32 + 64 + 1, '\0');
+  s[0] = 0x03;
+  const std::uint32_t count = records;
+  std::memcpy(&s[4], &count, 4);
+  s[8] = 97;   // header length
+  s[10] = 15;  // record length: flag + N(6) + D(8)
+  s[29] = 0x01;
+  std::memcpy(&s[32], "ID", 2);
+  s[32 + 11] = 'N';
+  s[32 + 16] = 6;
+  std::memcpy(&s[64], "BORN", 4);
+  s[64 + 11] = 'D';
+  s[64 + 16] = 8;
+  s[96] = 0x0D;
+  std::string expected = "ID,BORN\n", expected_errors;
+  for (int i = 0; i < records; ++i) {
+    std::string id = std::to_string(i + 1);
+    s += ' ' + std::string(6 - id.size(), ' ') + id + (bad.count(i) ? "NotAYear" : "19991231");
+    expected += id + (bad.count(i) ? ",\n" : ",1999-12-31\n");
+    if (bad.count(i))
+      expected_errors += "datovrat-cli: " + std::string("batch_") + std::to_string(getpid()) +
+                         ".dbf: record " + id + ", field BORN: invalid date \"NotAYear\"\n";
+  }
+  const std::string dir = ::testing::TempDir();
+  const std::string name = "batch_" + std::to_string(getpid()) + ".dbf";
+  std::ofstream(dir + "/" + name, std::ios::binary) << s << '\x1A';
+  std::string out, err;
+  const std::string run = "cd " + Quote(dir) + " && " + BDE_CLI + " source dump " + name;
+  EXPECT_EQ(RunCommand(run + " 2>/dev/null", out), 1);
+  EXPECT_EQ(out, expected);
+  EXPECT_EQ(RunCommand(run + " 2>&1 >/dev/null", err), 1);
+  EXPECT_EQ(err, expected_errors);
+
+  // The header announces more records than the file holds: the complete ones, then a warning.
+  std::ofstream(dir + "/" + name, std::ios::binary) << s.substr(0, 97 + 15 * 3000 + 7);
+  EXPECT_EQ(RunCommand(run + " 2>/dev/null", out), 1);
+  EXPECT_EQ(out, expected.substr(0, expected.find("\n3001,") + 1));
+  EXPECT_EQ(RunCommand(run + " 2>&1 >/dev/null", err), 1);
+  EXPECT_NE(err.find("announces 5000 records but the file holds only 3000 complete ones"),
+            std::string::npos)
+      << err;
+  std::remove((dir + "/" + name).c_str());
 #endif
 }
 
