@@ -5,8 +5,10 @@
 #
 # For each table (ten fields; the same with a 200-byte memo per record) it times, ROUNDS times
 # in turn: `datovrat-cli copy tables` into a new database, `pgdbf` (with -m for the memo
-# file), and `datovrat-cli source dump` to /dev/null. It prints the medians, the ratios to
-# pgdbf, and the copy's peak resident memory (from /usr/bin/time -v).
+# file), `datovrat-cli source dump` to /dev/null, and `bench_copy_floor`, the value conversions
+# a copy through the table components has to make and nothing else (floor: with the source
+# read; conv: without it). It prints the medians, the ratios to pgdbf, and the copy's peak
+# resident memory (from /usr/bin/time -v).
 set -eu
 build=${1:-build}
 records=${2:-1000000}
@@ -14,10 +16,11 @@ rounds=${3:-5}
 work=${4:-/tmp}/datovrat-bench.$$
 cli=$build/src/cli/datovrat-cli
 gen=$build/bench/copy/bench_copy_tables
+floor_bin=$build/bench/copy/bench_copy_floor
 for tool in pgdbf /usr/bin/time; do
   command -v "$tool" > /dev/null || { echo "run.sh: $tool is needed (apt-get install pgdbf time)" >&2; exit 1; }
 done
-[ -x "$cli" ] && [ -x "$gen" ] || { echo "run.sh: build first ($cli, $gen)" >&2; exit 1; }
+[ -x "$cli" ] && [ -x "$gen" ] && [ -x "$floor_bin" ] || { echo "run.sh: build first ($cli, $gen, $floor_bin)" >&2; exit 1; }
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 
@@ -32,13 +35,14 @@ timed() {
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-printf '%-7s %9s %9s %9s %9s %9s %10s\n' table copy pgdbf dump copy/pg dump/pg "copy peak"
+printf '%-7s %9s %9s %9s %9s %9s %10s %9s %9s\n' table copy pgdbf dump copy/pg dump/pg "copy peak" floor/pg conv/pg
 for kind in plain memo; do
   table=$work/BENCH_$kind.dbf
   "$gen" --generate "$table" "$records" "$kind"
   memo_args=""
   [ "$kind" = memo ] && memo_args="-m ${table%.dbf}.dbt"
   : > "$work/copy"; : > "$work/pg"; : > "$work/dump"; : > "$work/peaks"
+  : > "$work/floor"; : > "$work/conv"
   i=0
   while [ "$i" -lt "$rounds" ]; do
     rm -f "$work/out.mdb"
@@ -47,11 +51,18 @@ for kind in plain memo; do
     # shellcheck disable=SC2086
     timed pgdbf $memo_args "$table" >> "$work/pg"
     timed "$cli" source dump "$table" >> "$work/dump"
+    # The floor: the value conversions of the components alone; `conv` leaves out the source
+    # read, which a second core could take.
+    "$floor_bin" "$table" | awk -v f="$work/floor" -v c="$work/conv" '{
+      for (i = 1; i <= NF; ++i) { if ($i == "values") r = $(i + 1); if ($i == "floor") t = $(i + 1) }
+      print t >> f; print t - r >> c }'
     i=$((i + 1))
   done
   copy=$(median < "$work/copy"); pg=$(median < "$work/pg"); dump=$(median < "$work/dump")
+  floor=$(median < "$work/floor"); conv=$(median < "$work/conv")
   peak=$(sort -n "$work/peaks" | tail -1)
-  awk -v k="$kind" -v c="$copy" -v p="$pg" -v d="$dump" -v m="$peak" 'BEGIN {
-    printf "%-7s %8.2fs %8.2fs %8.2fs %9.2f %9.2f %7.0f MB\n", k, c, p, d, c / p, d / p, m / 1024 }'
+  awk -v k="$kind" -v c="$copy" -v p="$pg" -v d="$dump" -v m="$peak" -v f="$floor" -v v="$conv" 'BEGIN {
+    printf "%-7s %8.2fs %8.2fs %8.2fs %9.2f %9.2f %7.0f MB %9.2f %9.2f\n", k, c, p, d, c / p, d / p,
+      m / 1024, f / p, v / p }'
   rm -f "$table" "${table%.dbf}.dbt" "$work/out.mdb"
 done
