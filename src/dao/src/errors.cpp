@@ -1,7 +1,14 @@
+// DAO's errors: the texts of its numbers, how a failure of this layer or of the storage
+// engine becomes one and is recorded, and DBEngine.Errors.
 #include "dao/errors.h"
 
 #include <algorithm>
 #include <array>
+#include <new>
+
+#include "jet/errors.h"
+#include "jet/index_key.h"
+#include "state.h"
 
 namespace dao {
 namespace {
@@ -124,6 +131,119 @@ core::EOleException MakeError(int number, std::string_view source, std::string_v
                               std::string_view insert2) {
   return core::EOleException(ErrorText(number, insert1, insert2), number, std::string(source),
                              kHelpFile, HelpContextOf(number));
+}
+
+namespace detail {
+
+// ---- recording and raising ----
+
+void Record(EngineState& engine, const core::EOleException& error) {
+  engine.errors.clear();
+  engine.errors.push_back(Error{error.ErrorCode(), error.Source(), error.Description(),
+                                error.HelpFile(), error.HelpContext()});
+}
+
+void Raise(EngineState& engine, int number, std::string_view source, std::string_view insert1,
+           std::string_view insert2) {
+  core::EOleException e = MakeError(number, source, insert1, insert2);
+  Record(engine, e);
+  throw e;
+}
+
+void RaiseText(EngineState& engine, int number, std::string_view source,
+               const std::string& description) {
+  core::EOleException e(description, number, std::string(source), kHelpFile, HelpContextOf(number));
+  Record(engine, e);
+  throw e;
+}
+
+std::string WithDetail(int number, const std::string& detail) {
+  std::string text = ErrorText(number);
+  if (detail.empty() || detail == text) return text;
+  return text + " (" + detail + ")";
+}
+
+namespace {
+
+int NumberOfJetError(jet::ErrorCode code) {
+  switch (code) {
+    case jet::ErrorCode::kDuplicateKey:
+      return err::kDuplicateKey;
+    case jet::ErrorCode::kNullNotAllowed:
+      return err::kNullInIndex;
+    case jet::ErrorCode::kReadOnly:
+      return err::kReadOnly;
+    case jet::ErrorCode::kRowTooLarge:
+      return err::kRecordTooLarge;
+    case jet::ErrorCode::kDatabaseFull:
+      return err::kDiskFull;
+    case jet::ErrorCode::kValueInvalid:
+      return err::kConversionError;
+    case jet::ErrorCode::kNotFound:
+      return err::kObjectNotFound;
+    case jet::ErrorCode::kAlreadyExists:
+      return err::kObjectExists;
+    case jet::ErrorCode::kLocked:
+      return err::kFileInUse;
+    case jet::ErrorCode::kPasswordProtected:
+      return err::kInvalidPassword;
+    case jet::ErrorCode::kNotADatabase:
+    case jet::ErrorCode::kUnsupportedVersion:
+      return err::kUnrecognizedFormat;
+    case jet::ErrorCode::kUnsupportedType:
+      return err::kInvalidFieldType;
+    case jet::ErrorCode::kInvalidDefinition:
+    case jet::ErrorCode::kGeneral:
+      return err::kInvalidArgument;
+  }
+  return err::kInvalidArgument;
+}
+
+}  // namespace
+
+void RethrowAsDao(EngineState& engine, std::string_view source) {
+  try {
+    throw;
+  } catch (const core::EOleException& e) {
+    Record(engine, e);
+    throw;
+  } catch (const jet::JetError& e) {
+    int number = NumberOfJetError(e.Code());
+    // These two are DAO's own words already; the rest keep the engine's explanation.
+    std::string text = (number == err::kDuplicateKey || number == err::kNullInIndex)
+                           ? ErrorText(number)
+                           : WithDetail(number, e.what());
+    RaiseText(engine, number, source, text);
+  } catch (const jet::CorruptDatabase& e) {
+    RaiseText(engine, err::kCorruptDatabase, source,
+              ErrorText(err::kCorruptDatabase, e.File()) + " (" + e.what() + ")");
+  } catch (const core::EFileError& e) {
+    RaiseText(engine, err::kDiskError, source, WithDetail(err::kDiskError, e.what()));
+  } catch (const jet::KeyEncodingError& e) {
+    RaiseText(engine, err::kInvalidOperation, source, WithDetail(err::kInvalidOperation, e.what()));
+  } catch (const std::bad_alloc&) {
+    Raise(engine, err::kOutOfMemory, source);
+  } catch (const std::exception& e) {
+    RaiseText(engine, err::kInvalidArgument, source, WithDetail(err::kInvalidArgument, e.what()));
+  }
+}
+
+}  // namespace detail
+
+// ---- Errors ----
+
+Errors::Errors(std::shared_ptr<detail::EngineState> engine) : engine_(std::move(engine)) {}
+
+int Errors::Count() const {
+  return static_cast<int>(engine_->errors.size());
+}
+
+const Error& Errors::Item(int index) const {
+  if (index < 0 || index >= Count()) {
+    // Looking up a missing error is itself an error, but it must not replace the list.
+    throw MakeError(err::kItemNotFound, source::kErrors);
+  }
+  return engine_->errors[static_cast<std::size_t>(index)];
 }
 
 }  // namespace dao

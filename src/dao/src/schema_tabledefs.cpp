@@ -1,4 +1,5 @@
-// The schema as DAO shows it: TableDef, TableDefs, Property and Properties.
+// The schema as DAO shows it: TableDef, TableDefs, Property and Properties, and the hosts
+// behind Properties (the fixed lists of built-in properties among them).
 #include <algorithm>
 
 #include "core/datetime.h"
@@ -375,6 +376,56 @@ void TableDefs::Delete(std::string_view name) {
     db_->CatalogChanged();
   });
 }
+
+// ---- property hosts ----
+
+namespace detail {
+
+void PropertyHost::Set(const std::string& name, const core::Variant& value) {
+  (void)value;
+  for (const auto& p : List())
+    if (SameName(p.name, name)) Raise(*engine, err::kInvalidOperation, source);
+  Raise(*engine, err::kPropertyNotFound, source::kProperties);
+}
+
+void PropertyHost::Append(const std::string& name, int type, const core::Variant& value, bool ddl) {
+  (void)name;
+  (void)type;
+  (void)value;
+  (void)ddl;
+  Raise(*engine, err::kInvalidOperation, source::kProperties);
+}
+
+void PropertyHost::Remove(const std::string& name) {
+  for (const auto& p : List())
+    if (SameName(p.name, name)) Raise(*engine, err::kBuiltInProperty, source::kProperties);
+  Raise(*engine, err::kPropertyNotFound, source::kProperties);
+}
+
+namespace {
+
+struct FixedHost final : PropertyHost {
+  std::function<std::vector<PropertyInfo>()> list;
+  std::vector<PropertyInfo> List() override { return list(); }
+};
+
+}  // namespace
+
+PropertyInfo Info(std::string name, int type, core::Variant value) {
+  return PropertyInfo{std::move(name), type, std::move(value), false};
+}
+
+std::shared_ptr<PropertyHost> MakeFixedProperties(std::shared_ptr<EngineState> engine,
+                                                  std::string source,
+                                                  std::function<std::vector<PropertyInfo>()> list) {
+  auto host = std::make_shared<FixedHost>();
+  host->engine = std::move(engine);
+  host->source = std::move(source);
+  host->list = std::move(list);
+  return host;
+}
+
+}  // namespace detail
 
 // ---- Property / Properties ----
 

@@ -50,6 +50,8 @@ void Record(EngineState& engine, const core::EOleException& error);
 // The same with a description of our own where DAO's text would hide what went wrong.
 [[noreturn]] void RaiseText(EngineState& engine, int number, std::string_view source,
                             const std::string& description);
+// DAO's text for `number`, with what the storage engine said when that adds something.
+std::string WithDetail(int number, const std::string& detail);
 
 // Called inside a catch block: turns whatever is in flight into DAO's error for `source`,
 // records it and throws it. Storage errors get DAO's numbers (3022 duplicate key, 3027
@@ -194,6 +196,15 @@ struct DatabaseState : std::enable_shared_from_this<DatabaseState> {
   void FlushToFile();
 };
 
+// OpenDatabase and CreateDatabase of workspace `w`, with DAO's checks and errors; `source` is
+// the object the caller called (DBEngine or Workspace).
+std::shared_ptr<Database> OpenFile(const std::shared_ptr<WorkspaceState>& w,
+                                   const std::string& name, bool exclusive, bool read_only,
+                                   const std::string& connect, std::string_view source);
+std::shared_ptr<Database> CreateFile(const std::shared_ptr<WorkspaceState>& w,
+                                     const std::string& name, const std::string& locale,
+                                     int options, std::string_view source);
+
 // ---- property lists ----
 
 struct PropertyInfo {
@@ -220,6 +231,8 @@ struct PropertyHost {
 std::shared_ptr<PropertyHost> MakeFixedProperties(std::shared_ptr<EngineState> engine,
                                                   std::string source,
                                                   std::function<std::vector<PropertyInfo>()> list);
+// One entry of such a list.
+PropertyInfo Info(std::string name, int type, core::Variant value);
 
 // ---- schema objects ----
 
