@@ -404,16 +404,19 @@ dao::Properties& Database::Properties() {
         detail::MakeFixedProperties(s_->engine, std::string(source::kDatabase), [s] {
           jet::Database& j = s->Jet(source::kDatabase);
           return std::vector<detail::PropertyInfo>{
-              detail::Info("Name", dbText, core::Variant(s->name)),
-              detail::Info("Connect", dbText, core::Variant(s->connect)),
-              detail::Info("Transactions", dbBoolean, core::Variant::FromBoolean(true)),
-              detail::Info("Updatable", dbBoolean,
-                           core::Variant::FromBoolean(!s->read_only && !j.ReadOnly())),
-              detail::Info("CollatingOrder", dbLong, core::Variant::FromLong(j.CollatingOrder())),
-              detail::Info("QueryTimeout", dbInteger,
-                           core::Variant::FromInteger(static_cast<std::int16_t>(s->query_timeout))),
-              detail::Info("Version", dbText, core::Variant(j.VersionText())),
-              detail::Info("RecordsAffected", dbLong, core::Variant::FromLong(s->records_affected)),
+              detail::BuiltInProperty("Name", dbText, core::Variant(s->name)),
+              detail::BuiltInProperty("Connect", dbText, core::Variant(s->connect)),
+              detail::BuiltInProperty("Transactions", dbBoolean, core::Variant::FromBoolean(true)),
+              detail::BuiltInProperty("Updatable", dbBoolean,
+                                      core::Variant::FromBoolean(!s->read_only && !j.ReadOnly())),
+              detail::BuiltInProperty("CollatingOrder", dbLong,
+                                      core::Variant::FromLong(j.CollatingOrder())),
+              detail::BuiltInProperty(
+                  "QueryTimeout", dbInteger,
+                  core::Variant::FromInteger(static_cast<std::int16_t>(s->query_timeout))),
+              detail::BuiltInProperty("Version", dbText, core::Variant(j.VersionText())),
+              detail::BuiltInProperty("RecordsAffected", dbLong,
+                                      core::Variant::FromLong(s->records_affected)),
           };
         }));
   }

@@ -152,12 +152,14 @@ dao::Properties& DBEngine::Properties() {
     properties_ = std::make_unique<dao::Properties>(
         detail::MakeFixedProperties(s_, std::string(source::kDBEngine), [s] {
           return std::vector<detail::PropertyInfo>{
-              detail::Info("Version", dbText, core::Variant("3.6")),
-              detail::Info("IniPath", dbText, core::Variant(s->ini_path)),
-              detail::Info("LoginTimeout", dbInteger,
-                           core::Variant::FromInteger(static_cast<std::int16_t>(s->login_timeout))),
-              detail::Info("DefaultType", dbLong, core::Variant::FromLong(s->default_type)),
-              detail::Info("SystemDB", dbText, core::Variant(s->system_db)),
+              detail::BuiltInProperty("Version", dbText, core::Variant("3.6")),
+              detail::BuiltInProperty("IniPath", dbText, core::Variant(s->ini_path)),
+              detail::BuiltInProperty(
+                  "LoginTimeout", dbInteger,
+                  core::Variant::FromInteger(static_cast<std::int16_t>(s->login_timeout))),
+              detail::BuiltInProperty("DefaultType", dbLong,
+                                      core::Variant::FromLong(s->default_type)),
+              detail::BuiltInProperty("SystemDB", dbText, core::Variant(s->system_db)),
           };
         }));
   }
@@ -382,10 +384,11 @@ dao::Properties& Workspace::Properties() {
     properties_ = std::make_unique<dao::Properties>(
         detail::MakeFixedProperties(s_->engine, std::string(source::kWorkspace), [s] {
           return std::vector<detail::PropertyInfo>{
-              detail::Info("Name", dbText, core::Variant(s->name)),
-              detail::Info("UserName", dbText, core::Variant(s->user)),
-              detail::Info("IsolateODBCTrans", dbBoolean, core::Variant::FromBoolean(false)),
-              detail::Info("Type", dbLong, core::Variant::FromLong(s->type)),
+              detail::BuiltInProperty("Name", dbText, core::Variant(s->name)),
+              detail::BuiltInProperty("UserName", dbText, core::Variant(s->user)),
+              detail::BuiltInProperty("IsolateODBCTrans", dbBoolean,
+                                      core::Variant::FromBoolean(false)),
+              detail::BuiltInProperty("Type", dbLong, core::Variant::FromLong(s->type)),
           };
         }));
   }

@@ -411,7 +411,7 @@ struct FixedHost final : PropertyHost {
 
 }  // namespace
 
-PropertyInfo Info(std::string name, int type, core::Variant value) {
+PropertyInfo BuiltInProperty(std::string name, int type, core::Variant value) {
   return PropertyInfo{std::move(name), type, std::move(value), false};
 }
 

@@ -232,7 +232,7 @@ std::shared_ptr<PropertyHost> MakeFixedProperties(std::shared_ptr<EngineState> e
                                                   std::string source,
                                                   std::function<std::vector<PropertyInfo>()> list);
 // One entry of such a list.
-PropertyInfo Info(std::string name, int type, core::Variant value);
+PropertyInfo BuiltInProperty(std::string name, int type, core::Variant value);
 
 // ---- schema objects ----
 
