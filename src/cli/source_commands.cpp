@@ -2,16 +2,9 @@
 // copy sees them (field definitions, decoded values).
 #include <charconv>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <exception>
 #include <iostream>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
 #include "bde/code_pages.h"
@@ -191,170 +184,53 @@ int RunSchema(const std::vector<std::string>& args, std::istream&, std::ostream&
   return 0;
 }
 
-// Records read ahead of the writing: a second thread reads and decodes a batch of records while
-// this one writes the text of the batch before it. What is written, and where a read error
-// shows, is what reading and writing in turn gives.
-class ReadAhead {
- public:
-  struct Batch {
-    std::vector<core::Variant> values;                        // records × fields
-    std::vector<std::pair<std::size_t, std::string>> errors;  // value index, message
-    std::size_t records = 0;
-    std::exception_ptr failure;  // reading stopped after `records` with this error
-    bool end = false;            // no records after these
-  };
-
-  ReadAhead(bde::SourceReader& reader, std::size_t fields) : reader_(reader), fields_(fields) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~ReadAhead() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-  ReadAhead(const ReadAhead&) = delete;
-  ReadAhead& operator=(const ReadAhead&) = delete;
-
-  // The next batch, in order; the one handed out before goes back to be filled again.
-  Batch& Next() {
-    std::unique_lock lock(mutex_);
-    if (current_) free_.push_back(std::move(current_));
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return !full_.empty(); });
-    current_ = std::move(full_.front());
-    full_.pop_front();
-    return *current_;
-  }
-
- private:
-  static constexpr std::size_t kRecords = 2048;
-
-  void Run() {
-    for (;;) {
-      std::unique_ptr<Batch> b;
-      {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return stop_ || !free_.empty() || made_ < 3; });
-        if (stop_) return;
-        if (!free_.empty()) {
-          b = std::move(free_.back());
-          free_.pop_back();
-        } else {
-          b = std::make_unique<Batch>();
-          ++made_;
-        }
-      }
-      Fill(*b);
-      const bool done = b->end || b->failure;
-      {
-        std::lock_guard lock(mutex_);
-        full_.push_back(std::move(b));
-      }
-      changed_.notify_all();
-      if (done) return;
-    }
-  }
-
-  void Fill(Batch& b) {
-    b.values.resize(kRecords * fields_);
-    b.errors.clear();
-    b.records = 0;
-    b.failure = nullptr;
-    b.end = false;
-    try {
-      while (b.records < kRecords) {
-        if (!reader_.Next()) {
-          b.end = true;
-          return;
-        }
-        core::Variant* row = &b.values[b.records * fields_];
-        for (std::size_t i = 0; i < fields_; ++i) {
-          try {
-            row[i] = reader_.Value(static_cast<int>(i));
-          } catch (const core::Exception& e) {
-            b.errors.emplace_back(b.records * fields_ + i, e.what());
-            row[i] = core::Variant::Null();
-          }
-        }
-        ++b.records;
-      }
-    } catch (...) {
-      // Values of a record left half read are dropped with it.
-      while (!b.errors.empty() && b.errors.back().first >= b.records * fields_) b.errors.pop_back();
-      b.failure = std::current_exception();
-    }
-  }
-
-  bde::SourceReader& reader_;
-  const std::size_t fields_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::unique_ptr<Batch>> full_;
-  std::vector<std::unique_ptr<Batch>> free_;
-  std::unique_ptr<Batch> current_;
-  int made_ = 0;
-  bool stop_ = false;
-  std::thread thread_;
-};
-
 int RunDump(const std::vector<std::string>& args, std::istream&, std::ostream& out,
             std::ostream& err) {
   SourceArgs a;
   if (!ParseSourceArgs(args, true, a, err)) return 2;
   auto reader = Open(a);
   const auto& fields = reader->Fields();
-  const std::size_t n = fields.size();
   std::string line;
   if (!a.json) {
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
       if (i) line += ',';
       AppendCsvField(fields[i].name, line);
     }
     out << line << "\n";
   }
   int status = 0;
-  {
-    ReadAhead ahead(*reader, n);
-    for (;;) {
-      const ReadAhead::Batch& b = ahead.Next();
-      std::size_t next_error = 0;
-      for (std::size_t r = 0; r < b.records; ++r) {
-        line.clear();
-        if (a.json) line += '{';
-        for (std::size_t i = 0; i < n; ++i) {
-          const std::size_t at = r * n + i;
-          if (next_error < b.errors.size() && b.errors[next_error].first == at) {
-            err << "datovrat-cli: " << b.errors[next_error++].second << "\n";
-            status = 1;
-          }
-          const core::Variant& v = b.values[at];
-          bool quoted = false;
-          const std::string text = ValueText(v, fields[i].type, quoted);
-          if (a.json) {
-            if (i) line += ',';
-            AppendJsonString(fields[i].name, line);
-            line += ':';
-            if (v.IsNullOrEmpty())
-              line += "null";
-            else if (quoted)
-              AppendJsonString(text, line);
-            else
-              line += text;
-          } else {
-            if (i) line += ',';
-            AppendCsvField(text, line);
-          }
-        }
-        if (a.json) line += '}';
-        line += '\n';
-        out << line;
+  while (reader->Next()) {
+    line.clear();
+    if (a.json) line += '{';
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      core::Variant v;
+      try {
+        v = reader->Value(static_cast<int>(i));
+      } catch (const core::Exception& e) {
+        err << "datovrat-cli: " << e.what() << "\n";
+        status = 1;
+        v = core::Variant::Null();
       }
-      if (b.failure) std::rethrow_exception(b.failure);
-      if (b.end) break;
+      bool quoted = false;
+      const std::string text = ValueText(v, fields[i].type, quoted);
+      if (a.json) {
+        if (i) line += ',';
+        AppendJsonString(fields[i].name, line);
+        line += ':';
+        if (v.IsNullOrEmpty())
+          line += "null";
+        else if (quoted)
+          AppendJsonString(text, line);
+        else
+          line += text;
+      } else {
+        if (i) line += ',';
+        AppendCsvField(text, line);
+      }
     }
+    if (a.json) line += '}';
+    line += '\n';
+    out << line;
   }
   for (const std::string& w : reader->Warnings()) err << "datovrat-cli: warning: " << w << "\n";
   return status;
