@@ -77,9 +77,8 @@ TEST(SourceCommands, SchemaDumpAndErrors) {
 #endif
 }
 
-// Records are read a batch ahead of the writing; across batch boundaries the lines come out in
-// record order, each value error is reported for its own record, and a table whose file ends
-// early gives what it holds and a warning.
+// Over thousands of records the lines come out in record order, each value error is reported
+// for its own record, and a table whose file ends early gives what it holds and a warning.
 TEST(SourceCommands, DumpKeepsRecordOrderAndErrorsAcrossManyRecords) {
 #if !defined(BDE_CLI)
   GTEST_FAIL() << "datovrat-cli is not part of this build";
