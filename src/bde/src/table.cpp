@@ -51,6 +51,10 @@ class SourceStringField : public ds::TStringField {
     static_cast<const TTable*>(DataSet())->FieldText(this, text);
     return text;
   }
+  bool GetTextUnlessNull(std::string& out) const override {
+    if (FieldKind() != ds::fkData) return ds::TStringField::GetTextUnlessNull(out);
+    return static_cast<const TTable*>(DataSet())->FieldText(this, out);
+  }
   ds::Variant GetAsVariant() const override {
     std::string text;
     if (!static_cast<const TTable*>(DataSet())->FieldText(this, text)) return ds::Variant::Null();

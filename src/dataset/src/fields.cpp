@@ -194,6 +194,12 @@ void TField::ClearValue() {
 std::string TField::GetAsString() const {
   AccessError("String");
 }
+bool TField::GetTextUnlessNull(std::string& out) const {
+  out.clear();
+  if (GetIsNull()) return false;
+  out = GetAsString();
+  return true;
+}
 void TField::SetAsStringValue(const std::string&) {
   AccessError("String");
 }
@@ -320,10 +326,10 @@ void TField::Assign(const TField& source) {
   if (native && (type == ftString || type == ftFixedChar)) {
     // Texts go as strings: a field class may hold NULs inside a value, which the zero-ended
     // native form would cut off.
-    if (source.IsNull())
-      ClearValue();
+    if (source.GetTextUnlessNull(text_scratch_))
+      SetAsStringValue(text_scratch_);
     else
-      SetAsStringValue(source.GetAsString());
+      ClearValue();
     return;
   }
   if (native) {

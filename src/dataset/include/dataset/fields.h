@@ -153,6 +153,9 @@ class TField : public TComponent {
   virtual bool GetIsNull() const;
   virtual void ClearValue();
   virtual std::string GetAsString() const;
+  // The value as text into `out`, or false (and `out` empty) when it is null: the two
+  // questions answered with one read, for copying a value to another field.
+  virtual bool GetTextUnlessNull(std::string& out) const;
   virtual void SetAsStringValue(const std::string& value);
   virtual std::int32_t GetAsInteger() const;
   virtual void SetAsIntegerValue(std::int32_t value);
@@ -205,6 +208,7 @@ class TField : public TComponent {
   const void* validating_buffer_ = nullptr;
   bool validating_ = false;
   mutable std::vector<std::uint8_t> scratch_;
+  mutable std::string text_scratch_;  // a text on its way to another field
 };
 
 // Text of up to Size() characters (code points).
