@@ -250,5 +250,52 @@ TEST(TextToInt64, WholeNumbersOnly) {
   }
 }
 
+// The quick road for values with few decimals gives FloatToText's text whenever it answers,
+// and it answers for the values tables hold.
+TEST(FloatToText, FewDecimalsTextIsFloatToTextsText) {
+  const double answered[] = {123.45,  -123.45,          0.0001,  12.5,     -7,
+                             1,       999999999999.99,  0.00001, 0.000123, 100,
+                             1000000, 99999999999999.9, 0.5,     2.0004};
+  for (double v : answered) {
+    std::string text = "?";
+    ASSERT_TRUE(FewDecimalsFloatText(v, text)) << v;
+    EXPECT_EQ(text, FloatToText(v)) << v;
+  }
+  const double declined[] = {0.0,
+                             -0.0,
+                             1.0 / 3,
+                             0.1 + 0.2,
+                             1e15,
+                             1e-6,
+                             0.0000099,
+                             1e300,
+                             5e-324,
+                             std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN(),
+                             0.1234567};
+  for (double v : declined) {
+    std::string text = "kept";
+    EXPECT_FALSE(FewDecimalsFloatText(v, text)) << v;
+    EXPECT_EQ(text, "kept");
+  }
+  std::mt19937_64 random(20261211);
+  int agreed = 0;
+  for (int i = 0; i < 200000; ++i) {
+    const int digits = 1 + static_cast<int>(random() % 17);
+    std::uint64_t m = random() % 100000000000000000ull;
+    for (int d = digits; d < 17; ++d) m /= 10;
+    const int k = static_cast<int>(random() % 9);
+    double v = static_cast<double>(m) / std::pow(10.0, k);
+    if (random() % 2) v = -v;
+    if (i % 7 == 0) v = std::nextafter(v, 1e300);  // a neighbour: rarely a short decimal
+    std::string text;
+    if (FewDecimalsFloatText(v, text)) {
+      ASSERT_EQ(text, FloatToText(v)) << v;
+      ++agreed;
+    }
+  }
+  EXPECT_GT(agreed, 100000);
+}
+
 }  // namespace
 }  // namespace core

@@ -1,7 +1,9 @@
 // Texts of floats, currency and decimals: the forms record buffers and criteria keep.
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <string>
 
@@ -158,6 +160,40 @@ bool ParseFloating(std::string_view text, T& out) {
 
 std::string FloatToText(double value) {
   return ShortestText(value, 15);
+}
+
+// The shortest text of a value with a few decimals is the fewest decimals k at which
+// value × 10^k is a whole number m that reads back, m / 10^k == value. Where m < 10^15 the
+// doubles near the value lie less than a quarter of 10^-k apart, so m is the only k-decimal
+// number that reads back as the value, and no shorter one does (a smaller k was tried first).
+bool FewDecimalsFloatText(double value, std::string& out) {
+  static constexpr double kScale[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
+  const double magnitude = std::fabs(value);
+  if (!(magnitude >= 1e-5 && magnitude < 1e15)) return false;
+  for (int k = 0; k < static_cast<int>(std::size(kScale)); ++k) {
+    const double scaled = magnitude * kScale[k];
+    if (scaled >= 1e15) return false;
+    const auto m = static_cast<std::uint64_t>(std::llround(scaled));
+    if (static_cast<double>(m) / kScale[k] != magnitude) continue;
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, m).ptr;
+    auto n = static_cast<int>(end - digits);
+    out.clear();
+    if (value < 0) out.push_back('-');
+    if (n <= k) {  // 0.000ddd
+      out += "0.";
+      out.append(static_cast<std::size_t>(k - n), '0');
+      out.append(digits, end);
+    } else {
+      out.append(digits, static_cast<std::size_t>(n - k));
+      if (k > 0) {
+        out.push_back('.');
+        out.append(digits + (n - k), static_cast<std::size_t>(k));
+      }
+    }
+    return true;
+  }
+  return false;
 }
 
 std::string SingleToText(float value) {

@@ -51,6 +51,7 @@ void SetStamp(std::string& out, std::int64_t days, std::int64_t ms) {
 // double). std::to_chars finds it far faster than trying precisions; its exponent and
 // non-finite spellings differ from ours, so those go the long way.
 void SetFloatText(std::string& out, double value) {
+  if (core::FewDecimalsFloatText(value, out)) return;
   char buf[40];
   auto r = std::to_chars(buf, buf + sizeof buf, value);
   if (r.ec == std::errc() && std::isfinite(value) && std::find(buf, r.ptr, 'e') == r.ptr) {

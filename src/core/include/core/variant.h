@@ -131,6 +131,10 @@ class Variant {
 // does; "." as decimal separator; exponent form "1.5E+20" outside 1e-5..1e15. Negative
 // zero is "-0", the others "NAN", "INF", "-INF", so every double reads back identically.
 std::string FloatToText(double value);
+// FloatToText's text in `out` for the values most tables hold, at a fraction of its cost:
+// those from 1e-5 to below 1e15 that read back from at most six decimals. False, and `out`
+// untouched, for the others.
+bool FewDecimalsFloatText(double value, std::string& out);
 // The exact inverse of FloatToText; also accepts leading/trailing blanks, a leading
 // sign, "," or "." as separator and lower-case exponents. Values below the smallest
 // subnormal read as (signed) zero; values beyond the largest double and anything else
