@@ -1,4 +1,5 @@
 // Texts of floats, currency and decimals: the forms record buffers and criteria keep.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -173,24 +174,30 @@ bool FewDecimalsFloatText(double value, std::string& out) {
   for (int k = 0; k < static_cast<int>(std::size(kScale)); ++k) {
     const double scaled = magnitude * kScale[k];
     if (scaled >= 1e15) return false;
-    const auto m = static_cast<std::uint64_t>(std::llround(scaled));
+    // scaled lies within a quarter of m when m reads back, so adding a half and cutting off
+    // the fraction finds it.
+    const auto m = static_cast<std::uint64_t>(scaled + 0.5);
     if (static_cast<double>(m) / kScale[k] != magnitude) continue;
     char digits[24];
-    char* end = std::to_chars(digits, digits + sizeof digits, m).ptr;
-    auto n = static_cast<int>(end - digits);
-    out.clear();
-    if (value < 0) out.push_back('-');
+    const char* first = digits;
+    const char* end = std::to_chars(digits, digits + sizeof digits, m).ptr;
+    const auto n = static_cast<int>(end - first);
+    char text[40];
+    char* at = text;
+    if (value < 0) *at++ = '-';
     if (n <= k) {  // 0.000ddd
-      out += "0.";
-      out.append(static_cast<std::size_t>(k - n), '0');
-      out.append(digits, end);
+      *at++ = '0';
+      *at++ = '.';
+      at = std::fill_n(at, k - n, '0');
+      at = std::copy(first, end, at);
     } else {
-      out.append(digits, static_cast<std::size_t>(n - k));
+      at = std::copy(first, end - k, at);
       if (k > 0) {
-        out.push_back('.');
-        out.append(digits + (n - k), static_cast<std::size_t>(k));
+        *at++ = '.';
+        at = std::copy(end - k, end, at);
       }
     }
+    out.assign(text, at);
     return true;
   }
   return false;
