@@ -576,7 +576,7 @@ bool TMxDaoTable::ReadRecord(dao::Recordset& recordset, bool use_cached_fields,
       }
       t.assign(b ? "True" : "False");
     } else if (v.Type() == core::VarType::String) {
-      t = v.ToString();
+      t.assign(v.Text());  // into the entry's own room: no new text per record
     } else if (v.Type() == core::VarType::Double) {
       SetFloatText(t, v.ToDouble());
     } else {
