@@ -7,7 +7,8 @@
 # in turn: `datovrat-cli copy tables` into a new database, `pgdbf` (with -m for the memo
 # file), `datovrat-cli source dump` to /dev/null, and `bench_copy_floor`, the value conversions
 # a copy through the table components has to make and nothing else (floor: with the source
-# read; conv: without it). It prints the medians, the ratios to pgdbf, and the copy's peak
+# read; conv: without it; +ins: conv with every record inserted by the storage engine
+# directly). It prints the medians, the ratios to pgdbf, and the copy's peak
 # resident memory (from /usr/bin/time -v).
 set -eu
 build=${1:-build}
@@ -35,14 +36,14 @@ timed() {
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-printf '%-7s %9s %9s %9s %9s %9s %10s %9s %9s\n' table copy pgdbf dump copy/pg dump/pg "copy peak" floor/pg conv/pg
+printf '%-7s %9s %9s %9s %9s %9s %10s %9s %9s %9s\n' table copy pgdbf dump copy/pg dump/pg "copy peak" floor/pg conv/pg +ins/pg
 for kind in plain memo; do
   table=$work/BENCH_$kind.dbf
   "$gen" --generate "$table" "$records" "$kind"
   memo_args=""
   [ "$kind" = memo ] && memo_args="-m ${table%.dbf}.dbt"
   : > "$work/copy"; : > "$work/pg"; : > "$work/dump"; : > "$work/peaks"
-  : > "$work/floor"; : > "$work/conv"
+  : > "$work/floor"; : > "$work/conv"; : > "$work/ins"
   i=0
   while [ "$i" -lt "$rounds" ]; do
     rm -f "$work/out.mdb"
@@ -53,16 +54,18 @@ for kind in plain memo; do
     timed "$cli" source dump "$table" >> "$work/dump"
     # The floor: the value conversions of the components alone; `conv` leaves out the source
     # read, which a second core could take.
-    "$floor_bin" "$table" | awk -v f="$work/floor" -v c="$work/conv" '{
-      for (i = 1; i <= NF; ++i) { if ($i == "values") r = $(i + 1); if ($i == "floor") t = $(i + 1) }
-      print t >> f; print t - r >> c }'
+    "$floor_bin" "$table" | awk -v f="$work/floor" -v c="$work/conv" -v n="$work/ins" '{
+      for (i = 1; i <= NF; ++i) {
+        if ($i == "values") r = $(i + 1); if ($i == "floor") t = $(i + 1); if ($i == "inserts") e = $(i + 1)
+      }
+      print t >> f; print t - r >> c; print e - r >> n }'
     i=$((i + 1))
   done
   copy=$(median < "$work/copy"); pg=$(median < "$work/pg"); dump=$(median < "$work/dump")
-  floor=$(median < "$work/floor"); conv=$(median < "$work/conv")
+  floor=$(median < "$work/floor"); conv=$(median < "$work/conv"); ins=$(median < "$work/ins")
   peak=$(sort -n "$work/peaks" | tail -1)
-  awk -v k="$kind" -v c="$copy" -v p="$pg" -v d="$dump" -v m="$peak" -v f="$floor" -v v="$conv" 'BEGIN {
-    printf "%-7s %8.2fs %8.2fs %8.2fs %9.2f %9.2f %7.0f MB %9.2f %9.2f\n", k, c, p, d, c / p, d / p,
-      m / 1024, f / p, v / p }'
+  awk -v k="$kind" -v c="$copy" -v p="$pg" -v d="$dump" -v m="$peak" -v f="$floor" -v v="$conv" -v e="$ins" 'BEGIN {
+    printf "%-7s %8.2fs %8.2fs %8.2fs %9.2f %9.2f %7.0f MB %9.2f %9.2f %9.2f\n", k, c, p, d, c / p,
+      d / p, m / 1024, f / p, v / p, e / p }'
   rm -f "$table" "${table%.dbf}.dbt" "$work/out.mdb"
 done
