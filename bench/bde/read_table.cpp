@@ -1,6 +1,9 @@
 // Reads a 1,000,000-record dBase table of ten columns through TTable, field by field, and
 // compares the time with pgdbf converting the same file and with reading its bytes plainly,
-// all in the same run. Usage: bench_bde_read_table [RECORDS] [DIRECTORY]
+// all in the same run. TTable and pgdbf run in turn ROUNDS times and their medians are
+// compared, because a shared machine's speed drifts from one second to the next.
+// Usage: bench_bde_read_table [RECORDS] [DIRECTORY] [ROUNDS]
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +17,12 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
@@ -129,35 +138,44 @@ int main(int argc, char** argv) {
   }
   const double floor_s = Seconds(start);
 
-  // TTable, every field of every record through its variant value.
-  start = Clock::now();
+  const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+  const bool have_pgdbf = std::system("command -v pgdbf > /dev/null 2>&1") == 0;
+  std::vector<double> table_runs, pgdbf_runs;
+  bool pgdbf_failed = false;
   std::size_t live = 0, bytes = 0;
-  {
-    bde::TTable table;
-    table.SetDatabaseName(dir + "/");
-    table.SetTableName("bench_bde_table.dbf");
-    table.Open();
-    const int n = table.FieldCount();
-    for (; !table.Eof(); table.Next()) {
-      for (int i = 0; i < n; ++i) {
-        core::Variant v = table.Fields()[i].AsVariant();
-        bytes += v.Type() == core::VarType::String ? v.ToString().size() : 1;
+  for (int round = 0; round < rounds; ++round) {
+    // TTable, every field of every record through its variant value.
+    start = Clock::now();
+    live = bytes = 0;
+    {
+      bde::TTable table;
+      table.SetDatabaseName(dir + "/");
+      table.SetTableName("bench_bde_table.dbf");
+      table.Open();
+      const int n = table.FieldCount();
+      for (; !table.Eof(); table.Next()) {
+        for (int i = 0; i < n; ++i) {
+          core::Variant v = table.Fields()[i].AsVariant();
+          bytes += v.Type() == core::VarType::String ? v.ToString().size() : 1;
+        }
+        ++live;
       }
-      ++live;
+    }
+    table_runs.push_back(Seconds(start));
+
+    // pgdbf converting the same file to PostgreSQL's dump format.
+    if (have_pgdbf) {
+      start = Clock::now();
+      const int status = std::system(("pgdbf -s cp852 " + path + " > /dev/null").c_str());
+      pgdbf_runs.push_back(Seconds(start));
+      pgdbf_failed = pgdbf_failed || status != 0;
     }
   }
-  const double table_s = Seconds(start);
-
-  // pgdbf converting the same file to PostgreSQL's dump format.
-  double pgdbf_s = -1;
-  if (std::system("command -v pgdbf > /dev/null 2>&1") == 0) {
-    start = Clock::now();
-    const int status = std::system(("pgdbf -s cp852 " + path + " > /dev/null").c_str());
-    pgdbf_s = Seconds(start);
-    if (status != 0) pgdbf_s = -1;
-  }
+  const double table_s = Median(table_runs);
+  const double pgdbf_s = pgdbf_runs.empty() || pgdbf_failed ? -1 : Median(pgdbf_runs);
 
   std::printf("plain read:   %.3f s\n", floor_s);
+  std::printf("(medians of %d alternating rounds)\n", rounds);
   std::printf("TTable:       %.3f s, %.0f records/s (%zu live records, %zu value bytes)\n", table_s,
               static_cast<double>(live) / table_s, live, bytes);
   if (pgdbf_s > 0) {
