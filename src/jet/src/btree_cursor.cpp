@@ -16,7 +16,6 @@ namespace {
 namespace L = index_page_layout;
 using tree::Compare;
 using tree::ComparePrefix;
-using tree::kMaxDepth;
 
 }  // namespace
 
@@ -192,11 +191,7 @@ std::pair<std::size_t, std::uint32_t> IndexTree::LeafSizeAndNext(std::uint32_t l
   if (p[L::kType] != L::kLeafType) Corrupt(leaf, "the leaf chain reaches a page that is no leaf");
   std::size_t count = 0;
   for (std::size_t i = 0; i < L::kEntryMaskSize; ++i) count += std::popcount(p[L::kEntryMask + i]);
-  const std::uint32_t next = static_cast<std::uint32_t>(p[L::kNextPage]) |
-                             (static_cast<std::uint32_t>(p[L::kNextPage + 1]) << 8) |
-                             (static_cast<std::uint32_t>(p[L::kNextPage + 2]) << 16) |
-                             (static_cast<std::uint32_t>(p[L::kNextPage + 3]) << 24);
-  return {count, next};
+  return {count, Le32(p + L::kNextPage)};
 }
 
 std::uint64_t IndexCursor::Rank() {

@@ -15,8 +15,6 @@ namespace {
 
 namespace L = index_page_layout;
 using tree::Compare;
-using tree::ComparePrefix;
-using tree::kMaxDepth;
 
 }  // namespace
 

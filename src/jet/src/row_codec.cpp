@@ -15,30 +15,6 @@ namespace {
            "column '" + column.name + "' (" + ColumnTypeName(column.type) + "): " + why);
 }
 
-std::size_t FixedSizeOf(std::uint8_t type) {
-  switch (type) {
-    case column_type::kByte:
-      return 1;
-    case column_type::kInteger:
-      return 2;
-    case column_type::kLong:
-      return 4;
-    case column_type::kCurrency:
-      return 8;
-    case column_type::kSingle:
-      return 4;
-    case column_type::kDouble:
-      return 8;
-    case column_type::kDateTime:
-      return 8;
-    case column_type::kGuid:
-      return 16;
-    case column_type::kNumeric:
-      return 17;
-  }
-  return 0;
-}
-
 using u128 = unsigned __int128;
 
 u128 Pow10(int n) {
@@ -474,7 +450,7 @@ core::Variant DecodeColumnValue(const ColumnDefinition& column, const ColumnSlic
                                 const ValueContext& context, const Location& at) {
   if (slice.null) return core::Variant::Null();
   if (column.type == column_type::kBoolean) return core::Variant::FromBoolean(slice.boolean);
-  std::size_t need = FixedSizeOf(column.type);
+  const std::size_t need = FixedColumnLength(column.type);
   if (need != 0 && slice.size < need)
     ThrowCorrupt(at, ColumnTypeName(column.type) + " value of " + std::to_string(slice.size) +
                          " bytes; " + std::to_string(need) + " expected");
